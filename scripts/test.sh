@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+BUILD="${ZELVANO_BUILD_DIR:-build}"
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$BUILD" -j2
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir "$BUILD" --output-on-failure -j2 --timeout 300

@@ -1,0 +1,33 @@
+// ESPA blocks: the data part of call and status call blocks, the block check
+// character and the status words. Pure functions, shared with espa-slave.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "buffer/CallBufferEntry.h"
+#include "settings/Settings.h"
+
+namespace zelvano {
+
+class App;
+
+// One record of the configurable layout followed by RS, or "" for item 0 or
+// any value outside 1..6.
+std::string BuildEspaRecord(std::int16_t item, const CallBufferEntry& entry);
+// The data part (records and ETX) for a call, as UTF-8 text.
+std::string BuildEspaData(const Settings& settings, const CallBufferEntry& entry);
+std::string BuildEspaData(App& app, std::int16_t position);
+
+// Exclusive or of every byte.
+std::uint8_t BlockCheck(std::string_view bytes);
+
+// The state word for a received status block (bytes after SOH, before ETX).
+std::string ParseCallStatus(std::string_view statusBlock);
+
+// Sends each character as one byte, folding it into Bcc first. 0 when all
+// went out, -1 at the first character that cannot be sent.
+std::int16_t SendEspaString(App& app, std::string_view text);
+
+}  // namespace zelvano

@@ -1,0 +1,30 @@
+// espa.set: the settings record as eighteen CRLF lines in the program directory.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "settings/Settings.h"
+
+namespace zelvano {
+
+class App;
+
+std::filesystem::path SettingsPath(const std::filesystem::path& programDir);
+
+// The record read from the bytes of a settings file by the reading rules.
+Settings ParseSettings(std::string_view fileBytes);
+// The exact bytes of a settings file for the record.
+std::string FormatSettings(const Settings& settings);
+
+// All-zero record when the file is missing or unreadable; never creates it.
+Settings ReadSettingsFile(const std::filesystem::path& file);
+// Writes through a temporary file renamed over the old one: on any failure the
+// old file stays whole. Returns false on failure (callers stay silent).
+bool WriteSettingsFile(const std::filesystem::path& file, const Settings& settings);
+
+void ReadSettings(App& app);
+void WriteSettings(App& app);
+
+}  // namespace zelvano

@@ -1,0 +1,187 @@
+// Fakes of the platform seams and a ready-made application for core tests.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/App.h"
+
+namespace zelvano::test {
+
+// Records every call the core makes into the windows.
+class FakeView : public OperatorView {
+public:
+    void ShowCallBuffer(const CallBufferArray& buffer) override {
+        ++showCallBufferCount;
+        lastBuffer = buffer;
+    }
+    void ShowLogLines(const std::array<std::string, 10>& lines) override {
+        ++showLogLinesCount;
+        logLines = lines;
+    }
+    void SetPortCaption(const std::string& caption) override { portCaption = caption; }
+    void SetRtsToolTip(const std::string& tip) override { rtsToolTip = tip; }
+    void SetPortProblem(const std::string& reason) override { portProblem = reason; }
+    void SetWindowHeight(int twips) override { windowHeight = twips; }
+    MessageAnswer ShowMessageBox(const std::string& text, const std::string& title) override {
+        messageBoxes.push_back({text, title});
+        return nextAnswer;
+    }
+    void Beep() override { ++beeps; }
+
+    struct Box {
+        std::string text, title;
+    };
+    int showCallBufferCount = 0;
+    CallBufferArray lastBuffer{};
+    int showLogLinesCount = 0;
+    std::array<std::string, 10> logLines{};
+    std::string portCaption = "Serial Port: X";
+    std::string rtsToolTip = "RTS status, click on text to change";
+    std::string portProblem;
+    int windowHeight = 0;
+    std::vector<Box> messageBoxes;
+    MessageAnswer nextAnswer = MessageAnswer::Ok;
+    int beeps = 0;
+};
+
+// A settable clock.
+class FakeClock : public Clock {
+public:
+    LocalDateTime Now() override { return now; }
+    LocalDateTime now{2026, 12, 5, 14, 3, 22};
+};
+
+// A serial line in memory: bytes written are recorded, bytes to read are queued
+// by the test. Each operation can be made to fail.
+class FakeSerialLine : public SerialLine {
+public:
+    bool SetPortNumber(int number) override {
+        portNumber = number;
+        return !failSetPort;
+    }
+    bool SetLineSettings(const std::string& s) override {
+        lineSettings = s;
+        return !failSettings;
+    }
+    bool SetFlowControl(FlowControl f) override {
+        flow = f;
+        return true;
+    }
+    bool SetRts(bool on) override {
+        rts = on;
+        return true;
+    }
+    bool Rts() const override { return rts; }
+    bool SetDtr(bool on) override {
+        dtr = on;
+        return true;
+    }
+    bool SetNullDiscard(bool on) override {
+        nullDiscard = on;
+        return true;
+    }
+    bool SetEofEnable(bool on) override {
+        eofEnable = on;
+        return true;
+    }
+    bool SetInputLen(int count) override {
+        inputLen = count;
+        return true;
+    }
+    bool Open() override {
+        ++openCount;
+        if (failOpen) return false;
+        open = true;
+        return true;
+    }
+    bool Close() override {
+        ++closeCount;
+        if (failClose) return false;
+        open = false;
+        return true;
+    }
+    bool IsOpen() const override { return open; }
+    std::string LastError() const override { return lastError; }
+    bool Cts() const override { return open && cts; }
+    int BytesWaiting() override {
+        if (!open || failIo) return -1;
+        return static_cast<int>(input.size());
+    }
+    bool DiscardInput() override {
+        ++discardCount;
+        if (!open || failIo) return false;
+        input.clear();
+        return true;
+    }
+    int ReadByte() override {
+        if (!open || failIo || input.empty()) return -1;
+        const int b = input.front();
+        input.pop_front();
+        return b;
+    }
+    bool WriteByte(std::uint8_t b) override {
+        if (!open || failIo) return false;
+        written.push_back(b);
+        return true;
+    }
+
+    // Queues bytes for the engine to read.
+    void Feed(const std::vector<std::uint8_t>& bytes) { input.insert(input.end(), bytes.begin(), bytes.end()); }
+    // Returns and forgets what was written so far.
+    std::vector<std::uint8_t> TakeWritten() {
+        std::vector<std::uint8_t> out;
+        out.swap(written);
+        return out;
+    }
+
+    int portNumber = 0;
+    std::string lineSettings;
+    FlowControl flow = FlowControl::None;
+    bool rts = false, dtr = true, nullDiscard = true, eofEnable = true;
+    int inputLen = 0;
+    bool open = false, cts = false;
+    bool failSetPort = false, failSettings = false, failOpen = false, failClose = false,
+         failIo = false;
+    int openCount = 0, closeCount = 0, discardCount = 0;
+    std::string lastError;
+    std::deque<std::uint8_t> input;
+    std::vector<std::uint8_t> written;
+};
+
+// A fresh temporary directory, removed with its contents at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Reads a whole file as bytes ("" when missing).
+std::string ReadFileBytes(const std::filesystem::path& file);
+// Writes bytes to a file, replacing it.
+void WriteFileBytes(const std::filesystem::path& file, const std::string& bytes);
+// Bytes from a hex string such as "01 31 02".
+std::vector<std::uint8_t> Hex(const std::string& text);
+// Hex string of bytes, "01 31 02".
+std::string ToHex(const std::vector<std::uint8_t>& bytes);
+
+// Everything a core test needs: fakes, a temporary program directory and the
+// application over them.
+struct TestApp {
+    FakeView view;
+    FakeClock clock;
+    FakeSerialLine line;
+    TempDir dir;
+    App app{view, clock, line, dir.path()};
+};
+
+}  // namespace zelvano::test
