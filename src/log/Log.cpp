@@ -1,2 +1,117 @@
-// Placeholder until this file is written.
-namespace zelvano {}
+#include "log/Log.h"
+
+#include <cstdio>
+#include <fstream>
+#include <system_error>
+
+#include "app/App.h"
+#include "common/Text.h"
+
+namespace zelvano {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The line as Windows-1252 bytes for a day file. A character without a
+// single-byte code becomes '?', so the rest of the line is not lost.
+std::string ToFileBytes(std::string_view line) {
+    std::string out;
+    out.reserve(line.size());
+    for (char32_t cp : DecodeUtf8(line)) {
+        const int code = AnsiCode(cp);
+        out.push_back(code < 0 ? '?' : static_cast<char>(code));
+    }
+    return out;
+}
+
+// One open, append and close. False when the file could not be opened or the
+// bytes did not reach it.
+bool AppendOnce(const fs::path& file, const std::string& bytes) {
+    std::ofstream out(file, std::ios::binary | std::ios::app);
+    if (!out.is_open())
+        return false;
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    return !out.fail();
+}
+
+// The open failed because the folder is not there (as opposed to a file in
+// its place, or a folder we may not enter).
+bool FolderIsMissing(const fs::path& folder) {
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(folder, ec);
+    return status.type() == fs::file_type::not_found;
+}
+
+std::string StampedLine(const LocalDateTime& now, std::string_view text) {
+    std::string line = FormatLogTime(now);
+    line += ' ';
+    line += text;
+    return line;
+}
+
+}  // namespace
+
+std::string FormatLogTime(const LocalDateTime& t) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", t.hour % 100, t.minute % 100, t.second % 100);
+    return buf;
+}
+
+std::string DayFileName(const LocalDateTime& t) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "%02d%02d%04d.log", t.day % 100, t.month % 100, t.year % 10000);
+    return buf;
+}
+
+bool AppendToDayFile(const fs::path& programDir, std::string_view folder, const LocalDateTime& now,
+                     std::string_view line) {
+    const fs::path dir = programDir / fs::path(folder);
+    const fs::path file = dir / DayFileName(now);
+    const std::string bytes = ToFileBytes(line) + "\r\n";
+    if (AppendOnce(file, bytes))
+        return true;
+    if (!FolderIsMissing(dir))
+        return false;
+    // One level only: a missing program directory is not recreated.
+    std::error_code ec;
+    if (!fs::create_directory(dir, ec))
+        return false;
+    return AppendOnce(file, bytes);
+}
+
+void ShowLogLine(App& app, const std::string& line) {
+    ScreenLog& log = app.screenLog;
+    if (log.LogLineCount < 0)
+        log.LogLineCount = 0;
+    if (log.LogLineCount < 10) {
+        log.LogLines[static_cast<std::size_t>(log.LogLineCount)] = line;
+        ++log.LogLineCount;
+    } else {
+        for (std::size_t i = 1; i < log.LogLines.size(); ++i) {
+            log.LogLines[i - 1] = std::move(log.LogLines[i]);
+        }
+        log.LogLines[9] = line;
+        log.LogLineCount = 10;
+    }
+    app.view.ShowLogLines(log.LogLines);
+}
+
+void WriteLog(App& app, std::string_view text) {
+    const LocalDateTime now = app.clock.Now();
+    const std::string line = StampedLine(now, text);
+    const int level = app.settings.Logfile;
+    if (level < 1)
+        return;
+    ShowLogLine(app, line);
+    if (level >= 2)
+        AppendToDayFile(app.programDir, "Log", now, line);
+}
+
+void WriteDebugLog(App& app, std::string_view text) {
+    const LocalDateTime now = app.clock.Now();
+    AppendToDayFile(app.programDir, "DebugLog", now, StampedLine(now, text));
+}
+
+}  // namespace zelvano
