@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for a number of
+# executions: scripts/fuzz.sh [runs-per-target] [target...]
+# New findings land in tests/fuzz/regressions/<target>/ (crash-*, leak-*...).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+RUNS="${1:-1000000}"
+shift || true
+TARGETS=("$@")
+if [ "${#TARGETS[@]}" -eq 0 ]; then TARGETS=(settings engine_rx espa_data portmap); fi
+BUILD=build-fuzz
+CC=clang CXX=clang++ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVANO_FUZZ=ON >/dev/null
+cmake --build "$BUILD" -j2 --target $(printf 'fuzz_%s ' "${TARGETS[@]}")
+for t in "${TARGETS[@]}"; do
+  work="$BUILD/corpus-$t"
+  mkdir -p "$work" "tests/fuzz/regressions/$t"
+  start=$(date +%s)
+  "$BUILD/tests/fuzz/fuzz_$t" -runs="$RUNS" -max_len=4096 -print_final_stats=1 \
+    -artifact_prefix="tests/fuzz/regressions/$t/" "$work" "tests/fuzz/corpus/$t" \
+    2> "$BUILD/fuzz-$t.log" || { echo "fuzz_$t: FINDING, see $BUILD/fuzz-$t.log"; tail -30 "$BUILD/fuzz-$t.log"; exit 1; }
+  end=$(date +%s)
+  execs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$BUILD/fuzz-$t.log" | grep -o '[0-9]*$')
+  cov=$(grep -o 'cov: [0-9]*' "$BUILD/fuzz-$t.log" | tail -1)
+  echo "fuzz_$t: ${execs} executions in $((end - start)) s, $cov, no finding"
+done
