@@ -45,6 +45,11 @@ public:
     virtual int ReadByte() = 0;
     // Queues one byte; false on a port error or while closed.
     virtual bool WriteByte(std::uint8_t byte) = 0;
+
+    // The device was lost while open (unplugged adapter, far end of a
+    // pseudo-terminal gone): the line closed itself and keeps one message
+    // (device and reason) until it is taken here; empty when nothing happened.
+    virtual std::string TakeLineFailure() { return {}; }
 };
 
 }  // namespace zelvano

@@ -5,6 +5,7 @@
 #include <deque>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/App.h"
@@ -128,6 +129,7 @@ public:
         written.push_back(b);
         return true;
     }
+    std::string TakeLineFailure() override { return std::exchange(lineFailure, {}); }
 
     // Queues bytes for the engine to read.
     void Feed(const std::vector<std::uint8_t>& bytes) { input.insert(input.end(), bytes.begin(), bytes.end()); }
@@ -148,6 +150,7 @@ public:
          failIo = false;
     int openCount = 0, closeCount = 0, discardCount = 0;
     std::string lastError;
+    std::string lineFailure;  // handed out once by TakeLineFailure
     std::deque<std::uint8_t> input;
     std::vector<std::uint8_t> written;
 };
