@@ -1,2 +1,106 @@
-// Placeholder until this file is written.
-namespace zelvano {}
+#include "serial/PortMap.h"
+
+#include <charconv>
+#include <fstream>
+#include <iterator>
+#include <optional>
+
+namespace zelvano {
+namespace {
+
+// A port map is a handful of lines; a larger file is not one and is ignored.
+constexpr std::streamsize kMaxFileBytes = 64 * 1024;
+
+std::string_view Trim(std::string_view s) {
+    const auto first = s.find_first_not_of(" \t\r\f\v");
+    if (first == std::string_view::npos)
+        return {};
+    const auto last = s.find_last_not_of(" \t\r\f\v");
+    return s.substr(first, last - first + 1);
+}
+
+bool IsComPrefix(std::string_view key) {
+    if (key.size() < 3)
+        return false;
+    for (std::size_t i = 0; i < 3; ++i) {
+        const char c = static_cast<char>(key[i] | 0x20);  // ASCII lower case
+        if (c != "com"[i])
+            return false;
+    }
+    return true;
+}
+
+// The number of a key "COMn" with n 1..8.
+std::optional<int> PortNumberOfKey(std::string_view key) {
+    if (!IsComPrefix(key))
+        return std::nullopt;
+    const std::string_view digits = key.substr(3);
+    if (digits.empty() || digits.size() > 2)
+        return std::nullopt;
+    int number = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    if (ec != std::errc() || end != digits.data() + digits.size())
+        return std::nullopt;
+    if (number < kFirstPortNumber || number > kLastPortNumber)
+        return std::nullopt;
+    return number;
+}
+
+void ParseLine(std::string_view line, std::map<int, std::string>& map) {
+    line = line.substr(0, line.find('#'));
+    const auto eq = line.find('=');
+    if (eq == std::string_view::npos)
+        return;
+    const auto number = PortNumberOfKey(Trim(line.substr(0, eq)));
+    const std::string_view device = Trim(line.substr(eq + 1));
+    if (!number || device.empty())
+        return;
+    map[*number] = std::string(device);
+}
+
+std::string ReadSmallFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return {};
+    std::string text(static_cast<std::size_t>(kMaxFileBytes) + 1, '\0');
+    in.read(text.data(), kMaxFileBytes + 1);
+    if (in.gcount() > kMaxFileBytes)
+        return {};
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    return text;
+}
+
+}  // namespace
+
+std::map<int, std::string> ParsePortMap(std::string_view text) {
+    // An editor's byte order mark is not part of the first key.
+    if (text.substr(0, 3) == "\xEF\xBB\xBF")
+        text.remove_prefix(3);
+    std::map<int, std::string> map;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        ParseLine(text.substr(0, end), map);
+        if (end == std::string_view::npos)
+            break;
+        text.remove_prefix(end + 1);
+    }
+    return map;
+}
+
+std::string DefaultDevice(int number) {
+#ifdef _WIN32
+    return "COM" + std::to_string(number);
+#else
+    return "/dev/ttyS" + std::to_string(number - 1);
+#endif
+}
+
+std::string DeviceForPort(const std::filesystem::path& programDir, int number) {
+    if (number < kFirstPortNumber || number > kLastPortNumber)
+        return {};
+    const auto map = ParsePortMap(ReadSmallFile(programDir / kPortMapFileName));
+    const auto it = map.find(number);
+    return it != map.end() ? it->second : DefaultDevice(number);
+}
+
+}  // namespace zelvano

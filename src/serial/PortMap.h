@@ -1,0 +1,29 @@
+// Which device stands behind a port number 1..8: the optional file
+// comports.cfg in the program directory, else the platform's default name.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <string_view>
+
+namespace zelvano {
+
+inline constexpr int kFirstPortNumber = 1;
+inline constexpr int kLastPortNumber = 8;
+inline constexpr std::string_view kPortMapFileName = "comports.cfg";
+
+// Entries "COMn=device" of a comports.cfg text, n 1..8 (COM in any case,
+// blanks around '=' allowed, '#' starts a comment). Malformed lines are
+// skipped; a later entry for the same port replaces an earlier one.
+std::map<int, std::string> ParsePortMap(std::string_view text);
+
+// The device a port number names when comports.cfg has no entry for it:
+// /dev/ttyS{n-1} on Linux, COMn on Windows.
+std::string DefaultDevice(int number);
+
+// The device for port number 1..8 (comports.cfg first, then the default);
+// empty for any other number. A missing or unreadable file is no error.
+std::string DeviceForPort(const std::filesystem::path& programDir, int number);
+
+}  // namespace zelvano
