@@ -1,2 +1,345 @@
-// Placeholder until this file is written.
-namespace zelvano {}
+#include "settings/SettingsFile.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <system_error>
+#include <vector>
+
+#include "app/App.h"
+#include "common/Text.h"
+
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace zelvano {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kSlotCount = 299;  // line numbers 0..298 are kept
+constexpr std::size_t kLineNumberChars = 4;
+
+// Where each field lives in the file, in the order the file lists them.
+struct FieldLine {
+    int line;
+    const char* key;
+    std::int16_t Settings::*field;  // null for the EspaSet entries
+};
+
+constexpr std::array<FieldLine, 12> kScalarLines = {{
+    {0, "Compoort", &Settings::Compoort},
+    {10, "Emulatie", &Settings::Emulatie},
+    {11, "BaudRate", &Settings::BaudRate},
+    {12, "Parity", &Settings::Parity},
+    {13, "Bits", &Settings::Bits},
+    {14, "StopBits", &Settings::StopBits},
+    {15, "HandShake", &Settings::HandShake},
+    {16, "LineCheck", &Settings::LineCheck},
+    {17, "CallStatusCheck", &Settings::CallStatusCheck},
+    {20, "Logfile", &Settings::Logfile},
+    {21, "CheckInterval", &Settings::CheckInterval},
+    {40, "EspaEnable", &Settings::EspaEnable},
+}};
+constexpr int kEspaSetFirstLine = 30;
+
+// ---- numbers -------------------------------------------------------------
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Larger than any 16-bit value, small enough never to overflow while digits
+// are added: magnitudes saturate here.
+constexpr std::int64_t kSaturated = 1'000'000'000;
+
+// The numeric value of text: leading blanks skipped, an optional sign, digits
+// and an optional decimal fraction; reading stops at the first other
+// character. Rounded to the nearest whole number, a half to the even one.
+// Text without a number gives 0.
+std::int64_t RoundedNumber(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && IsBlank(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    std::int64_t whole = 0;
+    for (; i < text.size() && IsDigit(text[i]); ++i) {
+        whole = std::min(whole * 10 + (text[i] - '0'), kSaturated);
+    }
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        int first = -1;            // first fraction digit
+        bool restNonZero = false;  // any non-zero digit after it
+        for (; i < text.size() && IsDigit(text[i]); ++i) {
+            if (first < 0) {
+                first = text[i] - '0';
+            } else if (text[i] != '0') {
+                restNonZero = true;
+            }
+        }
+        const bool up = first > 5 || (first == 5 && (restNonZero || whole % 2 == 1));
+        if (up)
+            whole = std::min(whole + 1, kSaturated);
+    }
+    return negative ? -whole : whole;
+}
+
+// A value that does not fit a 16-bit field is clamped to the nearest end: it
+// stays out of every list (each reader has a fallback for that), whereas
+// wrapping could turn it into a valid but unintended choice.
+std::int16_t ClampTo16(std::int64_t v) {
+    if (v > INT16_MAX)
+        return INT16_MAX;
+    if (v < INT16_MIN)
+        return INT16_MIN;
+    return static_cast<std::int16_t>(v);
+}
+
+// ---- items ---------------------------------------------------------------
+
+// Splits the file into items the way a comma-separated text reader does: an
+// item ends at a comma or at the end of a line (CR, LF or CRLF); leading
+// blanks are skipped; an item in double quotes is taken without them, and
+// anything between its closing quote and the next comma is dropped.
+class ItemReader {
+  public:
+    explicit ItemReader(std::string_view bytes) : bytes_(bytes) {}
+
+    std::optional<std::string_view> Next() {
+        if (pos_ >= bytes_.size())
+            return std::nullopt;
+        while (pos_ < bytes_.size() && IsBlank(bytes_[pos_]))
+            ++pos_;
+        std::string_view item;
+        if (pos_ < bytes_.size() && bytes_[pos_] == '"') {
+            item = QuotedItem();
+        } else {
+            const std::size_t start = pos_;
+            SkipToItemEnd();
+            item = bytes_.substr(start, pos_ - start);
+        }
+        SkipItemEnd();
+        return item;
+    }
+
+  private:
+    bool AtItemEnd() const {
+        const char c = bytes_[pos_];
+        return c == ',' || c == '\r' || c == '\n';
+    }
+    void SkipToItemEnd() {
+        while (pos_ < bytes_.size() && !AtItemEnd())
+            ++pos_;
+    }
+    // An unclosed quote runs to the end of the line.
+    std::string_view QuotedItem() {
+        const std::size_t start = ++pos_;
+        while (pos_ < bytes_.size() && bytes_[pos_] != '"' && bytes_[pos_] != '\r' &&
+               bytes_[pos_] != '\n') {
+            ++pos_;
+        }
+        const std::string_view item = bytes_.substr(start, pos_ - start);
+        SkipToItemEnd();
+        return item;
+    }
+    void SkipItemEnd() {
+        if (pos_ >= bytes_.size())
+            return;
+        if (bytes_[pos_] == '\r' && pos_ + 1 < bytes_.size() && bytes_[pos_ + 1] == '\n')
+            ++pos_;
+        ++pos_;
+    }
+
+    std::string_view bytes_;
+    std::size_t pos_ = 0;
+};
+
+using Slots = std::array<std::string, kSlotCount>;
+
+// Files the value texts of all items into their slots. Stops at a negative
+// line number or one that does not fit 16 bits, keeping what was filed.
+void FillSlots(std::string_view bytes, Slots& slots) {
+    ItemReader reader(bytes);
+    std::string current;  // value text of the last item with an arrow
+    while (const auto item = reader.Next()) {
+        if (item->empty())
+            continue;
+        const std::int64_t line = RoundedNumber(item->substr(0, kLineNumberChars));
+        const std::size_t arrow = item->find("->");
+        if (arrow != std::string_view::npos)
+            current = std::string(item->substr(arrow + 2));
+        if (line < 0 || line > INT16_MAX)
+            return;
+        if (line < kSlotCount)
+            slots[static_cast<std::size_t>(line)] = current;
+    }
+}
+
+std::int16_t SlotValue(const Slots& slots, int line) {
+    return ClampTo16(RoundedNumber(slots[static_cast<std::size_t>(line)]));
+}
+
+// ---- lines ---------------------------------------------------------------
+
+std::string SettingsLine(int line, const char* key, std::int16_t value) {
+    std::string text = std::to_string(line);
+    text.resize(9, ' ');
+    text += key;
+    text += " ->";
+    // The sign is kept so that -1 (a list saved without a selection) reads
+    // back as -1; the reader has always accepted a sign.
+    text += SignedStr(value);
+    text += "\r\n";
+    return text;
+}
+
+// ---- writing -------------------------------------------------------------
+
+bool SyncToDisk(std::FILE* f) {
+#if defined(_WIN32)
+    return _commit(_fileno(f)) == 0;
+#else
+    return fsync(fileno(f)) == 0;
+#endif
+}
+
+// Makes the rename itself durable; best effort.
+void SyncDirectory(const fs::path& dir) {
+#if !defined(_WIN32)
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return;
+    fsync(fd);
+    close(fd);
+#else
+    (void)dir;
+#endif
+}
+
+// Writes bytes to a new file of its own at path and forces them to disk.
+// A failure may leave a partial file behind for the caller to remove.
+bool WriteNewFile(const fs::path& path, const std::string& bytes, bool& created) {
+    std::FILE* f = std::fopen(path.string().c_str(), "wbx");
+    if (f == nullptr)
+        return false;
+    created = true;
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    ok = std::fflush(f) == 0 && ok;
+    ok = ok && SyncToDisk(f);
+    return std::fclose(f) == 0 && ok;
+}
+
+// A leftover from an interrupted save is replaced; anything else at that name
+// (a directory) makes the save fail.
+void RemoveStaleTemp(const fs::path& temp) {
+    std::error_code ec;
+    const fs::file_type type = fs::symlink_status(temp, ec).type();
+    if (type != fs::file_type::not_found && type != fs::file_type::directory)
+        fs::remove(temp, ec);
+}
+
+void KeepPermissions(const fs::path& from, const fs::path& to) {
+    std::error_code ec;
+    const fs::file_status old = fs::status(from, ec);
+    if (ec || !fs::is_regular_file(old))
+        return;
+    fs::permissions(to, old.permissions(), fs::perm_options::replace, ec);
+}
+
+}  // namespace
+
+fs::path SettingsPath(const fs::path& programDir) {
+    return programDir / "espa.set";
+}
+
+Settings ParseSettings(std::string_view fileBytes) {
+    Slots slots;
+    FillSlots(fileBytes, slots);
+    Settings s;
+    for (const FieldLine& f : kScalarLines)
+        s.*(f.field) = SlotValue(slots, f.line);
+    for (std::size_t i = 0; i < s.EspaSet.size(); ++i) {
+        s.EspaSet[i] = SlotValue(slots, kEspaSetFirstLine + static_cast<int>(i));
+    }
+    return s;
+}
+
+std::string FormatSettings(const Settings& settings) {
+    std::string out;
+    // Lines 0 and 10..21 come before the EspaSet lines, EspaEnable (40) last.
+    for (const FieldLine& f : kScalarLines) {
+        if (f.line == 40) {
+            for (std::size_t i = 0; i < settings.EspaSet.size(); ++i) {
+                out += SettingsLine(kEspaSetFirstLine + static_cast<int>(i), "EspaSet",
+                                    settings.EspaSet[i]);
+            }
+        }
+        out += SettingsLine(f.line, f.key, settings.*(f.field));
+    }
+    return out;
+}
+
+Settings ReadSettingsFile(const fs::path& file) {
+    // Only a regular file is read: a directory or a pipe in its place would
+    // fail or block.
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec))
+        return Settings{};
+    std::ifstream in(file, std::ios::binary);
+    if (!in.is_open())
+        return Settings{};
+    // A read error part-way leaves what was read; the rules then give the
+    // values read up to the failure.
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return ParseSettings(bytes);
+}
+
+bool WriteSettingsFile(const fs::path& file, const Settings& settings) {
+    fs::path temp = file;
+    temp += ".tmp";
+    RemoveStaleTemp(temp);
+    const std::string bytes = FormatSettings(settings);
+    bool created = false;
+    bool ok = WriteNewFile(temp, bytes, created);
+    // A directory that was not found gets one more try, as a share may just
+    // have come back.
+    std::error_code ec;
+    if (!ok && !created && !fs::exists(file.parent_path(), ec))
+        ok = WriteNewFile(temp, bytes, created);
+    if (ok) {
+        KeepPermissions(file, temp);
+        fs::rename(temp, file, ec);
+        ok = !ec;
+    }
+    if (!ok) {
+        if (created)
+            fs::remove(temp, ec);
+        return false;
+    }
+    SyncDirectory(file.parent_path());
+    return true;
+}
+
+void ReadSettings(App& app) {
+    app.settings = ReadSettingsFile(SettingsPath(app.programDir));
+}
+
+void WriteSettings(App& app) {
+    WriteSettingsFile(SettingsPath(app.programDir), app.settings);
+}
+
+}  // namespace zelvano
