@@ -1,2 +1,77 @@
-// Placeholder until this file is written.
-namespace zelvano {}
+#include "app/StartUp.h"
+
+#include "app/App.h"
+#include "buffer/CallBuffer.h"
+#include "espa/AfhandelEspa.h"
+#include "serial/Datacom.h"
+#include "settings/SettingsFile.h"
+
+namespace zelvano {
+
+namespace {
+
+constexpr int kHeightWithLog = 9930;
+constexpr int kHeightWithoutLog = 6705;
+constexpr std::int16_t kStartRequest = 10;
+
+// Empty screen log, shown empty so no design-time text stays on screen.
+void ClearScreenLog(App& app) {
+    for (std::string& line : app.screenLog.LogLines)
+        line.clear();
+    app.view.ShowLogLines(app.screenLog.LogLines);
+    app.screenLog.LogLineCount = 0;
+}
+
+void SetLastCallDefaults(App& app) {
+    app.LastCall.Address = "";
+    app.LastCall.BleepIndex = 1;
+    app.LastCall.Alfa = "";
+    app.LastCall.PriorityIndex = 3;
+    app.LastCall.CallTypeIndex = 3;
+    app.LastCall.NrOfTx = "1";
+}
+
+}  // namespace
+
+void InitState(App& app) {
+    ClearCallBuffer(app);
+    ClearScreenLog(app);
+    app.espa.CheckCountdown = 0;
+    app.espa.LineOk = -1;
+    app.espa.EspaState = 0;
+}
+
+void ApplyWindowHeight(App& app) {
+    app.view.SetWindowHeight(app.settings.Logfile >= 1 ? kHeightWithLog : kHeightWithoutLog);
+}
+
+void StartUp(App& app) {
+    InitState(app);
+    ReadSettings(app);
+    ApplyWindowHeight(app);
+    CloseComPort(app);
+    const Settings& s = app.settings;
+    const std::int16_t opened =
+        OpenComPort(app, s.Compoort, s.BaudRate, s.Parity, s.Bits, s.StopBits, s.HandShake);
+    if (opened < 1) {
+        // The answer is not used; the handler stays idle until a Save reopens the port.
+        app.view.ShowMessageBox(kPortErrorText, kProgramTitle);
+    } else {
+        HandleEspa(app, kStartRequest);
+    }
+    SetLastCallDefaults(app);
+    app.autoRepeat.AutoRepeatActive = 0;
+}
+
+bool Einde_Click(App& app) {
+    if (app.view.ShowMessageBox(kQuitQuestion, kProgramTitle) != MessageAnswer::Ok)
+        return false;
+    CloseComPort(app);
+    return true;
+}
+
+void Form_Terminate(App& app) {
+    CloseComPort(app);
+}
+
+}  // namespace zelvano

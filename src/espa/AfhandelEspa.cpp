@@ -1,2 +1,241 @@
-// Placeholder until this file is written.
-namespace zelvano {}
+#include "espa/AfhandelEspa.h"
+
+#include "app/App.h"
+#include "common/Text.h"
+#include "espa/EngineSteps.h"
+#include "espa/EspaFormat.h"
+#include "log/Log.h"
+#include "serial/ByteTransfer.h"
+
+namespace zelvano {
+
+namespace engine {
+
+bool IsValidStep(std::int16_t step) {
+    switch (step) {
+        case kIdle:
+        case kLineCheckStart:
+        case kLineCheckPoll:
+        case kLineCheckAnswer:
+        case kScheduler:
+        case kMakeCallStart:
+        case kMakeCallSelect:
+        case kMakeCallSelectAnswer:
+        case kMakeCallBlock:
+        case kMakeCallBlockAnswer:
+        case kStatusCallStart:
+        case kStatusCallSelect:
+        case kStatusCallSelectAnswer:
+        case kStatusCallBlock:
+        case kStatusCallBlockAnswer:
+        case kStatusRequestStart:
+        case kStatusPoll:
+        case kStatusPollAnswer:
+        case kSlaveSelect:
+        case kStatusBlock:
+        case kStatusCheckChar:
+        case kStatusAccept:
+            return true;
+        default:
+            return false;
+    }
+}
+
+Awaited AwaitByte(App& app) {
+    const std::int16_t value = ReceiveByte(app);
+    if (value >= 0)
+        return {Awaited::Kind::Byte, static_cast<std::uint8_t>(value)};
+    if (app.espa.EspaTimer == 0)
+        return {Awaited::Kind::TimeOut};
+    return {Awaited::Kind::Pending};
+}
+
+bool LogLevel(const App& app, int level) {
+    return app.settings.Logfile >= level;
+}
+
+void Log(App& app, int level, std::string_view text) {
+    if (LogLevel(app, level))
+        WriteLog(app, text);
+}
+
+std::string WithValue(std::string_view text, int value) {
+    std::string line(text);
+    line += ' ';
+    line += TrimStr(static_cast<std::int16_t>(value));
+    return line;
+}
+
+void SendBytes(App& app, std::initializer_list<std::uint8_t> bytes) {
+    for (std::uint8_t b : bytes)
+        SendByte(app, b);
+}
+
+std::optional<std::int16_t> ServedPosition(App& app) {
+    ProtocolState& s = app.espa;
+    if (s.EspaCallId == 0)
+        return std::nullopt;
+    if (s.StatusViaLineCheck) {
+        // A block the slave offered on its own: only the position last served,
+        // and only while it still holds that call.
+        const bool inRange = s.EspaPosition >= 0 && s.EspaPosition < kCallBufferSize;
+        if (inRange &&
+            app.CallBuffer[static_cast<std::size_t>(s.EspaPosition)].CallId == s.EspaCallId) {
+            return s.EspaPosition;
+        }
+        return std::nullopt;
+    }
+    for (std::int16_t i = 0; i < kCallBufferSize; ++i) {
+        if (app.CallBuffer[static_cast<std::size_t>(i)].CallId == s.EspaCallId) {
+            s.EspaPosition = i;
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+bool WriteServedState(App& app, const std::string& state) {
+    const auto position = ServedPosition(app);
+    if (!position)
+        return false;
+    app.CallBuffer[static_cast<std::size_t>(*position)].Status = state;
+    return true;
+}
+
+void GiveUp(App& app, std::string_view giveUpText, bool pauseFive) {
+    Log(app, 1, giveUpText);
+    WriteServedState(app, "ERROR");
+    if (pauseFive)
+        app.espa.EspaTimer = 5;
+    app.espa.EspaState = kLineCheckStart;
+}
+
+void RetryOrGiveUp(App& app, std::int16_t retryStep, std::string_view giveUpText, bool pauseFive) {
+    ProtocolState& s = app.espa;
+    if (s.RetryCount > 0) {
+        --s.RetryCount;
+        s.EspaState = retryStep;
+        return;
+    }
+    GiveUp(app, giveUpText, pauseFive);
+}
+
+BlockSend SendBlock(App& app, char header) {
+    const auto position = ServedPosition(app);
+    if (!position)
+        return BlockSend::CallGone;
+    const CallBufferEntry& entry = app.CallBuffer[static_cast<std::size_t>(*position)];
+    // Checked before SOH so that no half block reaches the slave.
+    if (!BlockValuesSendable(app.settings, entry))
+        return BlockSend::Failed;
+    SendByte(app, SOH);
+    app.espa.Bcc = 0;
+    std::string text(1, header);
+    text += static_cast<char>(STX);
+    text += BuildEspaData(app.settings, entry);
+    if (SendEspaString(app, text) != 0)
+        return BlockSend::Failed;
+    SendByte(app, app.espa.Bcc);
+    return BlockSend::Sent;
+}
+
+namespace {
+
+void Idle(App& app, std::int16_t request) {
+    if (request == kLineCheckStart)
+        app.espa.EspaState = kLineCheckStart;
+    app.espa.EspaTimer = 0;
+}
+
+void UnknownStep(App& app) {
+    Log(app, 1, "Zelvano software in default.");
+    app.espa.EspaState = kLineCheckStart;
+}
+
+void DispatchStep(App& app, std::int16_t request) {
+    switch (app.espa.EspaState) {
+        case kIdle:
+            Idle(app, request);
+            break;
+        case kLineCheckStart:
+            StartLineCheck(app);
+            break;
+        case kLineCheckPoll:
+            SendLinePoll(app);
+            break;
+        case kLineCheckAnswer:
+            AwaitLineAnswer(app);
+            break;
+        case kScheduler:
+            ScheduleNextJob(app);
+            break;
+        case kMakeCallStart:
+            StartMakeCall(app);
+            break;
+        case kMakeCallSelect:
+            SendCallSelect(app);
+            break;
+        case kMakeCallSelectAnswer:
+            AwaitCallSelectAnswer(app);
+            break;
+        case kMakeCallBlock:
+            SendCallBlock(app);
+            break;
+        case kMakeCallBlockAnswer:
+            AwaitCallBlockAnswer(app);
+            break;
+        case kStatusCallStart:
+            StartStatusCall(app);
+            break;
+        case kStatusCallSelect:
+            SendStatusSelect(app);
+            break;
+        case kStatusCallSelectAnswer:
+            AwaitStatusSelectAnswer(app);
+            break;
+        case kStatusCallBlock:
+            SendStatusCallBlock(app);
+            break;
+        case kStatusCallBlockAnswer:
+            AwaitStatusCallBlockAnswer(app);
+            break;
+        case kStatusRequestStart:
+            StartStatusRequest(app);
+            break;
+        case kStatusPoll:
+            SendStatusPoll(app);
+            break;
+        case kStatusPollAnswer:
+            AwaitPollAnswer(app);
+            break;
+        case kSlaveSelect:
+            AwaitSlaveSelect(app);
+            break;
+        case kStatusBlock:
+            ReceiveStatusBlock(app);
+            break;
+        case kStatusCheckChar:
+            AwaitStatusCheckChar(app);
+            break;
+        case kStatusAccept:
+            AcceptStatus(app);
+            break;
+        default:
+            UnknownStep(app);
+            break;
+    }
+}
+
+}  // namespace
+}  // namespace engine
+
+void HandleEspa(App& app, std::int16_t request) {
+    ProtocolState& s = app.espa;
+    if (s.EspaTimer > 0)
+        --s.EspaTimer;
+    if (s.CheckCountdown > 0)
+        --s.CheckCountdown;
+    engine::DispatchStep(app, request);
+}
+
+}  // namespace zelvano

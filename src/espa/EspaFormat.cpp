@@ -1,2 +1,175 @@
-// Placeholder until this file is written.
-namespace zelvano {}
+#include "espa/EspaFormat.h"
+
+#include <optional>
+
+#include "app/App.h"
+#include "common/Text.h"
+#include "serial/ByteTransfer.h"
+
+namespace zelvano {
+
+namespace {
+
+constexpr std::int16_t kPhilips = 0;
+constexpr std::int16_t kOoperon = 4;
+constexpr std::size_t kOoperonAlfaLength = 24;
+
+// The value itself when it is exactly one character long, else the default.
+std::string OneCharOr(const std::string& value, const char* fallback) {
+    return Utf8Length(value) == 1 ? value : std::string(fallback);
+}
+
+// Value of a configurable-layout item; nullopt for items outside 1..6.
+std::optional<std::string> ConfigurableValue(std::int16_t item, const CallBufferEntry& entry) {
+    switch (item) {
+        case 1:
+            return entry.Address;
+        case 2:
+            return entry.Alfa;
+        case 3:
+            return OneCharOr(entry.Bleep, "1");
+        case 4:
+            return OneCharOr(entry.CallType, "3");
+        case 5:
+            return OneCharOr(entry.NrOfTx, "1");
+        case 6:
+            return OneCharOr(entry.Priority, "1");
+        default:
+            return std::nullopt;
+    }
+}
+
+char ItemDigit(std::int16_t item) {
+    return static_cast<char>('0' + item);
+}
+
+std::vector<EspaRecord> FixedRecords(const Settings& settings, const CallBufferEntry& entry) {
+    std::vector<EspaRecord> records;
+    records.push_back({'1', entry.Address});
+    const bool cut = settings.Emulatie == kOoperon;
+    records.push_back({'2', cut ? Utf8Left(entry.Alfa, kOoperonAlfaLength) : entry.Alfa});
+    records.push_back({'3', OneCharOr(entry.Bleep, "1")});
+    records.push_back({'4', OneCharOr(entry.CallType, "3")});
+    if (settings.Emulatie != kPhilips)
+        records.push_back({'5', OneCharOr(entry.NrOfTx, "1")});
+    if (!entry.Priority.empty())
+        records.push_back({'6', entry.Priority});
+    return records;
+}
+
+std::vector<EspaRecord> ConfigurableRecords(const Settings& settings,
+                                            const CallBufferEntry& entry) {
+    std::vector<EspaRecord> records;
+    for (std::int16_t item : settings.EspaSet) {
+        if (auto value = ConfigurableValue(item, entry)) {
+            records.push_back({ItemDigit(item), std::move(*value)});
+        }
+    }
+    return records;
+}
+
+bool ValueSendable(std::string_view value) {
+    for (char32_t cp : DecodeUtf8(value)) {
+        if (AnsiCode(cp) < 0x20)
+            return false;  // -1 (no code) or a control character
+    }
+    return true;
+}
+
+// "PAGED" and so on for the character after '7' US.
+std::string StateWord(char c) {
+    switch (c) {
+        case '1':
+            return "BUSY";
+        case '2':
+            return "QUEUE";
+        case '3':
+            return "PAGED";
+        case '4':
+            return "ABSENT";
+        case '5':
+            return "TERMINATED";
+        case '7':
+            return "SPEECHPAGED";
+        default:
+            return "ERROR";
+    }
+}
+
+}  // namespace
+
+std::string BuildEspaRecord(std::int16_t item, const CallBufferEntry& entry) {
+    const auto value = ConfigurableValue(item, entry);
+    if (!value)
+        return "";
+    std::string record(1, ItemDigit(item));
+    record += static_cast<char>(US);
+    record += *value;
+    record += static_cast<char>(RS);
+    return record;
+}
+
+std::vector<EspaRecord> EspaRecords(const Settings& settings, const CallBufferEntry& entry) {
+    return settings.EspaEnable != 0 ? ConfigurableRecords(settings, entry)
+                                    : FixedRecords(settings, entry);
+}
+
+std::string BuildEspaData(const Settings& settings, const CallBufferEntry& entry) {
+    // Records joined by RS: the same as the configurable layout's "each record
+    // followed by RS, then the last RS removed".
+    std::string data;
+    bool first = true;
+    for (const EspaRecord& record : EspaRecords(settings, entry)) {
+        if (!first)
+            data += static_cast<char>(RS);
+        first = false;
+        data += record.id;
+        data += static_cast<char>(US);
+        data += record.value;
+    }
+    data += static_cast<char>(ETX);
+    return data;
+}
+
+std::string BuildEspaData(App& app, std::int16_t position) {
+    if (position < 0 || position >= kCallBufferSize)
+        return std::string(1, static_cast<char>(ETX));
+    return BuildEspaData(app.settings, app.CallBuffer[static_cast<std::size_t>(position)]);
+}
+
+bool BlockValuesSendable(const Settings& settings, const CallBufferEntry& entry) {
+    for (const EspaRecord& record : EspaRecords(settings, entry)) {
+        if (!ValueSendable(record.value))
+            return false;
+    }
+    return true;
+}
+
+std::uint8_t BlockCheck(std::string_view bytes) {
+    std::uint8_t check = 0;
+    for (char c : bytes)
+        check ^= static_cast<std::uint8_t>(c);
+    return check;
+}
+
+std::string ParseCallStatus(std::string_view statusBlock) {
+    const std::size_t at = statusBlock.find("7\x1F");
+    std::size_t pick = at == std::string_view::npos ? 1 : at + 2;
+    if (pick >= statusBlock.size())
+        return StateWord('\0');  // no such character
+    return StateWord(statusBlock[pick]);
+}
+
+std::int16_t SendEspaString(App& app, std::string_view text) {
+    for (char32_t cp : DecodeUtf8(text)) {
+        const int code = AnsiCode(cp);
+        if (code < 0)
+            return -1;
+        app.espa.Bcc = static_cast<std::int16_t>(app.espa.Bcc ^ code);
+        if (SendByte(app, static_cast<std::int16_t>(code)) != 0)
+            return -1;
+    }
+    return 0;
+}
+
+}  // namespace zelvano

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "buffer/CallBufferEntry.h"
 #include "settings/Settings.h"
@@ -19,6 +20,19 @@ std::string BuildEspaRecord(std::int16_t item, const CallBufferEntry& entry);
 // The data part (records and ETX) for a call, as UTF-8 text.
 std::string BuildEspaData(const Settings& settings, const CallBufferEntry& entry);
 std::string BuildEspaData(App& app, std::int16_t position);
+
+// One record of a block: its identifier digit and its value (UTF-8).
+struct EspaRecord {
+    char id;
+    std::string value;
+};
+// The records of the data part in block order, without separators.
+std::vector<EspaRecord> EspaRecords(const Settings& settings, const CallBufferEntry& entry);
+
+// True when every character of the values that go into the block has a
+// single-byte code of 0x20 or above: a control character in a value would
+// break the block's framing, a character without a code cannot be sent.
+bool BlockValuesSendable(const Settings& settings, const CallBufferEntry& entry);
 
 // Exclusive or of every byte.
 std::uint8_t BlockCheck(std::string_view bytes);

@@ -19,6 +19,10 @@ struct ProtocolState {
     // The call the current (or last) job serves, so its result follows the
     // call when removals shift positions; 0 when none.
     std::uint32_t EspaCallId = 0;
+    // True while a status block announced by '1' on the line-check poll is
+    // received: it may only land on the position last served if that position
+    // still holds the call last served.
+    bool StatusViaLineCheck = false;
 };
 
 // Line activity flags, set by the byte transfer and shown by the LED tick.

@@ -1,0 +1,103 @@
+// Internals of the protocol engine shared by its step files: step numbers,
+// the byte wait, logging by level and the retry and give-up rules.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zelvano {
+
+class App;
+
+namespace engine {
+
+inline constexpr std::int16_t kIdle = 0;
+inline constexpr std::int16_t kLineCheckStart = 10;
+inline constexpr std::int16_t kLineCheckPoll = 11;
+inline constexpr std::int16_t kLineCheckAnswer = 15;
+inline constexpr std::int16_t kScheduler = 20;
+inline constexpr std::int16_t kMakeCallStart = 30;
+inline constexpr std::int16_t kMakeCallSelect = 35;
+inline constexpr std::int16_t kMakeCallSelectAnswer = 37;
+inline constexpr std::int16_t kMakeCallBlock = 40;
+inline constexpr std::int16_t kMakeCallBlockAnswer = 45;
+inline constexpr std::int16_t kStatusCallStart = 100;
+inline constexpr std::int16_t kStatusCallSelect = 105;
+inline constexpr std::int16_t kStatusCallSelectAnswer = 107;
+inline constexpr std::int16_t kStatusCallBlock = 108;
+inline constexpr std::int16_t kStatusCallBlockAnswer = 110;
+inline constexpr std::int16_t kStatusRequestStart = 150;
+inline constexpr std::int16_t kStatusPoll = 160;
+inline constexpr std::int16_t kStatusPollAnswer = 170;
+inline constexpr std::int16_t kSlaveSelect = 180;
+inline constexpr std::int16_t kStatusBlock = 200;
+inline constexpr std::int16_t kStatusCheckChar = 210;
+inline constexpr std::int16_t kStatusAccept = 220;
+
+// True for the step numbers the engine knows.
+bool IsValidStep(std::int16_t step);
+
+// What one read of a step that awaits a byte found.
+struct Awaited {
+    enum class Kind { Byte, TimeOut, Pending } kind;
+    std::uint8_t byte = 0;
+};
+// Reads once: a byte is handled even when the step's time ran out in this
+// tick; only no byte and EspaTimer 0 is a time-out.
+Awaited AwaitByte(App& app);
+
+// True when the log level is at least level.
+bool LogLevel(const App& app, int level);
+// Writes text when the log level is at least level.
+void Log(App& app, int level, std::string_view text);
+// text, a blank and the decimal value (the "&d" / "%d" lines).
+std::string WithValue(std::string_view text, int value);
+
+void SendBytes(App& app, std::initializer_list<std::uint8_t> bytes);
+
+// The position that now holds the call the job serves (EspaPosition is moved
+// to it), or nullopt when that call has left the buffer.
+std::optional<std::int16_t> ServedPosition(App& app);
+// Writes a state word into the served call's position; false (nothing
+// written) when the call is gone.
+bool WriteServedState(App& app, const std::string& state);
+
+// Shared retry rule: a retry left goes to retryStep, else the job gives up.
+void RetryOrGiveUp(App& app, std::int16_t retryStep, std::string_view giveUpText,
+                   bool pauseFive = false);
+// Give up: log, the served call "ERROR", a line check follows.
+void GiveUp(App& app, std::string_view giveUpText, bool pauseFive);
+
+enum class BlockSend { Sent, Failed, CallGone };
+// SOH, header, STX, the served call's data part, ETX and the check character.
+// Nothing goes out when the call is gone or a value cannot be framed.
+BlockSend SendBlock(App& app, char header);
+
+// Steps, one function each.
+void StartLineCheck(App& app);
+void SendLinePoll(App& app);
+void AwaitLineAnswer(App& app);
+void ScheduleNextJob(App& app);
+void StartMakeCall(App& app);
+void SendCallSelect(App& app);
+void AwaitCallSelectAnswer(App& app);
+void SendCallBlock(App& app);
+void AwaitCallBlockAnswer(App& app);
+void StartStatusCall(App& app);
+void SendStatusSelect(App& app);
+void AwaitStatusSelectAnswer(App& app);
+void SendStatusCallBlock(App& app);
+void AwaitStatusCallBlockAnswer(App& app);
+void StartStatusRequest(App& app);
+void SendStatusPoll(App& app);
+void AwaitPollAnswer(App& app);
+void AwaitSlaveSelect(App& app);
+void ReceiveStatusBlock(App& app);
+void AwaitStatusCheckChar(App& app);
+void AcceptStatus(App& app);
+
+}  // namespace engine
+}  // namespace zelvano
