@@ -1,0 +1,51 @@
+// The main window's buffer tick and LED tick as plain steps over the state:
+// the window only paints what they return.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "buffer/BufferDisplay.h"
+
+namespace zelvano {
+
+class App;
+
+inline constexpr CellColor kTxOn = CellColor{CellColor::Kind::Rgb, 255, 0, 0};
+inline constexpr CellColor kTxOff = CellColor{CellColor::Kind::Rgb, 128, 0, 0};
+inline constexpr CellColor kRxOn = CellColor{CellColor::Kind::Rgb, 0, 255, 0};
+inline constexpr CellColor kRxOff = CellColor{CellColor::Kind::Rgb, 0, 128, 0};
+inline constexpr CellColor kLineOn = CellColor{CellColor::Kind::Rgb, 255, 255, 128};  // RTS and CTS
+inline constexpr CellColor kLineOff = CellColor{CellColor::Kind::Rgb, 192, 192, 0};   // RTS and CTS
+
+inline constexpr const char* kLinkOkText = "ESPA Slave OK";
+inline constexpr const char* kLinkErrorText = "ERROR connecting ESPA Slave";
+
+struct LinkLook {
+    CellColor background;
+    CellColor text;
+    std::string caption;
+
+    bool operator==(const LinkLook&) const = default;
+};
+
+// What one LED tick paints; an empty field leaves its control as it is.
+struct LedLook {
+    std::optional<CellColor> tx;
+    std::optional<CellColor> rx;
+    std::optional<LinkLook> link;
+    CellColor cts;
+    CellColor rts;
+};
+
+// The link label for a LineOk value; nothing while it is still unknown.
+std::optional<LinkLook> LinkLookFor(std::int16_t lineOk);
+
+// The LED tick: advances the TxD/RxD blink phases and reads the lines.
+LedLook LedTimer_Timer(App& app);
+
+// The buffer tick: time-outs first, then the auto-repeat step.
+void TmrBuffer_Timer(App& app);
+
+}  // namespace zelvano

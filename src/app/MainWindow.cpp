@@ -1,0 +1,389 @@
+#include "app/MainWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTimer>
+
+#include "app/ClickLabel.h"
+#include "app/MainTicks.h"
+#include "app/StartUp.h"
+#include "buffer/BufferDisplay.h"
+#include "espa/AfhandelEspa.h"
+#include "serial/Datacom.h"
+#include "settings/SettingsWindow.h"
+#include "windows/AboutWindow.h"
+#include "windows/CallWindow.h"
+#include "windows/FocusKeeper.h"
+#include "windows/QtLook.h"
+
+namespace zelvano {
+
+namespace {
+
+constexpr int kClientWidth = 10065;
+// The outer height counts the title bar and the menu bar, which took these
+// twips on the desktop the heights were chosen for; the window keeps the
+// client part, so the same controls show whatever this desktop's frame is.
+constexpr int kNonClientTwips = 825;
+
+// The buffer columns: left and width in twips, heading, left-aligned text.
+struct Column {
+    int left, width;
+    const char* heading;
+    const char* name;
+};
+constexpr Column kColumns[] = {
+    {240, 975, "Adres", "LabAdres"},        {1320, 4335, "Info", "LabInfo"},
+    {5760, 615, "Bleep", "LabBleep"},       {6480, 615, "CallType", "LabCallType"},
+    {7200, 615, "Priority", "LabPriority"}, {7920, 1695, "Status", "LabReturnedStatus"},
+};
+constexpr int kInfoColumn = 1;
+constexpr int kStatusColumn = 5;
+
+// Array controls are named "<name>_<index>".
+QString IndexedName(const char* name, int index) {
+    return QString("%1_%2").arg(name).arg(index);
+}
+
+QFrame* MakeIndicator(QWidget* parent, const char* name, const CellColor& offColor, int left) {
+    auto* shape = new QFrame(parent);
+    shape->setObjectName(name);
+    shape->setFrameShape(QFrame::Box);
+    shape->setLineWidth(1);
+    PaintColors(shape, ToQColor(offColor), Qt::black);
+    PlaceTwips(shape, left, 360, 255, 135);
+    return shape;
+}
+
+QLabel* MakeSmallLabel(QWidget* parent, const char* name, const char* text, int left) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    PlaceTwipsAt(label, left, 360);
+    return label;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(Clock& clock, SerialLine& port, std::filesystem::path programDir,
+                       QWidget* parent)
+    : QMainWindow(parent), app_(*this, clock, port, std::move(programDir)) {
+    setObjectName("frmMain");
+    setWindowTitle("Zelvano - ESPA 4.4.4 Master");
+    beep_ = [] { QApplication::beep(); };
+    quit_ = [] { QCoreApplication::quit(); };
+    messageBox_ = [this](const std::string& text, const std::string& title) {
+        return DefaultMessageBox(text, title);
+    };
+
+    client_ = new QWidget(this);
+    client_->setObjectName("ClientArea");
+    setCentralWidget(client_);
+    BuildMenu();
+    BuildSerialFrame(client_);
+    BuildCallsFrame(client_);
+    BuildDiagnoseFrame(client_);
+    BuildTimers();
+    focusKeeper_ = new FocusKeeper([this] { Beep(); }, this);
+    focusKeeper_->AddProgramWindow(this);
+    SetWindowHeight(9930);
+}
+
+MainWindow::~MainWindow() {
+    Terminate();
+}
+
+void MainWindow::BuildMenu() {
+    struct Entry {
+        const char* name;
+        const char* caption;
+        void (MainWindow::*handler)();
+    };
+    const Entry entries[] = {
+        {"CallPager", "Call", &MainWindow::CallPager_Click},
+        {"Instellingen", "Settings", &MainWindow::Instellingen_Click},
+        {"Einde", "Quit", &MainWindow::Einde_Click},
+        {"Info", "About", &MainWindow::Info_Click},
+    };
+    // Each entry acts on its own click; none opens a drop-down.
+    for (const Entry& entry : entries) {
+        QAction* action = menuBar()->addAction(entry.caption);
+        action->setObjectName(entry.name);
+        connect(action, &QAction::triggered, this, entry.handler);
+    }
+}
+
+void MainWindow::BuildSerialFrame(QWidget* client) {
+    frmCommunicatie_ = new QGroupBox("Serial Port: X", client);
+    frmCommunicatie_->setObjectName("FrmCommunicatie");
+    PlaceTwips(frmCommunicatie_, 120, 120, 3975, 735);
+
+    shpTx_ = MakeIndicator(frmCommunicatie_, "ShpTx", kTxOff, 240);
+    MakeSmallLabel(frmCommunicatie_, "Label4_1", "TxD", 600);
+    shpRx_ = MakeIndicator(frmCommunicatie_, "ShpRx", kRxOff, 1200);
+    MakeSmallLabel(frmCommunicatie_, "Label4_2", "RxD", 1560);
+    shpRts_ = MakeIndicator(frmCommunicatie_, "ShpRTS", kLineOff, 2160);
+
+    labLinkStatus_ = new ClickLabel("RTS", frmCommunicatie_);
+    labLinkStatus_->setObjectName("LabLinkStatus");
+    labLinkStatus_->setToolTip("RTS status, click on text to change");
+    PlaceTwipsAt(labLinkStatus_, 2520, 360);
+    connect(labLinkStatus_, &ClickLabel::clicked, this, [this] { LabLinkStatus_Click(app_); });
+
+    shpCts_ = MakeIndicator(frmCommunicatie_, "ShpCTS", kLineOff, 3120);
+    MakeSmallLabel(frmCommunicatie_, "Label2", "CTS", 3480);
+
+    labLink_ = new QLabel(client);
+    labLink_->setObjectName("LabLink");
+    labLink_->setAlignment(Qt::AlignCenter);
+    PlaceTwips(labLink_, 4200, 480, 2535, 255);
+}
+
+void MainWindow::BuildCallsFrame(QWidget* client) {
+    auto* frameCalls = new QGroupBox("Calls", client);
+    frameCalls->setObjectName("frameCalls");
+    PlaceTwips(frameCalls, 120, 960, 9855, 4335);
+
+    std::array<std::array<QLabel*, 10>*, 5> plain = {&labAdres_, &labInfo_, &labBleep_,
+                                                     &labCallType_, &labPriority_};
+    for (int c = 0; c < 6; ++c) {
+        const Column& column = kColumns[c];
+        auto* heading = new QLabel(column.heading, frameCalls);
+        heading->setObjectName(QString("Head%1").arg(column.heading));
+        heading->setAlignment(Qt::AlignCenter);
+        PlaceTwips(heading, column.left, 360, column.width, 255);
+
+        const Qt::Alignment align =
+            c == kInfoColumn ? (Qt::AlignLeft | Qt::AlignVCenter) : Qt::AlignCenter;
+        for (int i = 0; i < 10; ++i) {
+            QLabel* cell = c == kStatusColumn ? new ClickLabel(frameCalls) : new QLabel(frameCalls);
+            cell->setObjectName(IndexedName(column.name, i));
+            cell->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+            cell->setLineWidth(1);
+            cell->setAlignment(align);
+            PlaceTwips(cell, column.left, 720 + 360 * i, column.width, 255);
+            if (c == kStatusColumn) {
+                auto* state = static_cast<ClickLabel*>(cell);
+                labReturnedStatus_[i] = state;
+                const auto index = static_cast<std::int16_t>(i);
+                connect(state, &ClickLabel::doubleClicked, this,
+                        [this, index] { LabReturnedStatus_DblClick(app_, index); });
+            } else {
+                (*plain[c])[i] = cell;
+            }
+        }
+    }
+
+    auto* labelSoftware = new QLabel("ESPA 4.4.4 Master unit", client);
+    labelSoftware->setObjectName("LabelSoftware");
+    QFont font("Arial");
+    font.setPointSizeF(14.25);
+    labelSoftware->setFont(font);
+    PaintColors(labelSoftware, palette().color(QPalette::Window), QColor(0, 0, 255));
+    labelSoftware->setAutoFillBackground(false);
+    PlaceTwips(labelSoftware, 240, 5400, 9615, 375);
+}
+
+void MainWindow::BuildDiagnoseFrame(QWidget* client) {
+    auto* frameDiagnose = new QGroupBox("Diagnose", client);
+    frameDiagnose->setObjectName("frameDiagnose");
+    PlaceTwips(frameDiagnose, 120, 5880, 9855, 3015);
+    const QColor buttonFace = ToQColor(CellColor::ButtonFace());
+    for (int i = 0; i < 10; ++i) {
+        auto* box = new QLineEdit(frameDiagnose);
+        box->setObjectName(IndexedName("Text2", i));
+        box->setReadOnly(true);  // the operator reads and copies the log, nothing else
+        QPalette pal = box->palette();
+        pal.setColor(QPalette::Base, buttonFace);
+        box->setPalette(pal);
+        PlaceTwips(box, 240, 360 + 240 * i, 9375, 285);
+        text2_[i] = box;
+    }
+}
+
+void MainWindow::BuildTimers() {
+    struct Spec {
+        QTimer** timer;
+        const char* name;
+        int interval;
+        void (MainWindow::*handler)();
+    };
+    const Spec specs[] = {
+        {&ledTimer_, "LedTimer", 250, &MainWindow::LedTimer_Timer},
+        {&tmrBuffer_, "TmrBuffer", 1000, &MainWindow::TmrBuffer_Timer},
+        {&tmrAfhandel_, "TmrAfhandel", 100, &MainWindow::TmrAfhandel_Timer},
+    };
+    for (const Spec& spec : specs) {
+        auto* timer = new QTimer(this);
+        timer->setObjectName(spec.name);
+        timer->setInterval(spec.interval);
+        connect(timer, &QTimer::timeout, this, spec.handler);
+        *spec.timer = timer;
+    }
+    // The protocol counts its time-outs in these ticks: keep their pace.
+    tmrAfhandel_->setTimerType(Qt::PreciseTimer);
+}
+
+void MainWindow::Form_Load() {
+    StartUp(app_);
+    // Started once StartUp has returned, so no tick runs inside it (its
+    // message box runs a modal loop).
+    ledTimer_->start();
+    tmrBuffer_->start();
+    tmrAfhandel_->start();
+}
+
+void MainWindow::ShowSecondary(QWidget* window) {
+    window->show();
+    window->raise();
+    window->activateWindow();
+    focusKeeper_->Keep(window);
+}
+
+void MainWindow::CallPager_Click() {
+    if (!callWindow_) {
+        callWindow_ = new CallWindow(app_, this);
+    }
+    ShowSecondary(callWindow_);
+}
+
+void MainWindow::Instellingen_Click() {
+    if (!settingsWindow_) {
+        settingsWindow_ = new SettingsWindow(app_, this);
+    }
+    ShowSecondary(settingsWindow_);
+}
+
+void MainWindow::Info_Click() {
+    if (!aboutWindow_) {
+        aboutWindow_ = new AboutWindow(this);
+    }
+    ShowSecondary(aboutWindow_);
+}
+
+void MainWindow::Einde_Click() {
+    if (!zelvano::Einde_Click(app_)) {
+        return;
+    }
+    // The port is closed; end at once, no other handler runs.
+    terminated_ = true;
+    ledTimer_->stop();
+    tmrBuffer_->stop();
+    tmrAfhandel_->stop();
+    quit_();
+}
+
+void MainWindow::TmrAfhandel_Timer() {
+    HandleEspa(app_, 0);
+}
+
+void MainWindow::TmrBuffer_Timer() {
+    zelvano::TmrBuffer_Timer(app_);
+}
+
+void MainWindow::LedTimer_Timer() {
+    const LedLook look = zelvano::LedTimer_Timer(app_);
+    if (look.tx) {
+        PaintBackground(shpTx_, ToQColor(*look.tx));
+    }
+    if (look.rx) {
+        PaintBackground(shpRx_, ToQColor(*look.rx));
+    }
+    if (look.link) {
+        PaintColors(labLink_, ToQColor(look.link->background), ToQColor(look.link->text));
+        labLink_->setText(QString::fromStdString(look.link->caption));
+    }
+    PaintBackground(shpCts_, ToQColor(look.cts));
+    PaintBackground(shpRts_, ToQColor(look.rts));
+}
+
+void MainWindow::ShowCallBuffer(const CallBufferArray& buffer) {
+    for (int i = 0; i < kCallBufferSize; ++i) {
+        const CallBufferEntry& entry = buffer[i];
+        labAdres_[i]->setText(QString::fromStdString(entry.Address));
+        labInfo_[i]->setText(QString::fromStdString(entry.Alfa));
+        labBleep_[i]->setText(QString::fromStdString(entry.Bleep));
+        labCallType_[i]->setText(QString::fromStdString(entry.CallType));
+        labPriority_[i]->setText(QString::fromStdString(entry.Priority));
+
+        const StateCell cell = StateCellFor(entry.Status);
+        ClickLabel* state = labReturnedStatus_[i];
+        state->setText(QString::fromStdString(cell.caption));
+        PaintColors(state, ToQColor(cell.background), ToQColor(cell.text));
+        state->setToolTip(QString::fromStdString(cell.toolTip));
+    }
+}
+
+void MainWindow::ShowLogLines(const std::array<std::string, 10>& lines) {
+    for (int i = 0; i < 10; ++i) {
+        text2_[i]->setText(QString::fromStdString(lines[i]));
+    }
+}
+
+void MainWindow::SetPortCaption(const std::string& caption) {
+    frmCommunicatie_->setTitle(QString::fromStdString(caption));
+}
+
+void MainWindow::SetRtsToolTip(const std::string& tip) {
+    labLinkStatus_->setToolTip(QString::fromStdString(tip));
+}
+
+void MainWindow::SetPortProblem(const std::string& reason) {
+    frmCommunicatie_->setToolTip(QString::fromStdString(reason));
+}
+
+void MainWindow::SetWindowHeight(int twips) {
+    heightTwips_ = twips;
+    const int width = TwipsToPixels(kClientWidth, logicalDpiX());
+    const int clientHeight = TwipsToPixels(twips - kNonClientTwips, logicalDpiY());
+    client_->setFixedSize(width, clientHeight);
+    setFixedSize(width, clientHeight + menuBar()->sizeHint().height());
+}
+
+MessageAnswer MainWindow::ShowMessageBox(const std::string& text, const std::string& title) {
+    return messageBox_(text, title);
+}
+
+MessageAnswer MainWindow::DefaultMessageBox(const std::string& text, const std::string& title) {
+    // No icon; OK and Cancel. During start-up the main window is not shown yet.
+    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(title),
+                    QString::fromStdString(text), QMessageBox::Ok | QMessageBox::Cancel,
+                    isVisible() ? this : nullptr);
+    return box.exec() == QMessageBox::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
+}
+
+void MainWindow::Beep() {
+    beep_();
+}
+
+void MainWindow::Terminate() {
+    if (!terminated_) {
+        terminated_ = true;
+        Form_Terminate(app_);
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // The close box asks nothing: the port is closed and the program ends.
+    Terminate();
+    for (QWidget* window :
+         {static_cast<QWidget*>(callWindow_), static_cast<QWidget*>(settingsWindow_),
+          static_cast<QWidget*>(aboutWindow_)}) {
+        if (window != nullptr) {
+            window->close();
+        }
+    }
+    ledTimer_->stop();
+    tmrBuffer_->stop();
+    tmrAfhandel_->stop();
+    event->accept();
+    quit_();
+}
+
+}  // namespace zelvano

@@ -1,0 +1,124 @@
+// frmMain: the line indicators, the link label, the ten buffer rows, the
+// screen log, the menu and the three timers that drive the core. It is the
+// core's operator view.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <array>
+#include <filesystem>
+#include <functional>
+
+#include "app/App.h"
+#include "app/OperatorView.h"
+#include "settings/SettingsWindow.h"
+#include "windows/AboutWindow.h"
+#include "windows/CallWindow.h"
+
+class QAction;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QTimer;
+
+namespace zelvano {
+
+class ClickLabel;
+class FocusKeeper;
+
+class MainWindow : public QMainWindow, public OperatorView {
+    Q_OBJECT
+  public:
+    using MessageBoxHandler =
+        std::function<MessageAnswer(const std::string& text, const std::string& title)>;
+
+    MainWindow(Clock& clock, SerialLine& port, std::filesystem::path programDir,
+               QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    App& app() { return app_; }
+
+    // The load step: StartUp, then the timers start. Runs before show().
+    void Form_Load();
+
+    // Tests answer message boxes, count beeps and see the end of the program
+    // through these instead of a modal loop, a speaker and an exit.
+    void SetMessageBoxHandler(MessageBoxHandler handler) { messageBox_ = std::move(handler); }
+    void SetBeepHandler(std::function<void()> handler) { beep_ = std::move(handler); }
+    void SetQuitHandler(std::function<void()> handler) { quit_ = std::move(handler); }
+
+    // The outer height last set by ApplyWindowHeight, in twips.
+    int WindowHeightTwips() const { return heightTwips_; }
+
+    CallWindow* callWindow() const { return callWindow_; }
+    SettingsWindow* settingsWindow() const { return settingsWindow_; }
+    AboutWindow* aboutWindow() const { return aboutWindow_; }
+    FocusKeeper* focusKeeper() const { return focusKeeper_; }
+
+    // Menu handlers.
+    void CallPager_Click();
+    void Instellingen_Click();
+    void Info_Click();
+    void Einde_Click();
+
+    // Timer handlers.
+    void TmrAfhandel_Timer();
+    void TmrBuffer_Timer();
+    void LedTimer_Timer();
+
+    // OperatorView.
+    void ShowCallBuffer(const CallBufferArray& buffer) override;
+    void ShowLogLines(const std::array<std::string, 10>& lines) override;
+    void SetPortCaption(const std::string& caption) override;
+    void SetRtsToolTip(const std::string& tip) override;
+    void SetPortProblem(const std::string& reason) override;
+    void SetWindowHeight(int twips) override;
+    MessageAnswer ShowMessageBox(const std::string& text, const std::string& title) override;
+    void Beep() override;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void BuildMenu();
+    void BuildSerialFrame(QWidget* client);
+    void BuildCallsFrame(QWidget* client);
+    void BuildDiagnoseFrame(QWidget* client);
+    void BuildTimers();
+    void ShowSecondary(QWidget* window);
+    void Terminate();
+    MessageAnswer DefaultMessageBox(const std::string& text, const std::string& title);
+
+    App app_;
+    QWidget* client_ = nullptr;
+    QGroupBox* frmCommunicatie_ = nullptr;
+    QFrame* shpTx_ = nullptr;
+    QFrame* shpRx_ = nullptr;
+    QFrame* shpRts_ = nullptr;
+    QFrame* shpCts_ = nullptr;
+    ClickLabel* labLinkStatus_ = nullptr;
+    QLabel* labLink_ = nullptr;
+    std::array<QLabel*, 10> labAdres_{};
+    std::array<QLabel*, 10> labInfo_{};
+    std::array<QLabel*, 10> labBleep_{};
+    std::array<QLabel*, 10> labCallType_{};
+    std::array<QLabel*, 10> labPriority_{};
+    std::array<ClickLabel*, 10> labReturnedStatus_{};
+    std::array<QLineEdit*, 10> text2_{};
+    QTimer* ledTimer_ = nullptr;
+    QTimer* tmrBuffer_ = nullptr;
+    QTimer* tmrAfhandel_ = nullptr;
+    FocusKeeper* focusKeeper_ = nullptr;
+    QPointer<CallWindow> callWindow_;
+    QPointer<SettingsWindow> settingsWindow_;
+    QPointer<AboutWindow> aboutWindow_;
+
+    MessageBoxHandler messageBox_;
+    std::function<void()> beep_;
+    std::function<void()> quit_;
+    int heightTwips_ = 0;
+    bool terminated_ = false;
+};
+
+}  // namespace zelvano

@@ -1,0 +1,221 @@
+#include "settings/SettingsWindow.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <algorithm>
+
+#include "app/App.h"
+#include "windows/QtLook.h"
+#include "windows/TypeableCombo.h"
+
+namespace zelvano {
+
+namespace {
+
+constexpr int kClientWidth = 11160;
+constexpr int kClientHeight = 7470;
+constexpr const char* kChkCaption = "Variable EspaString";
+constexpr const char* kFrameCaption = "Variable EspaString ";
+const QColor kLockedText(192, 192, 192);
+
+// The top row: a caption box above each of the first seven lists.
+struct TopColumn {
+    int left, captionWidth, comboWidth;
+    const char* caption;
+};
+constexpr TopColumn kTopColumns[] = {
+    {240, 1695, 1935, "EmulationMode"}, {2280, 975, 975, "ComPort"},
+    {3360, 1215, 1215, "BaudRate"},     {4680, 855, 855, "Parity"},
+    {5640, 735, 735, "Nr of Bits"},     {6480, 975, 1095, "Nr of StopBits"},
+    {7680, 1455, 2535, "HandShake"},
+};
+constexpr int kTopCount = 7;
+constexpr int kLowerTops[] = {1200, 1680, 2160, 2640};  // the four lists below the top row
+
+}  // namespace
+
+SettingsWindow::SettingsWindow(App& app, QWidget* parent) : QWidget(parent, Qt::Window), app_(app) {
+    setObjectName("frmInstellingen");
+    setWindowTitle("Setup");
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFixedSize(TwipsToPixels(kClientWidth, logicalDpiX()),
+                 TwipsToPixels(kClientHeight, logicalDpiY()));
+    BuildCaptions();
+    BuildCombos();
+    BuildEspaFrame();
+    BuildButtons();
+    Form_Load();
+    if (const QScreen* screen = this->screen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+}
+
+void SettingsWindow::BuildCaptions() {
+    for (int i = 0; i < kTopCount; ++i) {
+        // Text boxes used as captions, on the button face.
+        auto* box = new QLineEdit(kTopColumns[i].caption, this);
+        box->setObjectName(QString("Text1_%1").arg(i));
+        box->setReadOnly(true);
+        box->setFocusPolicy(Qt::NoFocus);
+        QPalette palette = box->palette();
+        palette.setColor(QPalette::Base, QApplication::palette().color(QPalette::Button));
+        box->setPalette(palette);
+        PlaceTwips(box, kTopColumns[i].left, 240, kTopColumns[i].captionWidth, 285);
+    }
+}
+
+void SettingsWindow::BuildCombos() {
+    const auto& combos = SingleCombos();
+    for (int i = 0; i < kSingleComboCount; ++i) {
+        auto* combo = new TypeableCombo(this);
+        combo->setObjectName(combos[i].name);
+        if (i < kTopCount) {
+            PlaceTwips(combo, kTopColumns[i].left, 600, kTopColumns[i].comboWidth, 315);
+        } else {
+            PlaceTwips(combo, 240, kLowerTops[i - kTopCount], 3855, 315);
+        }
+        single_[i] = combo;
+    }
+    chkVariableEspaString_ = new QCheckBox(kChkCaption, this);
+    chkVariableEspaString_->setObjectName("ChkVariableEspaString");
+    PlaceTwips(chkVariableEspaString_, 240, 3240, 5895, 255);
+}
+
+void SettingsWindow::BuildEspaFrame() {
+    frameEspaVariable_ = new QGroupBox(kFrameCaption, this);
+    frameEspaVariable_->setObjectName("FrameEspaVariable");
+    PlaceTwips(frameEspaVariable_, 240, 3600, 5895, 3255);
+    const char* labels[] = {"First Item in EspaString", "Last Item in EspaString"};
+    const int labelTops[] = {360, 2760};
+    for (int i = 0; i < 2; ++i) {
+        auto* label = new QLabel(labels[i], frameEspaVariable_);
+        label->setObjectName(QString("Label2_%1").arg(i));
+        PlaceTwips(label, 240, labelTops[i], 1815, 255);
+    }
+    for (int i = 0; i < kEspaTransCount; ++i) {
+        auto* combo = new TypeableCombo(frameEspaVariable_);
+        combo->setObjectName(QString("ComboEspaTrans_%1").arg(i));
+        PlaceTwips(combo, 2880, 360 + 480 * i, 2655, 315);
+        espaTrans_[i] = combo;
+    }
+}
+
+void SettingsWindow::BuildButtons() {
+    struct Spec {
+        QPushButton** button;
+        const char* name;
+        const char* caption;
+        int left, top;
+        void (SettingsWindow::*handler)();
+    };
+    const Spec specs[] = {
+        {&cmdWijzigen_, "CmdWijzigen", "Change", 8520, 6000, &SettingsWindow::CmdWijzigen_Click},
+        {&cmdCancel_, "CmdCancel", "Cancel", 7080, 6000, &SettingsWindow::CmdCancel_Click},
+        {&cmdSave_, "CmdSave", "Save", 7080, 6600, &SettingsWindow::CmdSave_Click},
+        {&cmdClose_, "CmdClose", "Close", 8520, 6600, &SettingsWindow::CmdClose_Click},
+    };
+    for (const Spec& spec : specs) {
+        auto* button = new QPushButton(spec.caption, this);
+        button->setObjectName(spec.name);
+        PlaceTwips(button, spec.left, spec.top, 1095, 375);
+        connect(button, &QPushButton::clicked, this, spec.handler);
+        *spec.button = button;
+    }
+    SetEditing(false);
+}
+
+void SettingsWindow::Form_Load() {
+    chkVariableEspaString_->setVisible(true);
+    frameEspaVariable_->setVisible(true);
+    LockCombo();
+    const auto& combos = SingleCombos();
+    for (int i = 0; i < kSingleComboCount; ++i) {
+        single_[i]->SetEntries(combos[i].entries);
+    }
+    for (TypeableCombo* combo : espaTrans_) {
+        combo->SetEntries(EspaTransEntries());
+    }
+    UpdateCombo();
+}
+
+void SettingsWindow::SetLocked(bool locked) {
+    const QColor text = locked ? kLockedText : QApplication::palette().color(QPalette::WindowText);
+    auto apply = [&](TypeableCombo* combo) {
+        combo->SetLocked(locked);
+        combo->SetTextColor(text);
+    };
+    std::for_each(single_.begin(), single_.end(), apply);
+    std::for_each(espaTrans_.begin(), espaTrans_.end(), apply);
+    chkVariableEspaString_->setEnabled(!locked);
+    chkVariableEspaString_->setText(kChkCaption);
+    frameEspaVariable_->setTitle(kFrameCaption);
+}
+
+void SettingsWindow::SetEditing(bool editing) {
+    cmdCancel_->setEnabled(editing);
+    cmdSave_->setEnabled(editing);
+    cmdClose_->setEnabled(!editing);
+    cmdWijzigen_->setEnabled(!editing);
+}
+
+void SettingsWindow::LockCombo() {
+    SetLocked(true);
+}
+
+void SettingsWindow::UnlockCombo() {
+    SetLocked(false);
+}
+
+void SettingsWindow::UpdateCombo() {
+    const SettingsSelection selection = zelvano::UpdateCombo(app_.settings);
+    for (int i = 0; i < kSingleComboCount; ++i) {
+        single_[i]->SetPosition(selection.single[i]);
+    }
+    for (int i = 0; i < kEspaTransCount; ++i) {
+        espaTrans_[i]->SetPosition(selection.espaTrans[i]);
+    }
+    chkVariableEspaString_->setChecked(selection.variableEspaString);
+}
+
+SettingsSelection SettingsWindow::Selection() const {
+    SettingsSelection selection;
+    for (int i = 0; i < kSingleComboCount; ++i) {
+        selection.single[i] = single_[i]->Position();
+    }
+    for (int i = 0; i < kEspaTransCount; ++i) {
+        selection.espaTrans[i] = espaTrans_[i]->Position();
+    }
+    selection.variableEspaString = chkVariableEspaString_->isChecked();
+    return selection;
+}
+
+Settings SettingsWindow::ComboToSettings() const {
+    return zelvano::ComboToSettings(Selection());
+}
+
+void SettingsWindow::CmdWijzigen_Click() {
+    SetEditing(true);
+    UnlockCombo();
+}
+
+void SettingsWindow::CmdCancel_Click() {
+    SetEditing(false);
+    LockCombo();
+    UpdateCombo();
+}
+
+void SettingsWindow::CmdSave_Click() {
+    SetEditing(false);
+    LockCombo();
+    SaveSettings(app_, ComboToSettings());
+}
+
+void SettingsWindow::CmdClose_Click() {
+    close();
+}
+
+}  // namespace zelvano

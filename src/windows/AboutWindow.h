@@ -1,0 +1,24 @@
+// frmAbout, "About": the software version, a picture and Close.
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+
+namespace zelvano {
+
+class AboutWindow : public QWidget {
+    Q_OBJECT
+  public:
+    explicit AboutWindow(QWidget* parent = nullptr);
+
+    void CmdSluit_Click();
+
+  private:
+    QLabel* label4_ = nullptr;
+    QLabel* image1_ = nullptr;
+    QPushButton* cmdSluit_ = nullptr;
+};
+
+}  // namespace zelvano

@@ -1,0 +1,62 @@
+// The call window's logic without the window: its list entries, the
+// conversions from list positions to call fields, the Call and Stop buttons
+// and the auto-repeat step of the buffer tick.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zelvano {
+
+class App;
+
+inline constexpr const char* kDesignAddressText = "1234";
+inline constexpr const char* kDesignAlfaText = "Enter AlfaText";
+
+const std::vector<std::string>& BleepEntries();       // 16 entries
+const std::vector<std::string>& PriorityEntries();    // 4 entries
+const std::vector<std::string>& CallTypeEntries();    // 4 entries
+const std::vector<std::string>& NrOfTxEntries();      // 4 entries
+const std::vector<std::string>& AutoRepeatEntries();  // 7 entries
+
+// Bleep code and transmissions: one hex digit; no selection (-1) gives "1".
+std::string HexField(std::int16_t position);
+// Priority and call type: decimal digits; no selection (-1) gives "1".
+std::string DecimalField(std::int16_t position);
+// The remembered transmissions position, sign kept: -1 stays "-1".
+std::string RememberedNrOfTx(std::int16_t position);
+
+// What the call window shows or holds: the two texts and the list positions
+// (-1 = no selected position).
+struct CallForm {
+    std::string address = kDesignAddressText;
+    std::string alfa = kDesignAlfaText;
+    std::int16_t bleep = -1;
+    std::int16_t priority = -1;
+    std::int16_t callType = -1;
+    std::int16_t nrOfTx = -1;
+    std::int16_t autoRepeat = -1;
+    bool nrOfTxEnabled = true;  // off for Philips
+
+    bool operator==(const CallForm&) const = default;
+};
+
+// The window load: the form preset from LastCall and AutoRepeatChoice.
+CallForm LoadCallForm(const App& app);
+
+// The Call button: queues the call, remembers it and sets the repeat. A Call
+// without a repeat period ends a running repeat. The window closes afterwards
+// (the caller's job); the rows are redrawn here.
+void CmdCall_Click(App& app, const CallForm& form);
+
+// The Stop button: no further repetition; calls already queued stay.
+void CmdStopAutoCall_Click(App& app);
+
+// Timer1: the Stop button is enabled only while a repeat runs.
+bool StopButtonEnabled(const App& app);
+
+// One buffer tick of the repeat: counts down and queues LastCall when due.
+void AutoRepeatStep(App& app);
+
+}  // namespace zelvano

@@ -1,0 +1,75 @@
+#include "windows/TypeableCombo.h"
+
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QWheelEvent>
+
+namespace zelvano {
+
+TypeableCombo::TypeableCombo(QWidget* parent) : QComboBox(parent) {
+    setEditable(true);
+    setInsertPolicy(QComboBox::NoInsert);  // typed text never becomes an entry
+    setCompleter(nullptr);                 // nor is it completed into one
+    connect(lineEdit(), &QLineEdit::textEdited, this, [this] { typedOver_ = true; });
+    connect(this, qOverload<int>(&QComboBox::activated), this, [this] { typedOver_ = false; });
+}
+
+void TypeableCombo::SetEntries(const std::vector<std::string>& entries) {
+    clear();
+    for (const std::string& entry : entries) {
+        addItem(QString::fromStdString(entry));
+    }
+    SetPosition(-1);
+}
+
+void TypeableCombo::SetPosition(std::int16_t position) {
+    typedOver_ = false;
+    setCurrentIndex(position >= 0 && position < count() ? position : -1);
+}
+
+std::int16_t TypeableCombo::Position() const {
+    return typedOver_ ? std::int16_t{-1} : static_cast<std::int16_t>(currentIndex());
+}
+
+void TypeableCombo::SetLocked(bool locked) {
+    locked_ = locked;
+    lineEdit()->setReadOnly(locked);
+}
+
+void TypeableCombo::SetTextColor(const QColor& color) {
+    for (QWidget* widget : {static_cast<QWidget*>(this), static_cast<QWidget*>(lineEdit())}) {
+        QPalette palette = widget->palette();
+        palette.setColor(QPalette::Text, color);
+        palette.setColor(QPalette::ButtonText, color);
+        widget->setPalette(palette);
+    }
+}
+
+QColor TypeableCombo::TextColor() const {
+    return lineEdit()->palette().color(QPalette::Text);
+}
+
+void TypeableCombo::showPopup() {
+    if (!locked_) {
+        QComboBox::showPopup();
+    }
+}
+
+void TypeableCombo::keyPressEvent(QKeyEvent* event) {
+    const bool moves = event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab;
+    if (locked_ && !moves) {
+        event->ignore();  // no change of selection while locked
+        return;
+    }
+    QComboBox::keyPressEvent(event);
+}
+
+void TypeableCombo::wheelEvent(QWheelEvent* event) {
+    if (locked_) {
+        event->ignore();
+        return;
+    }
+    QComboBox::wheelEvent(event);
+}
+
+}  // namespace zelvano
