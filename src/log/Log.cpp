@@ -36,14 +36,6 @@ bool AppendOnce(const fs::path& file, const std::string& bytes) {
     return !out.fail();
 }
 
-// The open failed because the folder is not there (as opposed to a file in
-// its place, or a folder we may not enter).
-bool FolderIsMissing(const fs::path& folder) {
-    std::error_code ec;
-    const fs::file_status status = fs::symlink_status(folder, ec);
-    return status.type() == fs::file_type::not_found;
-}
-
 std::string StampedLine(const LocalDateTime& now, std::string_view text) {
     std::string line = FormatLogTime(now);
     line += ' ';
@@ -72,9 +64,8 @@ bool AppendToDayFile(const fs::path& programDir, std::string_view folder, const 
     const std::string bytes = ToFileBytes(line) + "\r\n";
     if (AppendOnce(file, bytes))
         return true;
-    if (!FolderIsMissing(dir))
-        return false;
-    // One level only: a missing program directory is not recreated.
+    // The folder is made only when it is missing (false when anything is in
+    // its place), and one level only: a missing program directory stays so.
     std::error_code ec;
     if (!fs::create_directory(dir, ec))
         return false;
