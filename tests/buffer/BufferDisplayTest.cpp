@@ -118,15 +118,5 @@ TEST(DoubleClick, RowOutsideTheBufferIsIgnored) {
     }
 }
 
-TEST(ShowCallBuffer, HandsTheWholeBufferToTheView) {
-    TestApp t;
-    AddCall(t.app, "a", "1", "", "3", "1", "3");
-    t.app.CallBuffer[0].Status = "PAGED";
-    ShowCallBuffer(t.app);
-    EXPECT_EQ(t.view.showCallBufferCount, 2);
-    EXPECT_EQ(t.view.lastBuffer[0].Status, "PAGED");
-    EXPECT_EQ(t.view.lastBuffer[0].Address, "a");
-}
-
 }  // namespace
 }  // namespace zelvano

@@ -285,15 +285,6 @@ TEST(ClearCallBuffer, EmptiesEveryPosition) {
     EXPECT_EQ(t.view.showCallBufferCount, shows);
 }
 
-TEST(IsFinishedState, OnlyAbsentPagedTerminated) {
-    for (const char* s : {"ABSENT", "PAGED", "TERMINATED"})
-        EXPECT_TRUE(IsFinishedState(s)) << s;
-    for (const char* s :
-         {"", "NEW", "QUEUE", "BUSY", "SPEECHPAGED", "ERROR", "NO STATUS", "paged", "PAGED "}) {
-        EXPECT_FALSE(IsFinishedState(s)) << s;
-    }
-}
-
 // ---- CheckBufferTimeOuts ----------------------------------------------------
 
 void Ticks(TestApp& t, int count) {

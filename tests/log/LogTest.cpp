@@ -177,14 +177,6 @@ TEST(ScreenLog, FillsFromTheTopThenScrolls) {
     EXPECT_EQ(t.app.screenLog.LogLines[9], "14:03:22 line 12");
 }
 
-TEST(ScreenLog, ShowLogLineTakesTheLineAsItIs) {
-    TestApp t;
-    ShowLogLine(t.app, "no time here");
-    EXPECT_EQ(t.app.screenLog.LogLines[0], "no time here");
-    EXPECT_EQ(t.app.screenLog.LogLineCount, 1);
-    EXPECT_EQ(t.view.logLines[0], "no time here");
-}
-
 // ---- failures cost the file line, never the screen line ---------------------
 
 TEST(LogFailure, FileWhereTheFolderShouldBe) {

@@ -108,18 +108,6 @@ TEST(SettingsWrite, ExactBytesOfTheFile) {
     EXPECT_FALSE(fs::exists(dir.path() / "espa.set.tmp"));
 }
 
-TEST(SettingsWrite, AllZeroRecordHasEighteenLines) {
-    const std::string bytes = FormatSettings(Settings{});
-    EXPECT_EQ(bytes.rfind("0        Compoort ->0\r\n", 0), 0u);
-    std::size_t lines = 0;
-    for (std::size_t p = bytes.find("\r\n"); p != std::string::npos;
-         p = bytes.find("\r\n", p + 2)) {
-        ++lines;
-    }
-    EXPECT_EQ(lines, 18u);
-    EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
-}
-
 TEST(SettingsWrite, NegativeValuesKeepTheirSign) {
     Settings s = DistinctRecord();
     s.Compoort = -1;
@@ -130,13 +118,6 @@ TEST(SettingsWrite, NegativeValuesKeepTheirSign) {
     EXPECT_NE(bytes.find("32       EspaSet ->-1\r\n"), std::string::npos);
     EXPECT_NE(bytes.find("20       Logfile ->-32768\r\n"), std::string::npos);
     ExpectSameRecord(ParseSettings(bytes), s, "sign kept");
-}
-
-TEST(SettingsWrite, OldFilesWithoutSignStillReadAsWritten) {
-    // Files from before the sign was kept hold "1" where -1 was meant; they
-    // keep reading as they always did.
-    const Settings s = ParseSettings("12       Parity ->1\r\n");
-    EXPECT_EQ(s.Parity, 1);
 }
 
 // Every value the settings window can store, one field at a time, through the
