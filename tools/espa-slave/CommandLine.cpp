@@ -1,0 +1,458 @@
+#include "CommandLine.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <functional>
+#include <string_view>
+
+namespace zelvano::slave {
+
+namespace {
+
+using Setter = std::function<bool(Options&, std::string_view value, std::string& error)>;
+
+struct OptionSpec {
+    const char* name;
+    const char* argument;  // nullptr for a flag
+    const char* help;
+    Setter set;
+};
+
+constexpr std::array kBaudRates{50,    75,    110,    134,    150,    200,   300,
+                                600,   1200,  1800,   2400,   4800,   9600,  19200,
+                                38400, 57600, 115200, 230400, 460800, 921600};
+
+// The misbehaviour options by name, for the start-up summary.
+constexpr std::array<std::pair<Fault, const char*>, kFaultCount> kFaultOptions{{
+    {Fault::NakSelect, "--nak-select"},
+    {Fault::IgnoreSelect, "--ignore-select"},
+    {Fault::NakBlock, "--nak-block"},
+    {Fault::IgnoreBlock, "--ignore-block"},
+    {Fault::EotPoll, "--eot-poll"},
+    {Fault::IgnorePoll, "--ignore-poll"},
+    {Fault::BadBcc, "--bad-bcc"},
+    {Fault::Noise, "--noise"},
+}};
+
+std::optional<long long> ParseInteger(std::string_view text, long long low, long long high) {
+    long long value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+// Stores a number from low to high into target, or explains the range.
+template <typename T>
+Setter Number(T Options::*group, int T::*field, long long low, long long high) {
+    return [=](Options& options, std::string_view value, std::string& error) {
+        const auto number = ParseInteger(value, low, high);
+        if (!number) {
+            error = "expected a number from " + std::to_string(low) + " to " +
+                    std::to_string(high) + ", got \"" + std::string(value) + "\"";
+            return false;
+        }
+        options.*group.*field = static_cast<int>(*number);
+        return true;
+    };
+}
+
+Setter Text(std::string Options::*field) {
+    return [=](Options& options, std::string_view value, std::string& error) {
+        if (value.empty()) {
+            error = "expected a path";
+            return false;
+        }
+        options.*field = std::string(value);
+        return true;
+    };
+}
+
+Setter Flag(bool Options::*field) {
+    return [=](Options& options, std::string_view, std::string&) {
+        options.*field = true;
+        return true;
+    };
+}
+
+Setter FaultOption(Fault fault) {
+    return [=](Options& options, std::string_view value, std::string& error) {
+        const auto rule = ParseFaultRule(value, error);
+        if (!rule)
+            return false;
+        options.slave.Rule(fault) = *rule;
+        return true;
+    };
+}
+
+bool SetBaud(Options& options, std::string_view value, std::string& error) {
+    const auto baud = ParseInteger(value, 1, 4'000'000);
+    if (!baud || std::find(kBaudRates.begin(), kBaudRates.end(), *baud) == kBaudRates.end()) {
+        error = "unsupported speed \"" + std::string(value) + "\"";
+        return false;
+    }
+    options.port.baud = static_cast<int>(*baud);
+    return true;
+}
+
+bool SetParity(Options& options, std::string_view value, std::string& error) {
+    if (value.size() != 1 || std::string_view("NEOneo").find(value[0]) == std::string_view::npos) {
+        error = "expected N, E or O";
+        return false;
+    }
+    options.port.parity = static_cast<char>(std::toupper(static_cast<unsigned char>(value[0])));
+    return true;
+}
+
+bool SetChoice(int& target, std::string_view value, int first, int second, std::string& error) {
+    const auto number = ParseInteger(value, first, second);
+    if (!number || (*number != first && *number != second)) {
+        error = "expected " + std::to_string(first) + " or " + std::to_string(second);
+        return false;
+    }
+    target = static_cast<int>(*number);
+    return true;
+}
+
+bool SetScript(Options& options, std::string_view value, std::string& error) {
+    return AddScriptOption(options.slave.scripts, value, error);
+}
+
+// "N,MS": the status block in N pieces, MS apart.
+bool SetSplit(Options& options, std::string_view value, std::string& error) {
+    const auto comma = value.find(',');
+    const auto pieces = ParseInteger(value.substr(0, comma), 1, 64);
+    const auto gap = comma == std::string_view::npos
+                         ? std::optional<long long>(0)
+                         : ParseInteger(value.substr(comma + 1), 0, 60'000);
+    if (!pieces || !gap) {
+        error = "expected PIECES[,MS] with PIECES 1..64 and MS 0..60000";
+        return false;
+    }
+    options.slave.splitPieces = static_cast<int>(*pieces);
+    options.slave.splitGapMs = static_cast<int>(*gap);
+    return true;
+}
+
+// "MS" or "MIN-MAX".
+bool SetDelay(Options& options, std::string_view value, std::string& error) {
+    const auto dash = value.find('-');
+    const auto low = ParseInteger(value.substr(0, dash), 0, 60'000);
+    const auto high =
+        dash == std::string_view::npos ? low : ParseInteger(value.substr(dash + 1), 0, 60'000);
+    if (!low || !high || *high < *low) {
+        error = "expected MS or MIN-MAX, 0..60000 ms";
+        return false;
+    }
+    options.slave.delayMinMs = static_cast<int>(*low);
+    options.slave.delayMaxMs = static_cast<int>(*high);
+    return true;
+}
+
+bool SetSeed(Options& options, std::string_view value, std::string& error) {
+    const auto seed = ParseInteger(value, 0, 0xFFFF'FFFFLL);
+    if (!seed) {
+        error = "expected a number from 0 to 4294967295";
+        return false;
+    }
+    options.seed = static_cast<std::uint32_t>(*seed);
+    return true;
+}
+
+bool SetForget(Options& options, std::string_view value, std::string& error) {
+    const auto seconds = ParseInteger(value, 1, 86'400);
+    if (!seconds) {
+        error = "expected seconds from 1 to 86400";
+        return false;
+    }
+    options.slave.forgetAfterMs = static_cast<int>(*seconds * 1000);
+    return true;
+}
+
+const std::vector<OptionSpec>& Specs() {
+    static const std::vector<OptionSpec> specs{
+        {"--device", "PATH",
+         "Use this serial device (e.g. /dev/ttyUSB0) instead of creating a pseudo-terminal.",
+         [](Options& o, std::string_view v, std::string& e) {
+             if (v.empty()) {
+                 e = "expected a path";
+                 return false;
+             }
+             o.port.device = std::string(v);
+             return true;
+         }},
+        {"--baud", "N", "Device speed in bit/s (default 9600).", SetBaud},
+        {"--parity", "N|E|O", "Device parity (default N).", SetParity},
+        {"--data-bits", "7|8", "Device data bits (default 8).",
+         [](Options& o, std::string_view v, std::string& e) {
+             return SetChoice(o.port.dataBits, v, 7, 8, e);
+         }},
+        {"--stop-bits", "1|2", "Device stop bits (default 1).",
+         [](Options& o, std::string_view v, std::string& e) {
+             return SetChoice(o.port.stopBits, v, 1, 2, e);
+         }},
+        {"--rtscts", nullptr, "RTS/CTS hardware flow control on the device (default none).",
+         [](Options& o, std::string_view, std::string&) {
+             o.port.rtsCts = true;
+             return true;
+         }},
+        {"--link", "PATH",
+         "Also make PATH a symbolic link to the port, removed again at the end (an existing "
+         "file or link there is replaced).",
+         Text(&Options::linkPath)},
+        {"--pty-file", "FILE",
+         "Write the port path and a newline to FILE once the port is ready (scripts can wait "
+         "for it); removed again at the end.",
+         Text(&Options::ptyFile)},
+        {"--script", "ADDRESS=STATES",
+         "What calls to ADDRESS report; ADDRESS DEFAULT or * for all others. Repeatable. See "
+         "STATUS SCRIPTS.",
+         SetScript},
+        {"--nak-select", "WHEN", "Answer a select ('1' ENQ '2' ENQ) with NAK.",
+         FaultOption(Fault::NakSelect)},
+        {"--ignore-select", "WHEN", "Answer a select with nothing.",
+         FaultOption(Fault::IgnoreSelect)},
+        {"--nak-block", "WHEN",
+         "Answer a good call block or status call block with NAK (the call is not taken).",
+         FaultOption(Fault::NakBlock)},
+        {"--ignore-block", "WHEN", "Answer a good block with nothing.",
+         FaultOption(Fault::IgnoreBlock)},
+        {"--eot-poll", "WHEN", "Answer a poll ('2' ENQ) with EOT even when a status is due.",
+         FaultOption(Fault::EotPoll)},
+        {"--ignore-poll", "WHEN", "Answer a poll with nothing.", FaultOption(Fault::IgnorePoll)},
+        {"--bad-bcc", "WHEN", "Send the status block with a wrong block check character.",
+         FaultOption(Fault::BadBcc)},
+        {"--noise", "WHEN", "Put 1 to 3 random bytes in front of an answer.",
+         FaultOption(Fault::Noise)},
+        {"--split", "PIECES[,MS]",
+         "Send the status block in PIECES equal pieces, MS milliseconds apart (default 1, 0).",
+         SetSplit},
+        {"--delay", "MS|MIN-MAX",
+         "Wait MS (or a random time from MIN to MAX) milliseconds before every answer.", SetDelay},
+        {"--silent", nullptr, "Answer nothing at all (everything received is still shown).",
+         [](Options& o, std::string_view, std::string&) {
+             o.slave.silent = true;
+             return true;
+         }},
+        {"--seed", "N",
+         "Seed for every random choice (chances, delays, noise). Without it a seed is drawn and "
+         "printed, so a run can be repeated.",
+         SetSeed},
+        {"--reply-timeout", "MS",
+         "How long to wait for the master's ACK during a status report, and for the end of a "
+         "block (default 3000).",
+         Number(&Options::slave, &SlaveConfig::replyTimeoutMs, 100, 600'000)},
+        {"--forget", "SECONDS",
+         "Forget a call after this long without polls or blocks about it (default 120).",
+         SetForget},
+        {"--quiet", nullptr, "Show only calls, delivered states and warnings, not every exchange.",
+         Flag(&Options::quiet)},
+        {"--raw", nullptr, "Also show every chunk read and written as hex bytes.",
+         Flag(&Options::raw)},
+        {"--help", nullptr, "Show this text and exit (also -h).", Flag(&Options::help)},
+    };
+    return specs;
+}
+
+const OptionSpec* FindSpec(std::string_view name) {
+    if (name == "-h")
+        name = "--help";
+    for (const OptionSpec& spec : Specs()) {
+        if (name == spec.name)
+            return &spec;
+    }
+    return nullptr;
+}
+
+constexpr const char* kHelpIntro = R"(Usage: espa-slave [OPTION]...
+
+An ESPA 4.4.4 slave (paging system) on a serial line, to try the Zelvano master
+without hardware and to drive its end-to-end tests.
+
+Without --device it creates a pseudo-terminal and prints one line
+    PTY /dev/pts/N
+with the path to give the master (in comports.cfg: COM1=/dev/pts/N). The
+pseudo-terminal stays valid while the master closes and reopens the port.
+It stops cleanly on SIGINT (Ctrl+C), SIGTERM or SIGHUP: the device settings are
+restored and the --link and --pty-file files removed.
+
+OPTIONS (a value may also follow as --option=VALUE)
+)";
+
+constexpr const char* kHelpBehaviour = R"(
+WHAT IT ANSWERS
+  EOT                        ends the current exchange; nothing is sent back.
+  '1' ENQ '2' ENQ (select)   ACK. The master uses it before a block and as its
+                             line check.
+  SOH '1' STX records ETX BCC (call block)
+                             ACK when the block check character is right (the
+                             call is taken on, known by its record 1 address),
+                             NAK when it is wrong or the block is malformed.
+  SOH '3' STX records ETX BCC (status call block)
+                             ACK or NAK as above; the next poll is then about
+                             the call with that address (a call never seen is
+                             taken on from the block).
+  '2' ENQ (poll)             EOT when there is nothing to report. With a status
+                             due it answers '1' ENQ (selecting the master),
+                             waits for ACK, sends
+                   SOH '2' STX '1' US address RS '7' US digit ETX BCC
+                             waits for ACK and ends with EOT. Only then does
+                             the call's script move on; a refused or
+                             unanswered report is offered again at the next
+                             poll.
+  A poll without a status call block before it is about the oldest call that
+  still has something to report. Asked by a status call block about a call
+  whose script is done, it reports the last state again. A call block equal to
+  one of an unfinished call is taken as a repeat, not as a new call.
+
+STATUS SCRIPTS (--script ADDRESS=STATES)
+  STATES is a comma-separated list of [N:]STATE: answer the next N polls about
+  the call with EOT ("not yet"), then report STATE. NONE reports nothing.
+  STATE is a name or the digit sent in record 7:
+    BUSY 1, QUEUE 2, PAGED 3, ABSENT 4, TERMINATED 5, SPEECHPAGED 7,
+    ERROR 0, or any digit 0-9 (0, 6, 8 and 9 mean ERROR to the master).
+  Default for every address: QUEUE,2:PAGED (QUEUE at the first poll, then EOT
+  to two polls, then PAGED).
+  Examples: --script DEFAULT=PAGED --script 555=ABSENT --script 777=1:BUSY
+            --script 900=QUEUE,QUEUE,3:SPEECHPAGED --script 999=NONE
+
+WHEN (for the misbehaviour options)
+  always | never | every=N (the Nth, 2Nth... time) | first=N (the first N
+  times) | after=N (every time after the first N) | prob=P (chance P, 0 to 1)
+  | P% (chance in per cent). Each option counts its own occasions: selects for
+  --nak-select and --ignore-select, good blocks for --nak-block and
+  --ignore-block, polls for --eot-poll and --ignore-poll, status blocks for
+  --bad-bcc and answers for --noise. Ignoring wins over NAK.
+
+OUTPUT
+  One line per unit, with the time of day:
+    12:00:01.234 <- '1' ENQ '2' ENQ (select)
+    12:00:01.234 -> ACK
+    12:00:01.335 <- call block: 1=1234 2=Hello 3=1 4=3 5=1 BCC ok
+    12:00:01.335 call 1234 received; reports: QUEUE, 2 polls EOT, PAGED
+  "<-" is what the master sent, "->" what this side sends. Lines without an
+  arrow are calls taken on, states delivered and warnings; --quiet shows only
+  these. Bytes: control characters by name, printable ones quoted, others in
+  hex.
+
+EXIT STATUS
+  0 after a signal, 1 when the port cannot be set up or fails, 2 on a bad
+  command line.
+
+EXAMPLES
+  espa-slave --link /tmp/espa --script 555=ABSENT
+  espa-slave --nak-block every=3 --delay 50-400 --seed 7
+  espa-slave --device /dev/ttyUSB0 --baud 19200 --parity E --data-bits 7
+  espa-slave --split 4,300 --bad-bcc first=1 --noise 5%
+)";
+
+// Words of text in lines of at most width columns, each starting with indent.
+std::string Wrap(std::string_view text, const std::string& indent, std::size_t width) {
+    std::string out;
+    std::string line = indent;
+    while (!text.empty()) {
+        const auto blank = text.find(' ');
+        const std::string_view word = text.substr(0, blank);
+        text = blank == std::string_view::npos ? std::string_view() : text.substr(blank + 1);
+        if (line.size() > indent.size() && line.size() + 1 + word.size() > width) {
+            out += line + "\n";
+            line = indent;
+        }
+        if (line.size() > indent.size())
+            line += ' ';
+        line += word;
+    }
+    return out + line + "\n";
+}
+
+std::string FaultSummary(const Options& options) {
+    std::string text;
+    for (const auto& [fault, name] : kFaultOptions) {
+        const FaultRule& rule = options.slave.Rule(fault);
+        if (rule.IsActive())
+            text += (text.empty() ? "" : ", ") + std::string(name) + " " + DescribeFaultRule(rule);
+    }
+    return text;
+}
+
+}  // namespace
+
+ParseResult ParseCommandLine(const std::vector<std::string>& args) {
+    Options options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string_view arg = args[i];
+        std::optional<std::string_view> value;
+        if (const auto equals = arg.find('='); arg.starts_with("--") && equals != arg.npos) {
+            value = arg.substr(equals + 1);
+            arg = arg.substr(0, equals);
+        }
+        const OptionSpec* spec = FindSpec(arg);
+        if (spec == nullptr)
+            return {std::nullopt, "unknown option \"" + std::string(arg) + "\""};
+        if (spec->argument == nullptr && value)
+            return {std::nullopt, std::string(spec->name) + " takes no value"};
+        if (spec->argument != nullptr && !value) {
+            if (i + 1 >= args.size())
+                return {std::nullopt, std::string(spec->name) + " needs " + spec->argument};
+            value = args[++i];
+        }
+        std::string error;
+        if (!spec->set(options, value.value_or(""), error))
+            return {std::nullopt, std::string(spec->name) + ": " + error};
+    }
+    return {std::move(options), ""};
+}
+
+std::string HelpText() {
+    std::string text = kHelpIntro;
+    for (const OptionSpec& spec : Specs()) {
+        text += std::string("  ") + spec.name;
+        if (spec.argument != nullptr)
+            text += std::string(" ") + spec.argument;
+        text += "\n" + Wrap(spec.help, "      ", 79);
+    }
+    return text + kHelpBehaviour;
+}
+
+std::vector<std::string> OptionNames() {
+    std::vector<std::string> names;
+    for (const OptionSpec& spec : Specs())
+        names.emplace_back(spec.name);
+    return names;
+}
+
+}  // namespace zelvano::slave
+
+namespace zelvano::slave {
+
+std::vector<std::string> DescribeOptions(const Options& options) {
+    const SlaveConfig& slave = options.slave;
+    std::vector<std::string> lines;
+    std::string scripts = "scripts: DEFAULT=" + DescribeScript(slave.scripts.fallback);
+    for (const auto& [address, script] : slave.scripts.byAddress)
+        scripts += "; " + address + "=" + DescribeScript(script);
+    lines.push_back(scripts);
+    std::string behaviour;
+    if (slave.silent)
+        behaviour = "silent";
+    const std::string faults = FaultSummary(options);
+    if (!faults.empty())
+        behaviour += (behaviour.empty() ? "" : ", ") + faults;
+    if (slave.delayMaxMs > 0)
+        behaviour += (behaviour.empty() ? "delay " : ", delay ") +
+                     std::to_string(slave.delayMinMs) +
+                     (slave.delayMaxMs > slave.delayMinMs ? "-" + std::to_string(slave.delayMaxMs)
+                                                          : std::string()) +
+                     " ms";
+    if (slave.splitPieces > 1)
+        behaviour += (behaviour.empty() ? "status block in " : ", status block in ") +
+                     std::to_string(slave.splitPieces) + " pieces " +
+                     std::to_string(slave.splitGapMs) + " ms apart";
+    lines.push_back("misbehaviour: " + (behaviour.empty() ? std::string("none") : behaviour));
+    lines.push_back("seed " + std::to_string(slave.seed));
+    return lines;
+}
+
+}  // namespace zelvano::slave

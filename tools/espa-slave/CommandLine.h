@@ -1,0 +1,51 @@
+// The simulator's command line: options, their checks and the help text.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "SlaveConfig.h"
+
+namespace zelvano::slave {
+
+// How to reach the master: a serial device, or (no device) a pseudo-terminal.
+struct PortOptions {
+    std::string device;
+    int baud = 9600;
+    char parity = 'N';
+    int dataBits = 8;
+    int stopBits = 1;
+    bool rtsCts = false;
+};
+
+struct Options {
+    PortOptions port;
+    std::string linkPath;  // symlink to the pty (or device)
+    std::string ptyFile;   // file that receives the path
+    SlaveConfig slave;
+    std::optional<std::uint32_t> seed;  // none: drawn at start and printed
+    bool quiet = false;
+    bool raw = false;
+    bool help = false;
+};
+
+struct ParseResult {
+    std::optional<Options> options;
+    std::string error;  // set when options is empty
+};
+
+// args without the program name.
+ParseResult ParseCommandLine(const std::vector<std::string>& args);
+
+// The full --help text.
+std::string HelpText();
+
+// Every option name ("--device", ...), for the help's completeness check.
+std::vector<std::string> OptionNames();
+
+// Lines that sum up the settings in force, printed at start.
+std::vector<std::string> DescribeOptions(const Options& options);
+
+}  // namespace zelvano::slave

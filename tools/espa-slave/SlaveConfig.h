@@ -1,0 +1,42 @@
+// Everything that shapes the simulated paging system's answers.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "FaultRule.h"
+#include "StatusScript.h"
+
+namespace zelvano::slave {
+
+// Misbehaviours on demand, each with its own rule of when it strikes.
+enum class Fault : std::size_t {
+    NakSelect,     // answer a select with NAK
+    IgnoreSelect,  // answer a select with nothing
+    NakBlock,      // answer a good call or status call block with NAK
+    IgnoreBlock,   // answer a good block with nothing
+    EotPoll,       // answer a poll with EOT although a status is due
+    IgnorePoll,    // answer a poll with nothing
+    BadBcc,        // send the status block with a wrong check character
+    Noise,         // put 1 to 3 random bytes in front of an answer
+};
+inline constexpr std::size_t kFaultCount = 8;
+
+struct SlaveConfig {
+    ScriptTable scripts;
+    std::array<FaultRule, kFaultCount> faults{};
+    int delayMinMs = 0;  // every answer waits a random time in [min, max]
+    int delayMaxMs = 0;
+    int splitPieces = 1;  // the status block goes out in this many pieces
+    int splitGapMs = 0;   // ... this far apart
+    bool silent = false;  // answer nothing at all
+    std::uint32_t seed = 1;
+    int replyTimeoutMs = 3000;    // wait for the master's ACK, or a block's end
+    int forgetAfterMs = 120'000;  // a call without news this long is forgotten
+
+    FaultRule& Rule(Fault fault) { return faults[static_cast<std::size_t>(fault)]; }
+    const FaultRule& Rule(Fault fault) const { return faults[static_cast<std::size_t>(fault)]; }
+};
+
+}  // namespace zelvano::slave

@@ -1,0 +1,301 @@
+// espa-slave: an ESPA 4.4.4 paging system on a pseudo-terminal or a serial
+// device. This file is the I/O loop; the protocol lives in EspaSlave.
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "CommandLine.h"
+#include "EspaSlave.h"
+#include "PortIo.h"
+
+namespace zelvano::slave {
+namespace {
+
+constexpr int kIdleWaitMs = 1000;
+constexpr int kReopenEveryMs = 1000;
+
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int signalNumber) {
+    const int saved = errno;
+    const char byte = static_cast<char>(signalNumber);
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+bool InstallSignals() {
+    if (::pipe(signalPipe) != 0)
+        return false;
+    for (int fd : signalPipe)
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signalNumber, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+std::int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::string TimeOfDay() {
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const std::time_t seconds = system_clock::to_time_t(now);
+    const auto millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
+                  local.tm_sec, static_cast<int>(millis));
+    return text;
+}
+
+class Printer {
+  public:
+    explicit Printer(const Options& options) : quiet_(options.quiet), raw_(options.raw) {}
+
+    void Line(const std::string& text) {
+        std::printf("%s %s\n", TimeOfDay().c_str(), text.c_str());
+    }
+    void Lines(const std::vector<LogLine>& lines) {
+        for (const LogLine& line : lines) {
+            if (!quiet_ || line.level == LogLevel::Essential)
+                Line(line.text);
+        }
+    }
+    void Raw(const char* direction, std::string_view bytes) {
+        if (!raw_ || bytes.empty())
+            return;
+        std::string hex;
+        for (char c : bytes) {
+            char two[4];
+            std::snprintf(two, sizeof two, " %02X", static_cast<unsigned char>(c));
+            hex += two;
+        }
+        Line(std::string(direction) + " raw:" + hex);
+    }
+    void Flush() { std::fflush(stdout); }
+
+  private:
+    bool quiet_;
+    bool raw_;
+};
+
+// The symlink and the path file scripts wait for; both go again at the end.
+class PathFiles {
+  public:
+    PathFiles(const Options& options, Printer& printer) : options_(options), printer_(printer) {}
+    ~PathFiles() { Remove(); }
+
+    void Create(const std::string& path) {
+        path_ = path;
+        std::error_code ignored;
+        if (!options_.linkPath.empty()) {
+            std::filesystem::remove(options_.linkPath, ignored);
+            std::filesystem::create_symlink(path, options_.linkPath, linkError_);
+            if (linkError_)
+                printer_.Line("cannot create link " + options_.linkPath + ": " +
+                              linkError_.message());
+        }
+        if (!options_.ptyFile.empty())
+            WritePathFile();
+    }
+
+    void Remove() {
+        std::error_code ignored;
+        if (!options_.linkPath.empty() && !linkError_ &&
+            std::filesystem::read_symlink(options_.linkPath, ignored) == path_)
+            std::filesystem::remove(options_.linkPath, ignored);
+        if (!options_.ptyFile.empty() && fileWritten_)
+            std::filesystem::remove(options_.ptyFile, ignored);
+        fileWritten_ = false;
+        linkError_ = std::make_error_code(std::errc::no_such_file_or_directory);
+    }
+
+  private:
+    // Through a temporary file and a rename, so a reader never sees half a path.
+    void WritePathFile() {
+        const std::string temporary = options_.ptyFile + ".tmp";
+        {
+            std::ofstream out(temporary, std::ios::trunc);
+            out << path_ << '\n';
+            if (!out) {
+                printer_.Line("cannot write " + temporary);
+                return;
+            }
+        }
+        std::error_code error;
+        std::filesystem::rename(temporary, options_.ptyFile, error);
+        if (error)
+            printer_.Line("cannot write " + options_.ptyFile + ": " + error.message());
+        fileWritten_ = !error;
+    }
+
+    const Options& options_;
+    Printer& printer_;
+    std::string path_;
+    std::error_code linkError_;
+    bool fileWritten_ = false;
+};
+
+bool OpenPort(Port& port, const Options& options, Printer& printer) {
+    std::string error;
+    const bool opened =
+        options.port.device.empty() ? port.OpenPty(error) : port.OpenDevice(options.port, error);
+    if (!opened)
+        printer.Line("cannot open the port: " + error);
+    return opened;
+}
+
+class Loop {
+  public:
+    Loop(const Options& options, Port& port, Printer& printer)
+        : options_(options), port_(port), printer_(printer), slave_(options.slave) {}
+
+    int Run() {
+        while (true) {
+            pollfd fds[2] = {{port_.IsOpen() ? port_.Fd() : -1, POLLIN, 0},
+                             {signalPipe[0], POLLIN, 0}};
+            if (!pending_.empty())
+                fds[0].events |= POLLOUT;
+            const int ready = ::poll(fds, 2, WaitMs());
+            if (ready < 0 && errno != EINTR) {
+                printer_.Line(std::string("poll failed: ") + std::strerror(errno));
+                return 1;
+            }
+            if (ready > 0 && (fds[1].revents & POLLIN) != 0) {
+                printer_.Line("stopped by a signal");
+                return 0;
+            }
+            if (ready > 0 && fds[0].revents != 0 && !Read())
+                return 1;
+            Work();
+        }
+    }
+
+  private:
+    int WaitMs() const {
+        const std::int64_t now = NowMs();
+        std::int64_t until = now + kIdleWaitMs;
+        if (const auto wake = slave_.NextWakeMs())
+            until = std::min(until, *wake);
+        if (!port_.IsOpen())
+            until = std::min(until, reopenAtMs_);
+        return static_cast<int>(std::clamp<std::int64_t>(until - now, 0, kIdleWaitMs));
+    }
+
+    // False when the loop must end.
+    bool Read() {
+        const auto bytes = port_.ReadAvailable();
+        if (bytes) {
+            printer_.Raw("<-", *bytes);
+            slave_.Receive(*bytes, NowMs());
+            return true;
+        }
+        printer_.Line("port " + port_.Path() + " failed: " + std::strerror(errno));
+        if (port_.IsPty())
+            return false;
+        // A serial adapter that was pulled out: try again every second.
+        port_.Close();
+        pending_.clear();
+        reopenAtMs_ = NowMs() + kReopenEveryMs;
+        return true;
+    }
+
+    void Work() {
+        const std::int64_t now = NowMs();
+        if (!port_.IsOpen() && now >= reopenAtMs_) {
+            std::string error;
+            if (port_.OpenDevice(options_.port, error))
+                printer_.Line("port " + port_.Path() + " open again");
+            else
+                reopenAtMs_ = now + kReopenEveryMs;
+        }
+        slave_.Tick(now);
+        pending_ += slave_.TakeDue(now);
+        printer_.Lines(slave_.TakeLog());
+        Write();
+        printer_.Flush();
+    }
+
+    void Write() {
+        if (pending_.empty())
+            return;
+        if (!port_.IsOpen()) {
+            pending_.clear();
+            return;
+        }
+        const long written = port_.WriteSome(pending_);
+        if (written < 0) {
+            printer_.Line(std::string("write failed: ") + std::strerror(errno));
+            pending_.clear();
+            return;
+        }
+        printer_.Raw("->", std::string_view(pending_).substr(0, static_cast<std::size_t>(written)));
+        pending_.erase(0, static_cast<std::size_t>(written));
+    }
+
+    const Options& options_;
+    Port& port_;
+    Printer& printer_;
+    EspaSlave slave_;
+    std::string pending_;
+    std::int64_t reopenAtMs_ = 0;
+};
+
+int Main(int argc, char** argv) {
+    ParseResult parsed = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.options) {
+        std::fprintf(stderr, "espa-slave: %s\nTry 'espa-slave --help'.\n", parsed.error.c_str());
+        return 2;
+    }
+    Options& options = *parsed.options;
+    if (options.help) {
+        std::fputs(HelpText().c_str(), stdout);
+        return 0;
+    }
+    options.slave.seed = options.seed.value_or(std::random_device{}());
+    if (!InstallSignals()) {
+        std::perror("espa-slave: pipe");
+        return 1;
+    }
+    Printer printer(options);
+    Port port;
+    if (!OpenPort(port, options, printer))
+        return 1;
+    std::printf("%s %s\n", port.IsPty() ? "PTY" : "DEVICE", port.Path().c_str());
+    PathFiles files(options, printer);
+    files.Create(port.Path());
+    for (const std::string& line : DescribeOptions(options))
+        printer.Line(line);
+    printer.Line("waiting for the master; Ctrl+C stops");
+    printer.Flush();
+    const int status = Loop(options, port, printer).Run();
+    port.Close();
+    files.Remove();
+    printer.Flush();
+    return status;
+}
+
+}  // namespace
+}  // namespace zelvano::slave
+
+int main(int argc, char** argv) {
+    return zelvano::slave::Main(argc, argv);
+}
