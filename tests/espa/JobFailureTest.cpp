@@ -111,7 +111,8 @@ TEST(JobFailure, LevelZeroLogsNoFailure) {
 // While the reply time runs and nothing comes, a step only waits.
 TEST(JobFailure, WaitingStepsSendNothingUntilTheirTimeRunsOut) {
     for (const Failure& f : kFailures) {
-        if (*f.slave != '\0') continue;  // the time-out rows
+        if (*f.slave != '\0')
+            continue;  // the time-out rows
         EngineRig rig(1);
         EnterStep(rig, f, 2);
         rig.line.input.clear();
