@@ -75,6 +75,7 @@ MainWindow::MainWindow(Clock& clock, SerialLine& port, std::filesystem::path pro
                        QWidget* parent)
     : QMainWindow(parent), app_(*this, clock, port, std::move(programDir)) {
     setObjectName("frmMain");
+    ApplyDesignFont(this);
     setWindowTitle("Zelvano - ESPA 4.4.4 Master");
     beep_ = [] { QApplication::beep(); };
     quit_ = [] { QCoreApplication::quit(); };
@@ -158,6 +159,7 @@ void MainWindow::BuildCallsFrame(QWidget* client) {
         heading->setObjectName(QString("Head%1").arg(column.heading));
         heading->setAlignment(Qt::AlignCenter);
         PlaceTwips(heading, column.left, 360, column.width, 255);
+        FitFontToWidth(heading, heading->text(), heading->width() - 2);
 
         const Qt::Alignment align =
             c == kInfoColumn ? (Qt::AlignLeft | Qt::AlignVCenter) : Qt::AlignCenter;
@@ -322,7 +324,7 @@ void MainWindow::ShowCallBuffer(const CallBufferArray& buffer) {
 
 void MainWindow::ShowLogLines(const std::array<std::string, 10>& lines) {
     for (int i = 0; i < 10; ++i) {
-        text2_[i]->setText(QString::fromStdString(lines[i]));
+        SetTextFromStart(text2_[i], QString::fromStdString(lines[i]));
     }
 }
 

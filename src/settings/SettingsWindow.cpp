@@ -40,6 +40,7 @@ constexpr int kLowerTops[] = {1200, 1680, 2160, 2640};  // the four lists below 
 
 SettingsWindow::SettingsWindow(App& app, QWidget* parent) : QWidget(parent, Qt::Window), app_(app) {
     setObjectName("frmInstellingen");
+    ApplyDesignFont(this);
     setWindowTitle("Setup");
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(TwipsToPixels(kClientWidth, logicalDpiX()),
@@ -57,7 +58,8 @@ SettingsWindow::SettingsWindow(App& app, QWidget* parent) : QWidget(parent, Qt::
 void SettingsWindow::BuildCaptions() {
     for (int i = 0; i < kTopCount; ++i) {
         // Text boxes used as captions, on the button face.
-        auto* box = new QLineEdit(kTopColumns[i].caption, this);
+        auto* box = new QLineEdit(this);
+        SetTextFromStart(box, kTopColumns[i].caption);
         box->setObjectName(QString("Text1_%1").arg(i));
         box->setReadOnly(true);
         box->setFocusPolicy(Qt::NoFocus);
@@ -65,6 +67,7 @@ void SettingsWindow::BuildCaptions() {
         palette.setColor(QPalette::Base, QApplication::palette().color(QPalette::Button));
         box->setPalette(palette);
         PlaceTwips(box, kTopColumns[i].left, 240, kTopColumns[i].captionWidth, 285);
+        FitFontToWidth(box, box->text(), box->width() - 8);
     }
 }
 
@@ -95,6 +98,7 @@ void SettingsWindow::BuildEspaFrame() {
         auto* label = new QLabel(labels[i], frameEspaVariable_);
         label->setObjectName(QString("Label2_%1").arg(i));
         PlaceTwips(label, 240, labelTops[i], 1815, 255);
+        FitFontToWidth(label, label->text(), label->width());
     }
     for (int i = 0; i < kEspaTransCount; ++i) {
         auto* combo = new TypeableCombo(frameEspaVariable_);

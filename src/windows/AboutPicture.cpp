@@ -37,7 +37,7 @@ void DrawPager(QPainter& p, const QRectF& body) {
     p.drawPath(outline);
 
     const QRectF screen(body.left() + unit * 0.1, body.top() + unit * 0.12, unit * 0.8,
-                        body.height() * 0.38);
+                        body.height() * 0.42);
     p.setBrush(QColor(150, 200, 140));
     p.setPen(QPen(QColor(20, 20, 20), unit * 0.015));
     p.drawRect(screen);
@@ -53,10 +53,10 @@ void DrawPager(QPainter& p, const QRectF& body) {
     p.setBrush(QColor(192, 192, 0));
     p.setPen(Qt::NoPen);
     const double keyWidth = unit * 0.2;
-    const double keyTop = screen.bottom() + body.height() * 0.12;
+    const double keyTop = screen.bottom() + body.height() * 0.14;
     for (int i = 0; i < 3; ++i) {
         const double left = body.left() + unit * 0.1 + i * unit * 0.3;
-        p.drawRoundedRect(QRectF(left, keyTop, keyWidth, body.height() * 0.1), 3, 3);
+        p.drawRoundedRect(QRectF(left, keyTop, keyWidth, body.height() * 0.14), 3, 3);
     }
 }
 
@@ -70,7 +70,7 @@ QPixmap DrawAboutPicture(int width, int height) {
     DrawBackground(p, area);
 
     const double bodyWidth = width * 0.46;
-    const QRectF body((width - bodyWidth) / 2, height * 0.36, bodyWidth, height * 0.58);
+    const QRectF body((width - bodyWidth) / 2, height * 0.36, bodyWidth, height * 0.46);
     DrawWaves(p, QPointF(width / 2.0, body.top()), width);
     DrawPager(p, body);
 
@@ -79,7 +79,7 @@ QPixmap DrawAboutPicture(int width, int height) {
     title.setBold(true);
     p.setFont(title);
     p.setPen(Qt::white);
-    p.drawText(QRectF(0, height * 0.02, width, height * 0.16), Qt::AlignCenter, "Zelvano");
+    p.drawText(QRectF(0, height * 0.83, width, height * 0.16), Qt::AlignCenter, "Zelvano");
     return picture;
 }
 

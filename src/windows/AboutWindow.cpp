@@ -20,6 +20,7 @@ constexpr int kPictureSize = 2415;
 
 AboutWindow::AboutWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName("frmAbout");
+    ApplyDesignFont(this);
     setWindowTitle("About");
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(TwipsToPixels(kClientWidth, logicalDpiX()),

@@ -32,6 +32,7 @@ int RowTop(int row) {
 
 CallWindow::CallWindow(App& app, QWidget* parent) : QWidget(parent, Qt::Window), app_(app) {
     setObjectName("frmCall");
+    ApplyDesignFont(this);
     setWindowTitle("Call Window");
     setAttribute(Qt::WA_DeleteOnClose);
     BuildControls();

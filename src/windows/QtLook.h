@@ -3,6 +3,8 @@
 
 #include <QApplication>
 #include <QColor>
+#include <QFont>
+#include <QFontMetrics>
 #include <QPalette>
 #include <QWidget>
 
@@ -25,6 +27,31 @@ inline void PlaceTwipsAt(QWidget* widget, int left, int top) {
     widget->adjustSize();
     widget->move(TwipsToPixels(left, widget->logicalDpiX()),
                  TwipsToPixels(top, widget->logicalDpiY()));
+}
+
+// The layouts were drawn for a small dialog font (8.25 pt); the desktop's
+// family is kept, its size is not, so captions fit their twips.
+inline void ApplyDesignFont(QWidget* window) {
+    QFont font = QApplication::font();
+    font.setPointSizeF(8.25);
+    window->setFont(font);
+}
+
+// Shrinks a control's font (not below 6 pt) until its text fits the room
+// its twips leave: the desktop's font may run wider than the layout's.
+inline void FitFontToWidth(QWidget* widget, const QString& text, int room) {
+    QFont font = widget->font();
+    while (QFontMetrics(font).horizontalAdvance(text) > room && font.pointSizeF() > 6.0) {
+        font.setPointSizeF(font.pointSizeF() - 0.25);
+    }
+    widget->setFont(font);
+}
+
+// A one-line text box shows the start of its text, not its end.
+template <class LineEdit>
+inline void SetTextFromStart(LineEdit* box, const QString& text) {
+    box->setText(text);
+    box->setCursorPosition(0);
 }
 
 // The system colours follow the desktop's palette.
