@@ -273,8 +273,10 @@ void QtSerialLine::OnError(QSerialPort::SerialPortError error) {
     // The read notifier keeps firing on a dead device: stop using the port now
     // and close it once QSerialPort has left its own handler.
     lost_ = true;
-    lineFailure_ =
-        DescribePortProblem(device_, PortProblem::Lost, port_.errorString().toStdString());
+    // A read that ends at a hang-up carries a stale system message: leave it out.
+    const std::string detail =
+        error == QSerialPort::ReadError ? std::string() : port_.errorString().toStdString();
+    lineFailure_ = DescribePortProblem(device_, PortProblem::Lost, detail);
     QMetaObject::invokeMethod(
         &port_, [this] { CloseLostPort(); }, Qt::QueuedConnection);
 }
