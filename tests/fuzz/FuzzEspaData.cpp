@@ -1,0 +1,63 @@
+// Block building and sending with arbitrary field texts: the bytes on the line
+// are exactly the text's single-byte codes, the block check character is their
+// exclusive or, and a block is either sent whole or refused.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "FuzzCheck.h"
+#include "common/Text.h"
+#include "espa/EspaFormat.h"
+#include "support/TestApp.h"
+
+namespace {
+
+// Splits the input into six fields at 0xFF bytes (the rest is field text).
+std::string NextField(std::string_view& in) {
+    const auto cut = in.find('\xFF');
+    std::string field(in.substr(0, cut));
+    in = cut == std::string_view::npos ? std::string_view{} : in.substr(cut + 1);
+    return field;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 8) return 0;
+    zelvano::test::TestApp t;
+    auto& s = t.app.settings;
+    s.Emulatie = static_cast<std::int16_t>(data[0] % 7);
+    s.EspaEnable = static_cast<std::int16_t>(data[1] & 1);
+    for (int i = 0; i < 6; ++i) s.EspaSet[i] = static_cast<std::int16_t>(data[2 + i] % 8);
+    std::string_view rest(reinterpret_cast<const char*>(data + 8), size - 8);
+
+    zelvano::CallBufferEntry& e = t.app.CallBuffer[0];
+    e.Address = NextField(rest);
+    e.Alfa = NextField(rest);
+    e.Bleep = NextField(rest);
+    e.CallType = NextField(rest);
+    e.NrOfTx = NextField(rest);
+    e.Priority = NextField(rest);
+    e.Status = "NEW";
+    e.CallId = 1;
+
+    const std::string block = "1\x02" + zelvano::BuildEspaData(t.app, 0);
+    FUZZ_CHECK(block.back() == '\x03');
+
+    t.line.open = true;
+    t.app.espa.Bcc = 0;
+    const std::int16_t result = zelvano::SendEspaString(t.app, block);
+    const auto written = t.line.TakeWritten();
+    const auto expected = zelvano::Utf8ToAnsi(block);
+    if (expected) {
+        FUZZ_CHECK(result == 0);
+        FUZZ_CHECK(std::string(written.begin(), written.end()) == *expected);
+        FUZZ_CHECK(t.app.espa.Bcc == zelvano::BlockCheck(*expected));
+    } else {
+        FUZZ_CHECK(result == -1);
+        // What went out is a proper prefix of the text: nothing after the
+        // first character that has no single-byte code.
+        FUZZ_CHECK(written.size() < zelvano::Utf8Length(block));
+    }
+    return 0;
+}
