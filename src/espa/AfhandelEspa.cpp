@@ -98,7 +98,12 @@ bool WriteServedState(App& app, const std::string& state) {
     const auto position = ServedPosition(app);
     if (!position)
         return false;
-    app.CallBuffer[static_cast<std::size_t>(*position)].Status = state;
+    CallBufferEntry& entry = app.CallBuffer[static_cast<std::size_t>(*position)];
+    // A call the buffer's time-out gave up stays "ERROR": a late "QUEUE" would
+    // put it back into the polling with no time-out left, for ever.
+    if (entry.Status == "ERROR" && entry.TimeOutCount == 0)
+        return false;
+    entry.Status = state;
     return true;
 }
 

@@ -221,5 +221,29 @@ TEST(EotAbort, RetryCountStopsAtTheSixteenBitFloor) {
     EXPECT_EQ(rig.app.espa.RetryCount, -32768);
 }
 
+TEST(TimedOutCall, LateAckDoesNotReviveIt) {
+    EngineRig rig;
+    rig.app.settings.CallStatusCheck = 2;
+    rig.StartWithGoodLine();
+    rig.Add("111");
+    RunTranscript(rig, {{0, "", 10, "04"}, {0, "", 15, "31 05 32 05"}});
+    rig.Feed("06");
+    rig.Tick();
+    EXPECT_NE(rig.TickHex(), "");  // the block went out
+    // The buffer gives the call up while the slave is still thinking.
+    rig.app.CallBuffer[0].TimeOutCount = 1;
+    CheckBufferTimeOuts(rig.app);
+    ASSERT_EQ(rig.Status(0), "ERROR");
+    rig.Feed("06");
+    rig.Tick();
+    EXPECT_EQ(rig.Status(0), "ERROR");
+    // Nothing is left for the scheduler: the call is never polled again.
+    for (int i = 0; i < 30; ++i)
+        rig.Tick();
+    EXPECT_EQ(rig.Status(0), "ERROR");
+    EXPECT_NE(rig.app.espa.EspaState, 100);
+    EXPECT_NE(rig.app.espa.EspaState, 150);
+}
+
 }  // namespace
 }  // namespace zelvano::test
