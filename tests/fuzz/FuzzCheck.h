@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "support/TestApp.h"
+
 #define FUZZ_CHECK(cond)                                                               \
     do {                                                                               \
         if (!(cond)) {                                                                 \
@@ -12,3 +14,20 @@
             std::abort();                                                              \
         }                                                                              \
     } while (0)
+
+namespace zelvano::test {
+
+// A fresh application per input over fakes, in one program directory shared by
+// every input (making and removing a directory per run would dominate).
+struct FuzzApp {
+    static const std::filesystem::path& Dir() {
+        static TempDir dir;
+        return dir.path();
+    }
+    FakeView view;
+    FakeClock clock;
+    FakeSerialLine line;
+    App app{view, clock, line, Dir()};
+};
+
+}  // namespace zelvano::test

@@ -44,7 +44,7 @@ void CheckInvariants(const zelvano::App& app, std::size_t bytesFed) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 4) return 0;
-    zelvano::test::TestApp t;
+    zelvano::test::FuzzApp t;
     auto& s = t.app.settings;
     s.LineCheck = static_cast<std::int16_t>(data[0] % 3);
     s.CallStatusCheck = static_cast<std::int16_t>(data[1] % 4);

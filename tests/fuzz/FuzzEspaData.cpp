@@ -24,7 +24,7 @@ std::string NextField(std::string_view& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 8) return 0;
-    zelvano::test::TestApp t;
+    zelvano::test::FuzzApp t;
     auto& s = t.app.settings;
     s.Emulatie = static_cast<std::int16_t>(data[0] % 7);
     s.EspaEnable = static_cast<std::int16_t>(data[1] & 1);
