@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config
-  qt6-base-dev libqt6serialport6-dev qt6-base-dev-tools
+  qt6-base-dev qt6-serialport-dev qt6-base-dev-tools
   libgl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-apps imagemagick
