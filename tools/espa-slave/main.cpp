@@ -183,7 +183,7 @@ class Loop {
                 printer_.Line("stopped by a signal");
                 return 0;
             }
-            if (ready > 0 && fds[0].revents != 0 && !Read())
+            if (ready > 0 && fds[0].revents != 0 && !Read(fds[0].revents))
                 return 1;
             Work();
         }
@@ -201,8 +201,14 @@ class Loop {
     }
 
     // False when the loop must end.
-    bool Read() {
-        const auto bytes = port_.ReadAvailable();
+    bool Read(short events) {
+        auto bytes = port_.ReadAvailable();
+        // A hang-up or error with nothing to read would wake poll() at once
+        // forever: treat it as a failed port rather than spin.
+        if (bytes && bytes->empty() && (events & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            errno = EIO;
+            bytes.reset();
+        }
         if (bytes) {
             printer_.Raw("<-", *bytes);
             slave_.Receive(*bytes, NowMs());
