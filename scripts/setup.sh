@@ -8,7 +8,7 @@ PACKAGES=(
   qt6-base-dev qt6-serialport-dev qt6-base-dev-tools
   libgl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth x11-apps imagemagick
+  xvfb xauth x11-apps x11-utils imagemagick
   fonts-dejavu-core
   clang libclang-rt-14-dev
 )
