@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -165,6 +166,50 @@ TEST(SlaveProcessTest, PtyOutlivesTheMasterAndEverythingIsTidiedOnSignals) {
         EXPECT_FALSE(std::filesystem::is_symlink(link));
         EXPECT_NE(slave.Output().find("stopped by a signal"), std::string::npos);
     }
+}
+
+TEST(SlaveProcessTest, DeviceIsSetRawAndRestoredAtTheEnd) {
+    TempDir dir;
+    int cable = -1;
+    int device = -1;
+    char name[256] = {};
+    ASSERT_EQ(openpty(&cable, &device, name, nullptr, nullptr), 0);
+    termios before{};
+    ASSERT_EQ(tcgetattr(device, &before), 0);
+    ASSERT_NE(before.c_lflag & ICANON, 0u);  // a fresh terminal edits lines
+    fcntl(cable, F_SETFL, fcntl(cable, F_GETFL) | O_NONBLOCK);
+
+    Program slave(
+        {"--device", name, "--baud", "19200", "--parity", "E", "--data-bits", "7", "--quiet"},
+        dir.path() / "out.txt");
+    // Talk only once it has set the line up: before that the terminal would
+    // echo the bytes back.
+    for (int i = 0; i < 500 && slave.Output().find("DEVICE ") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(Exchange(cable,
+                       "1\x05"
+                       "2\x05",
+                       1),
+              "\x06");
+    termios during{};
+    ASSERT_EQ(tcgetattr(device, &during), 0);
+    EXPECT_EQ(during.c_lflag & (ICANON | ECHO), 0u);
+    EXPECT_EQ(cfgetospeed(&during), B19200);
+    // (A pseudo-terminal keeps 8 data bits whatever is asked, so the
+    // character size cannot be checked here.)
+
+    slave.Signal(SIGTERM);
+    EXPECT_EQ(slave.Wait(), 0) << slave.Output();
+    termios after{};
+    ASSERT_EQ(tcgetattr(device, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_NE(slave.Output().find(std::string("DEVICE ") + name), std::string::npos)
+        << slave.Output();
+    // Quiet: the select and its ACK are not shown.
+    EXPECT_EQ(slave.Output().find("(select)"), std::string::npos) << slave.Output();
+    close(device);
+    close(cable);
 }
 
 }  // namespace

@@ -275,6 +275,8 @@ Without --device it creates a pseudo-terminal and prints one line
     PTY /dev/pts/N
 with the path to give the master (in comports.cfg: COM1=/dev/pts/N). The
 pseudo-terminal stays valid while the master closes and reopens the port.
+With --device the line reads "DEVICE /dev/ttyUSB0"; a device that goes away
+(an adapter pulled out) is opened again every second until it is back.
 It stops cleanly on SIGINT (Ctrl+C), SIGTERM or SIGHUP: the device settings are
 restored and the --link and --pty-file files removed.
 
@@ -338,8 +340,8 @@ OUTPUT
   hex.
 
 EXIT STATUS
-  0 after a signal, 1 when the port cannot be set up or fails, 2 on a bad
-  command line.
+  0 after a signal, 1 when the port cannot be set up at the start or the
+  pseudo-terminal fails, 2 on a bad command line.
 
 EXAMPLES
   espa-slave --link /tmp/espa --script 555=ABSENT
