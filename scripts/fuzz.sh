@@ -16,7 +16,7 @@ for t in "${TARGETS[@]}"; do
   work="$BUILD/corpus-$t"
   mkdir -p "$work" "tests/fuzz/regressions/$t"
   start=$(date +%s)
-  "$BUILD/tests/fuzz/fuzz_$t" -runs="$RUNS" -max_len=4096 -print_final_stats=1 \
+  "$BUILD/tests/fuzz/fuzz_$t" -runs="$RUNS" -max_len="${FUZZ_MAX_LEN:-1024}" -print_final_stats=1 \
     -artifact_prefix="tests/fuzz/regressions/$t/" "$work" "tests/fuzz/corpus/$t" \
     2> "$BUILD/fuzz-$t.log" || { echo "fuzz_$t: FINDING, see $BUILD/fuzz-$t.log"; tail -30 "$BUILD/fuzz-$t.log"; exit 1; }
   end=$(date +%s)

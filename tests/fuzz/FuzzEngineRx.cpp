@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             t.line.Feed(std::vector<std::uint8_t>(data + i, data + i + n));
             fed += n;
             i += n;
-            ticks = (op >> 4) + 1;
+            ticks = ((op >> 4) & 0x07) + 1;
         } else if (op < 0x90) {
             const std::string addr = std::to_string(op & 0x0F);
             zelvano::AddCall(t.app, addr, "1", "Hello", "3", "1", "3");
@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } else if (op == 0xB0) {
             t.line.open = !t.line.open;  // the port fails or comes back
         } else {
-            ticks = (op & 0x3F) + 1;
+            ticks = (op & 0x1F) + 1;  // long waits come from repeated ops
         }
         for (int k = 0; k < ticks; ++k) {
             zelvano::HandleEspa(t.app, 0);
