@@ -308,6 +308,30 @@ TEST(EndToEndTest, SlaveRefusingEveryBlockEndsTheCallInError) {
     EXPECT_TRUE(rig.slave.Stop()) << rig.Story();
 }
 
+// Noise before the first answer, the first status block with a wrong check
+// character and every status block in three pieces over several ticks: the
+// master recovers from each and the call still ends "PAGED".
+TEST(EndToEndTest, MasterRecoversFromNoiseBadCheckAndSplitBlocks) {
+    Rig rig;
+    ASSERT_TRUE(rig.Start({"--script", "DEFAULT=PAGED", "--noise", "first=1", "--bad-bcc",
+                           "first=1", "--split", "3,150"},
+                          LineSettings(1)));
+    ASSERT_TRUE(rig.RunUntil([&] { return rig.app.espa.LineOk == 1; }, 60)) << rig.Story();
+    rig.AddTestCall("99");
+    ASSERT_TRUE(
+        rig.RunUntil([&] { return rig.Status() == "PAGED" || rig.Status() == "ERROR"; }, 150))
+        << rig.Story();
+    EXPECT_EQ(rig.Status(), "PAGED") << rig.Story();
+    EXPECT_EQ(rig.LogCount("ERROR: Incorrect CheckSum received. Expected: "), 1) << rig.Story();
+    EXPECT_EQ(rig.LogCount("StatusRequest: Checksum received and OK."), 1);
+    EXPECT_EQ(rig.slave.OutputCount("-> noise (--noise)"), 1) << rig.Story();
+    EXPECT_EQ(rig.slave.OutputCount("[piece 3 of 3"), 2) << rig.Story();
+    // Two status requests, each waiting for the pieces, after the make call.
+    const int picked = rig.TickOfStep(30);
+    EXPECT_GT(rig.TickOf("PAGED") - picked, 2 * 12 + 9) << rig.Story();
+    EXPECT_TRUE(rig.slave.Stop()) << rig.Story();
+}
+
 // A slave that never answers: the first line check runs into its time-out
 // and the link is reported as failed.
 TEST(EndToEndTest, SilentSlaveFailsTheLineCheck) {
