@@ -1,0 +1,264 @@
+// zelvano-timing: runs the real main window over the QSerialPort adapter
+// (the program directory holds espa.set and comports.cfg, as for the product)
+// and measures its 100 ms tick from outside the window:
+//   zelvano-timing DIR ticks SECONDS LABEL   tick period, jitter and cost
+//   zelvano-timing DIR paged COUNT LABEL     Call -> "PAGED" against the
+//                                            fewest ticks the protocol needs
+// Results are printed as one line of key=value pairs for the script.
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "InstantSlave.h"
+#include "Stats.h"
+#include "TickProbe.h"
+#include "app/MainWindow.h"
+#include "buffer/BufferDisplay.h"
+#include "common/Clock.h"
+#include "espa/EngineSteps.h"
+#include "serial/QtSerialLine.h"
+#include "windows/CallWindow.h"
+
+namespace zelvano::perf {
+namespace {
+
+constexpr double kTickMs = 100.0;
+constexpr int kWarmUpMs = 3000;
+
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+void PrintSummary(const char* key, const std::optional<Summary>& s) {
+    if (!s)
+        return;
+    std::printf(" %s_median_ms=%.3f %s_p99_ms=%.3f %s_max_ms=%.3f", key, s->median, key, s->p99,
+                key, s->max);
+}
+
+// Records tick start and end times for a while, then prints period, jitter
+// (distance from 100 ms) and the cost of a tick.
+class TicksRun {
+  public:
+    TicksRun(TickProbe& probe, int seconds, std::string label)
+        : probe_(probe), seconds_(seconds), label_(std::move(label)) {}
+
+    void Start() {
+        QTimer::singleShot(kWarmUpMs, [this] {
+            probe_.SetRecording(true);
+            QTimer::singleShot(seconds_ * 1000, [this] { Finish(); });
+        });
+    }
+
+  private:
+    void Finish() {
+        probe_.SetRecording(false);
+        const std::vector<double> intervals = IntervalsMs(probe_.starts());
+        std::vector<double> costs;
+        for (std::size_t i = 0; i < probe_.ends().size(); ++i)
+            costs.push_back(Ms(probe_.ends()[i] - probe_.starts()[i]));
+        const auto period = Summarize(intervals);
+        std::printf("ticks label=%s seconds=%d n=%zu", label_.c_str(), seconds_,
+                    period ? period->count : 0);
+        if (period)
+            std::printf(" interval_mean_ms=%.3f interval_min_ms=%.3f", period->mean, period->min);
+        PrintSummary("interval", period);
+        PrintSummary("dev", Summarize(Deviations(intervals, kTickMs)));
+        PrintSummary("cost", Summarize(costs));
+        std::printf("\n");
+        std::fflush(stdout);
+        QCoreApplication::exit(period ? 0 : 1);
+    }
+
+    TickProbe& probe_;
+    int seconds_;
+    std::string label_;
+};
+
+// Enters calls through the call window, one at a time, each pressed right
+// after a tick while the engine waits in its scheduler, and times each until
+// its row shows a finished state. The protocol minimum is the tick count the
+// same engine state needs with a slave that answers at once.
+class PagedRun {
+  public:
+    PagedRun(MainWindow& window, TickProbe& probe, int count, std::string label)
+        : window_(window), probe_(probe), count_(count), label_(std::move(label)) {
+        probe_.SetAfterTick([this] { AfterTick(); });
+    }
+
+  private:
+    enum class Phase { Settle, Armed, Waiting, Done };
+
+    struct Result {
+        double wallMs;
+        long ticks;
+        int minimumTicks;
+        std::string state;
+    };
+
+    void AfterTick() {
+        switch (phase_) {
+            case Phase::Settle:
+                if (--settleTicks_ <= 0)
+                    OpenCallWindow();
+                break;
+            case Phase::Armed:
+                if (window_.app().espa.EspaState == engine::kScheduler &&
+                    window_.app().espa.LineOk == 1)
+                    PressCall();
+                break;
+            case Phase::Waiting:
+                ++ticks_;
+                CheckRow();
+                break;
+            case Phase::Done:
+                break;
+        }
+    }
+
+    void OpenCallWindow() {
+        window_.CallPager_Click();
+        CallWindow* call = window_.callWindow();
+        call->findChild<QLineEdit*>("TextAdres")->setText(QString::number(1000 + results_.size()));
+        call->findChild<QLineEdit*>("TextAlfa")->setText("Timing run");
+        phase_ = Phase::Armed;
+    }
+
+    void PressCall() {
+        QPushButton* button = window_.callWindow()->findChild<QPushButton*>("CmdCall");
+        pressed_ = Clock::now();
+        button->click();
+        App& app = window_.app();
+        snapshot_ = EngineSnapshot{app.espa, app.settings, app.CallBuffer, app.nextCallId};
+        ticks_ = 0;
+        phase_ = Phase::Waiting;
+    }
+
+    void CheckRow() {
+        const QString state = window_.findChild<QLabel*>("LabReturnedStatus_0")->text();
+        const std::string status = window_.app().CallBuffer[0].Status;
+        if (status == "NEW" || status == "QUEUE") {
+            if (ticks_ > 900)
+                Fail("a call stayed " + status + " for 900 ticks");
+            return;
+        }
+        const double wall = Ms(Clock::now() - pressed_);
+        const int minimum = MinimumTicks(snapshot_, 0).value_or(-1);
+        results_.push_back({wall, ticks_, minimum, state.toStdString()});
+        std::fprintf(stderr, "call %zu: %s after %.1f ms, %ld ticks, minimum %d ticks\n",
+                     results_.size(), state.toStdString().c_str(), wall, ticks_, minimum);
+        LabReturnedStatus_DblClick(window_.app(), 0);  // the operator clears the row
+        if (static_cast<int>(results_.size()) == count_) {
+            Finish();
+            return;
+        }
+        settleTicks_ = 3 + static_cast<int>(results_.size() * 7 % 11);  // vary the scan phase
+        phase_ = Phase::Settle;
+    }
+
+    void Fail(const std::string& why) {
+        phase_ = Phase::Done;
+        std::fprintf(stderr, "zelvano-timing: %s\n", why.c_str());
+        QCoreApplication::exit(1);
+    }
+
+    void Finish() {
+        phase_ = Phase::Done;
+        std::vector<double> walls, ratios;
+        int paged = 0;
+        int onMinimum = 0;
+        long extraTicks = 0;
+        for (const Result& r : results_) {
+            walls.push_back(r.wallMs);
+            if (r.minimumTicks > 0)
+                ratios.push_back(r.wallMs / (r.minimumTicks * kTickMs));
+            paged += r.state == "PAGED" ? 1 : 0;
+            onMinimum += r.ticks == r.minimumTicks ? 1 : 0;
+            extraTicks = std::max(extraTicks, r.ticks - r.minimumTicks);
+        }
+        const auto wall = Summarize(walls);
+        const auto ratio = Summarize(ratios);
+        std::printf("paged label=%s n=%zu paged=%d on_minimum=%d extra_ticks_max=%ld",
+                    label_.c_str(), results_.size(), paged, onMinimum, extraTicks);
+        PrintSummary("wall", wall);
+        if (ratio)
+            std::printf(" ratio_median=%.4f ratio_max=%.4f", ratio->median, ratio->max);
+        std::printf("\n");
+        std::fflush(stdout);
+        QCoreApplication::exit(paged == count_ && ratio ? 0 : 1);
+    }
+
+    MainWindow& window_;
+    TickProbe& probe_;
+    int count_;
+    std::string label_;
+    Phase phase_ = Phase::Settle;
+    int settleTicks_ = kWarmUpMs / 100;
+    Clock::time_point pressed_{};
+    long ticks_ = 0;
+    EngineSnapshot snapshot_;
+    std::vector<Result> results_;
+};
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: zelvano-timing DIR ticks SECONDS LABEL\n"
+                 "       zelvano-timing DIR paged COUNT LABEL\n");
+    return 2;
+}
+
+}  // namespace
+}  // namespace zelvano::perf
+
+int main(int argc, char* argv[]) {
+    using namespace zelvano;
+    using namespace zelvano::perf;
+    if (argc != 5)
+        return Usage();
+    const std::filesystem::path dir = argv[1];
+    const std::string mode = argv[2];
+    const int amount = std::atoi(argv[3]);
+    if ((mode != "ticks" && mode != "paged") || amount <= 0)
+        return Usage();
+
+    QApplication application(argc, argv);
+    SystemClock clock;
+    QtSerialLine line(dir);
+    MainWindow window(clock, line, dir);
+    bool portFailed = false;
+    window.SetMessageBoxHandler([&portFailed](const std::string& text, const std::string&) {
+        std::fprintf(stderr, "message box: %s\n", text.c_str());
+        portFailed = true;
+        return MessageAnswer::Ok;
+    });
+    window.SetBeepHandler([] {});
+    window.SetQuitHandler([] {});
+    window.Form_Load();
+    if (portFailed)
+        return 1;
+    window.show();
+
+    TickProbe probe(window.findChild<QTimer*>("TmrAfhandel"));
+    std::unique_ptr<TicksRun> ticks;
+    std::unique_ptr<PagedRun> paged;
+    if (mode == "ticks") {
+        ticks = std::make_unique<TicksRun>(probe, amount, argv[4]);
+        ticks->Start();
+    } else {
+        paged = std::make_unique<PagedRun>(window, probe, amount, argv[4]);
+        QTimer::singleShot(amount * 30'000 + 60'000, [] {
+            std::fprintf(stderr, "zelvano-timing: out of time\n");
+            QCoreApplication::exit(1);
+        });
+    }
+    const int rc = QApplication::exec();
+    window.close();
+    return rc;
+}
