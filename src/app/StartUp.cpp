@@ -45,20 +45,25 @@ void ApplyWindowHeight(App& app) {
     app.view.SetWindowHeight(app.settings.Logfile >= 1 ? kHeightWithLog : kHeightWithoutLog);
 }
 
-void StartUp(App& app) {
-    InitState(app);
-    ReadSettings(app);
-    ApplyWindowHeight(app);
+bool ReopenComPort(App& app) {
     CloseComPort(app);
     const Settings& s = app.settings;
     const std::int16_t opened =
         OpenComPort(app, s.Compoort, s.BaudRate, s.Parity, s.Bits, s.StopBits, s.HandShake);
     if (opened < 1) {
-        // The answer is not used; the handler stays idle until a Save reopens the port.
+        // The answer is not used; the handler stays as it is until a Save reopens the port.
         app.view.ShowMessageBox(kPortErrorText, kProgramTitle);
-    } else {
-        HandleEspa(app, kStartRequest);
+        return false;
     }
+    HandleEspa(app, kStartRequest);
+    return true;
+}
+
+void StartUp(App& app) {
+    InitState(app);
+    ReadSettings(app);
+    ApplyWindowHeight(app);
+    ReopenComPort(app);
     SetLastCallDefaults(app);
     app.autoRepeat.AutoRepeatActive = 0;
 }

@@ -11,6 +11,9 @@ inline constexpr const char* kQuitQuestion = "You want to quit the program?";
 
 void InitState(App& app);
 void StartUp(App& app);
+// Closes the port and opens it with the settings; on failure shows "Error
+// setting Comport!" and returns false, else gives the handler its start request.
+bool ReopenComPort(App& app);
 // 9930 twips at log level 1 or more, 6705 otherwise.
 void ApplyWindowHeight(App& app);
 // The "Quit" menu: asks; on OK closes the port and returns true (end the process).

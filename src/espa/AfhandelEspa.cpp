@@ -71,6 +71,23 @@ void SendBytes(App& app, std::initializer_list<std::uint8_t> bytes) {
         SendByte(app, b);
 }
 
+void StartSequence(App& app, std::int16_t nextStep) {
+    app.espa.EspaTimer = 5;
+    SendByte(app, EOT);
+    app.espa.EspaState = nextStep;
+}
+
+void SendSelect(App& app, std::int16_t answerStep, std::string_view logText) {
+    ProtocolState& s = app.espa;
+    if (s.EspaTimer != 0)
+        return;
+    ClearInput(app);
+    SendBytes(app, {'1', ENQ, '2', ENQ});
+    s.EspaTimer = 20;
+    s.EspaState = answerStep;
+    Log(app, 2, logText);
+}
+
 std::optional<std::int16_t> ServedPosition(App& app) {
     ProtocolState& s = app.espa;
     if (s.EspaCallId == 0)

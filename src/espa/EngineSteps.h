@@ -58,6 +58,12 @@ std::string WithValue(std::string_view text, int value);
 
 void SendBytes(App& app, std::initializer_list<std::uint8_t> bytes);
 
+// First step of a job: EOT, then nextStep after a pause of 5 ticks.
+void StartSequence(App& app, std::int16_t nextStep);
+// After the pause: clear the input, send the select '1' ENQ '2' ENQ and allow
+// 20 ticks for the answer awaited in answerStep.
+void SendSelect(App& app, std::int16_t answerStep, std::string_view logText);
+
 // The position that now holds the call the job serves (EspaPosition is moved
 // to it), or nullopt when that call has left the buffer.
 std::optional<std::int16_t> ServedPosition(App& app);

@@ -7,20 +7,11 @@
 namespace zelvano::engine {
 
 void StartMakeCall(App& app) {
-    app.espa.EspaTimer = 5;
-    SendByte(app, EOT);
-    app.espa.EspaState = kMakeCallSelect;
+    StartSequence(app, kMakeCallSelect);
 }
 
 void SendCallSelect(App& app) {
-    ProtocolState& s = app.espa;
-    if (s.EspaTimer != 0)
-        return;
-    ClearInput(app);
-    SendBytes(app, {'1', ENQ, '2', ENQ});
-    s.EspaTimer = 20;
-    s.EspaState = kMakeCallSelectAnswer;
-    Log(app, 2, "MakeCall: sequence started, 1 ENQ 2 ENQ sent.");
+    SendSelect(app, kMakeCallSelectAnswer, "MakeCall: sequence started, 1 ENQ 2 ENQ sent.");
 }
 
 void AwaitCallSelectAnswer(App& app) {

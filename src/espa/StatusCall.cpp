@@ -8,20 +8,11 @@
 namespace zelvano::engine {
 
 void StartStatusCall(App& app) {
-    app.espa.EspaTimer = 5;
-    SendByte(app, EOT);
-    app.espa.EspaState = kStatusCallSelect;
+    StartSequence(app, kStatusCallSelect);
 }
 
 void SendStatusSelect(App& app) {
-    ProtocolState& s = app.espa;
-    if (s.EspaTimer != 0)
-        return;
-    ClearInput(app);
-    SendBytes(app, {'1', ENQ, '2', ENQ});
-    s.EspaTimer = 20;
-    s.EspaState = kStatusCallSelectAnswer;
-    Log(app, 2, "StatusCall: 1 ENQ 2 ENQ sent.");
+    SendSelect(app, kStatusCallSelectAnswer, "StatusCall: 1 ENQ 2 ENQ sent.");
 }
 
 void AwaitStatusSelectAnswer(App& app) {

@@ -58,9 +58,7 @@ std::string ChecksumText(std::string_view text, std::int16_t expected, std::uint
 }  // namespace
 
 void StartStatusRequest(App& app) {
-    app.espa.EspaTimer = 5;
-    SendByte(app, EOT);
-    app.espa.EspaState = kStatusPoll;
+    StartSequence(app, kStatusPoll);
 }
 
 void SendStatusPoll(App& app) {

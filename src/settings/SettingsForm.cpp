@@ -3,8 +3,6 @@
 #include "app/App.h"
 #include "app/StartUp.h"
 #include "common/Text.h"
-#include "espa/AfhandelEspa.h"
-#include "serial/Datacom.h"
 #include "settings/SettingsFile.h"
 
 namespace zelvano {
@@ -111,15 +109,7 @@ void SaveSettings(App& app, const Settings& settings) {
     app.settings = settings;
     WriteSettings(app);
     ApplyWindowHeight(app);
-    CloseComPort(app);
-    const Settings& s = app.settings;
-    const std::int16_t opened =
-        OpenComPort(app, s.Compoort, s.BaudRate, s.Parity, s.Bits, s.StopBits, s.HandShake);
-    if (opened < 1) {
-        app.view.ShowMessageBox(kPortErrorText, kProgramTitle);
-        return;
-    }
-    HandleEspa(app, 10);
+    ReopenComPort(app);
 }
 
 }  // namespace zelvano
