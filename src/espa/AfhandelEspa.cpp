@@ -1,6 +1,7 @@
 #include "espa/AfhandelEspa.h"
 
 #include "app/App.h"
+#include "buffer/CallBuffer.h"
 #include "common/Text.h"
 #include "espa/EngineSteps.h"
 #include "espa/EspaFormat.h"
@@ -121,6 +122,9 @@ bool WriteServedState(App& app, const std::string& state) {
     if (entry.Status == "ERROR" && entry.TimeOutCount == 0)
         return false;
     entry.Status = state;
+    // Redrawn at once: nothing else may redraw the rows for a long time, and a
+    // call given up would otherwise go on showing as waiting.
+    ShowCallBuffer(app);
     return true;
 }
 

@@ -31,7 +31,9 @@ TEST(MakeCall, DeliversTheCallAndTheAckTurnsItQueue) {
     EXPECT_EQ(rig.TickHex(), "");
     EXPECT_EQ(rig.Status(0), "QUEUE");
     EXPECT_EQ(rig.app.espa.EspaState, 20);
-    EXPECT_EQ(rig.view.showCallBufferCount, redraws);  // no redraw for "QUEUE"
+    // The row shows "QUEUE" at once, not only at some later redraw.
+    EXPECT_EQ(rig.view.showCallBufferCount, redraws + 1);
+    EXPECT_EQ(rig.view.lastBuffer[0].Status, "QUEUE");
     EXPECT_EQ(rig.NewLog(), (std::vector<std::string>{
                                 "MakeCall: sequence started, 1 ENQ 2 ENQ sent.",
                                 "MakeCall: ACK received, sent call (SOH1).",
@@ -41,7 +43,7 @@ TEST(MakeCall, DeliversTheCallAndTheAckTurnsItQueue) {
     // With CallStatusCheck 2 the next scan ends the call's road.
     EXPECT_EQ(rig.TickHex(), "");
     EXPECT_EQ(rig.Status(0), "NO STATUS");
-    EXPECT_EQ(rig.view.showCallBufferCount, redraws + 1);
+    EXPECT_EQ(rig.view.showCallBufferCount, redraws + 2);
     EXPECT_EQ(rig.view.lastBuffer[0].Status, "NO STATUS");
 }
 
@@ -67,6 +69,8 @@ TEST(MakeCall, NakToEveryBlockSendsFourBlocksThenGivesUp) {
     rig.Feed("15");
     EXPECT_EQ(rig.TickHex(), "");  // tick 45: give up, the rest of the wait runs on
     EXPECT_EQ(rig.Status(0), "ERROR");
+    // The operator sees the give-up at once: no later redraw may ever come.
+    EXPECT_EQ(rig.view.lastBuffer[0].Status, "ERROR");
     EXPECT_EQ(rig.app.espa.EspaState, 10);
     EXPECT_EQ(rig.app.espa.EspaTimer, 49);
     EXPECT_EQ(rig.NextSend(), "04");
