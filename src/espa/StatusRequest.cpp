@@ -120,13 +120,19 @@ void AwaitSlaveSelect(App& app) {
 }
 
 void ReceiveStatusBlock(App& app) {
+    HeldTrace held;  // the drain's trace lines go to the file in one append
     for (;;) {
-        const std::int16_t value = ReceiveByte(app);
+        const std::int16_t value = ReceiveByte(app, held);
         if (value < 0)
             break;
-        if (!TakeStatusByte(app, static_cast<std::uint8_t>(value)))
+        if (value == EOT)
+            WriteHeldTrace(app, held);  // before the trace of the EOT sent back
+        if (!TakeStatusByte(app, static_cast<std::uint8_t>(value))) {
+            WriteHeldTrace(app, held);
             return;
+        }
     }
+    WriteHeldTrace(app, held);
     if (app.espa.EspaTimer != 0)
         return;  // the block may come over several ticks
     Log(app, 1, "ERROR: TimeOut receiving Status from Slave. Terminated.");

@@ -43,6 +43,21 @@ std::string StampedLine(const LocalDateTime& now, std::string_view text) {
     return line;
 }
 
+// Appends bytes already in the file's code page to folder/DayFileName(now).
+bool AppendBytesToDayFile(const fs::path& programDir, std::string_view folder,
+                          const LocalDateTime& now, const std::string& bytes) {
+    const fs::path dir = programDir / fs::path(folder);
+    const fs::path file = dir / DayFileName(now);
+    if (AppendOnce(file, bytes))
+        return true;
+    // The folder is made only when it is missing (false when anything is in
+    // its place), and one level only: a missing program directory stays so.
+    std::error_code ec;
+    if (!fs::create_directory(dir, ec))
+        return false;
+    return AppendOnce(file, bytes);
+}
+
 }  // namespace
 
 std::string FormatLogTime(const LocalDateTime& t) {
@@ -59,17 +74,7 @@ std::string DayFileName(const LocalDateTime& t) {
 
 bool AppendToDayFile(const fs::path& programDir, std::string_view folder, const LocalDateTime& now,
                      std::string_view line) {
-    const fs::path dir = programDir / fs::path(folder);
-    const fs::path file = dir / DayFileName(now);
-    const std::string bytes = ToFileBytes(line) + "\r\n";
-    if (AppendOnce(file, bytes))
-        return true;
-    // The folder is made only when it is missing (false when anything is in
-    // its place), and one level only: a missing program directory stays so.
-    std::error_code ec;
-    if (!fs::create_directory(dir, ec))
-        return false;
-    return AppendOnce(file, bytes);
+    return AppendBytesToDayFile(programDir, folder, now, ToFileBytes(line) + "\r\n");
 }
 
 void ShowLogLine(App& app, const std::string& line) {
@@ -103,6 +108,24 @@ void WriteLog(App& app, std::string_view text) {
 void WriteDebugLog(App& app, std::string_view text) {
     const LocalDateTime now = app.clock.Now();
     AppendToDayFile(app.programDir, "DebugLog", now, StampedLine(now, text));
+}
+
+void WriteDebugLogLines(App& app, const std::vector<HeldLine>& lines) {
+    std::size_t first = 0;
+    while (first < lines.size()) {
+        // The lines of one day go to that day's file in one append; each line
+        // is turned into file bytes on its own, so no large temporary is made.
+        const std::string day = DayFileName(lines[first].time);
+        std::string bytes;
+        bytes.reserve((lines.size() - first) * 64);  // a trace line is about 50 bytes
+        std::size_t next = first;
+        for (; next < lines.size() && DayFileName(lines[next].time) == day; ++next) {
+            bytes += ToFileBytes(StampedLine(lines[next].time, lines[next].text));
+            bytes += "\r\n";
+        }
+        AppendBytesToDayFile(app.programDir, "DebugLog", lines[first].time, bytes);
+        first = next;
+    }
 }
 
 }  // namespace zelvano

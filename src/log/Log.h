@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/Clock.h"
 
@@ -21,6 +22,14 @@ std::string DayFileName(const LocalDateTime& t);
 void WriteLog(App& app, std::string_view text);
 // Writes one trace line to the DebugLog day file, whatever the level.
 void WriteDebugLog(App& app, std::string_view text);
+// A trace line held back for a later write, with the time it was made.
+struct HeldLine {
+    LocalDateTime time;
+    std::string text;
+};
+// Writes held trace lines to the DebugLog day files: the same bytes as
+// WriteDebugLog line by line, with one open-append-close per day file.
+void WriteDebugLogLines(App& app, const std::vector<HeldLine>& lines);
 // Puts a finished line (time included) into the screen log and shows it.
 void ShowLogLine(App& app, const std::string& line);
 

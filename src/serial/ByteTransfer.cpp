@@ -38,6 +38,38 @@ void ReportLineFailure(App& app) {
         WriteLog(app, "STATUS: Serial port lost: " + failure);
 }
 
+std::string TraceText(std::int16_t value, std::int16_t direction) {
+    const std::string columns =
+        Column(ControlCharName(value)) + Column(TrimStr(value)) + Column(HexByte(value));
+    return direction == 1 ? "TxD: " + columns : "RxD: " + std::string(18, ' ') + columns;
+}
+
+// One byte or -1; its trace line is written, or held when held is given.
+std::int16_t ReceiveOne(App& app, HeldTrace* held) {
+    const int waiting = app.port.SetInputLen(1) ? app.port.BytesWaiting() : -1;
+    if (waiting <= 0) {
+        if (waiting < 0)
+            ReportLineFailure(app);
+        return -1;
+    }
+    app.activity.RxdActive = true;
+    // A byte announced but not delivered is a port error: -1, never an
+    // invented NUL byte.
+    const int byte = app.port.ReadByte();
+    if (byte < 0 || byte > 255) {
+        ReportLineFailure(app);
+        return -1;
+    }
+    const auto result = static_cast<std::int16_t>(byte);
+    if (app.settings.Logfile >= kTraceLevel) {
+        if (held != nullptr)
+            held->push_back({app.clock.Now(), TraceText(result, 2)});
+        else
+            TraceByte(app, result, 2);
+    }
+    return result;
+}
+
 }  // namespace
 
 std::int16_t SendByte(App& app, std::int16_t value) {
@@ -54,24 +86,18 @@ std::int16_t SendByte(App& app, std::int16_t value) {
 }
 
 std::int16_t ReceiveByte(App& app) {
-    const int waiting = app.port.SetInputLen(1) ? app.port.BytesWaiting() : -1;
-    if (waiting <= 0) {
-        if (waiting < 0)
-            ReportLineFailure(app);
-        return -1;
-    }
-    app.activity.RxdActive = true;
-    // A byte announced but not delivered is a port error: -1, never an
-    // invented NUL byte.
-    const int byte = app.port.ReadByte();
-    if (byte < 0 || byte > 255) {
-        ReportLineFailure(app);
-        return -1;
-    }
-    const auto result = static_cast<std::int16_t>(byte);
-    if (app.settings.Logfile >= kTraceLevel)
-        TraceByte(app, result, 2);
-    return result;
+    return ReceiveOne(app, nullptr);
+}
+
+std::int16_t ReceiveByte(App& app, HeldTrace& held) {
+    return ReceiveOne(app, &held);
+}
+
+void WriteHeldTrace(App& app, HeldTrace& held) {
+    if (held.empty())
+        return;
+    WriteDebugLogLines(app, held);
+    held.clear();
 }
 
 void ClearInput(App& app) {
@@ -80,13 +106,7 @@ void ClearInput(App& app) {
 }
 
 void TraceByte(App& app, std::int16_t value, std::int16_t direction) {
-    const std::string columns =
-        Column(ControlCharName(value)) + Column(TrimStr(value)) + Column(HexByte(value));
-    if (direction == 1) {
-        WriteDebugLog(app, "TxD: " + columns);
-    } else {
-        WriteDebugLog(app, "RxD: " + std::string(18, ' ') + columns);
-    }
+    WriteDebugLog(app, TraceText(value, direction));
 }
 
 std::string ControlCharName(std::int16_t value) {

@@ -4,14 +4,21 @@
 //   zelvano-timing DIR ticks SECONDS LABEL   tick period, jitter and cost
 //   zelvano-timing DIR paged COUNT LABEL     Call -> "PAGED" against the
 //                                            fewest ticks the protocol needs
+//   zelvano-timing - sleep SECONDS LABEL     the same figures for a bare
+//                                            sleeping loop (no Qt, no window)
 // Results are printed as one line of key=value pairs for the script.
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
+#include <numeric>
 #include <string>
 
 #include "InstantSlave.h"
@@ -43,23 +50,74 @@ void PrintSummary(const char* key, const std::optional<Summary>& s) {
                 key, s->max);
 }
 
+std::size_t CountOver(const std::vector<double>& intervals, double limitMs) {
+    return static_cast<std::size_t>(
+        std::count_if(intervals.begin(), intervals.end(),
+                      [&](double v) { return std::fabs(v - kTickMs) > limitMs; }));
+}
+
+// The five intervals farthest from 100 ms, with the cost of the tick that
+// closed each: a late tick after a cheap one was held up outside the tick.
+void PrintWorst(const std::vector<double>& intervals, const std::vector<double>& costs) {
+    std::vector<std::size_t> order(intervals.size());
+    std::iota(order.begin(), order.end(), 0);
+    const std::size_t shown = std::min<std::size_t>(5, order.size());
+    std::partial_sort(order.begin(), order.begin() + static_cast<long>(shown), order.end(),
+                      [&](std::size_t a, std::size_t b) {
+                          return std::fabs(intervals[a] - kTickMs) >
+                                 std::fabs(intervals[b] - kTickMs);
+                      });
+    for (std::size_t i = 0; i < shown; ++i) {
+        const std::size_t at = order[i];
+        std::fprintf(stderr,
+                     "interval %zu: %.3f ms (previous tick took %.3f ms, this one %.3f ms)\n",
+                     at + 1, intervals[at], costs[at], costs[at + 1]);
+    }
+}
+
+// How long the event loop works between two waits: a tick can only be late
+// when something else holds the one thread at its due time.
+class BusyWatch {
+  public:
+    BusyWatch() {
+        QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::awake,
+                         [this] { awake_ = Clock::now(); });
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, [this] {
+            if (recording_ && awake_ != Clock::time_point{})
+                busy_.push_back(Ms(Clock::now() - awake_));
+        });
+    }
+    void SetRecording(bool on) { recording_ = on; }
+    const std::vector<double>& busy() const { return busy_; }
+
+  private:
+    bool recording_ = false;
+    Clock::time_point awake_{};
+    std::vector<double> busy_;
+};
+
 // Records tick start and end times for a while, then prints period, jitter
 // (distance from 100 ms) and the cost of a tick.
 class TicksRun {
   public:
-    TicksRun(TickProbe& probe, int seconds, std::string label)
-        : probe_(probe), seconds_(seconds), label_(std::move(label)) {}
+    TicksRun(TickProbe& probe, TickProbe& led, TickProbe& buffer, int seconds, std::string label)
+        : probe_(probe), led_(led), buffer_(buffer), seconds_(seconds), label_(std::move(label)) {}
 
     void Start() {
         QTimer::singleShot(kWarmUpMs, [this] {
-            probe_.SetRecording(true);
+            for (TickProbe* p : {&probe_, &led_, &buffer_})
+                p->SetRecording(true);
+            busy_.SetRecording(true);
             QTimer::singleShot(seconds_ * 1000, [this] { Finish(); });
         });
     }
 
   private:
     void Finish() {
-        probe_.SetRecording(false);
+        for (TickProbe* p : {&probe_, &led_, &buffer_})
+            p->SetRecording(false);
+        busy_.SetRecording(false);
         const std::vector<double> intervals = IntervalsMs(probe_.starts());
         std::vector<double> costs;
         for (std::size_t i = 0; i < probe_.ends().size(); ++i)
@@ -72,12 +130,33 @@ class TicksRun {
         PrintSummary("interval", period);
         PrintSummary("dev", Summarize(Deviations(intervals, kTickMs)));
         PrintSummary("cost", Summarize(costs));
-        std::printf("\n");
+        std::printf(" over_2ms=%zu over_10ms=%zu\n", CountOver(intervals, 2),
+                    CountOver(intervals, 10));
+        PrintWorst(intervals, costs);
+        PrintCost("LedTimer", led_);
+        PrintCost("TmrBuffer", buffer_);
+        if (const auto busy = Summarize(busy_.busy())) {
+            std::fprintf(
+                stderr, "event loop busy between waits: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                busy->median, busy->p99, busy->max);
+        }
         std::fflush(stdout);
         QCoreApplication::exit(period ? 0 : 1);
     }
 
+    static void PrintCost(const char* name, const TickProbe& probe) {
+        std::vector<double> costs;
+        for (std::size_t i = 0; i < probe.ends().size(); ++i)
+            costs.push_back(Ms(probe.ends()[i] - probe.starts()[i]));
+        if (const auto s = Summarize(costs))
+            std::fprintf(stderr, "%s handler: median %.3f ms, max %.3f ms\n", name, s->median,
+                         s->max);
+    }
+
     TickProbe& probe_;
+    TickProbe& led_;
+    TickProbe& buffer_;
+    BusyWatch busy_;
     int seconds_;
     std::string label_;
 };
@@ -207,10 +286,36 @@ class PagedRun {
     std::vector<Result> results_;
 };
 
+// The same figures for a bare loop sleeping to each 100 ms mark: what the
+// machine itself delivers to a process that wakes ten times a second.
+int SleepBaseline(int seconds, const std::string& label) {
+    std::vector<Clock::time_point> starts;
+    timespec next{};
+    clock_gettime(CLOCK_MONOTONIC, &next);
+    for (int i = 0; i <= seconds * 10; ++i) {
+        next.tv_nsec += 100'000'000;
+        if (next.tv_nsec >= 1'000'000'000) {
+            next.tv_nsec -= 1'000'000'000;
+            ++next.tv_sec;
+        }
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr) != 0) {
+        }
+        starts.push_back(Clock::now());
+    }
+    const std::vector<double> intervals = IntervalsMs(starts);
+    const auto period = Summarize(intervals);
+    std::printf("sleep label=%s seconds=%d n=%zu", label.c_str(), seconds, intervals.size());
+    PrintSummary("interval", period);
+    PrintSummary("dev", Summarize(Deviations(intervals, kTickMs)));
+    std::printf(" over_2ms=%zu over_10ms=%zu\n", CountOver(intervals, 2), CountOver(intervals, 10));
+    return 0;
+}
+
 int Usage() {
     std::fprintf(stderr,
                  "usage: zelvano-timing DIR ticks SECONDS LABEL\n"
-                 "       zelvano-timing DIR paged COUNT LABEL\n");
+                 "       zelvano-timing DIR paged COUNT LABEL\n"
+                 "       zelvano-timing - sleep SECONDS LABEL\n");
     return 2;
 }
 
@@ -225,8 +330,10 @@ int main(int argc, char* argv[]) {
     const std::filesystem::path dir = argv[1];
     const std::string mode = argv[2];
     const int amount = std::atoi(argv[3]);
-    if ((mode != "ticks" && mode != "paged") || amount <= 0)
+    if ((mode != "ticks" && mode != "paged" && mode != "sleep") || amount <= 0)
         return Usage();
+    if (mode == "sleep")
+        return SleepBaseline(amount, argv[4]);
 
     QApplication application(argc, argv);
     SystemClock clock;
@@ -246,10 +353,12 @@ int main(int argc, char* argv[]) {
     window.show();
 
     TickProbe probe(window.findChild<QTimer*>("TmrAfhandel"));
+    TickProbe led(window.findChild<QTimer*>("LedTimer"));
+    TickProbe buffer(window.findChild<QTimer*>("TmrBuffer"));
     std::unique_ptr<TicksRun> ticks;
     std::unique_ptr<PagedRun> paged;
     if (mode == "ticks") {
-        ticks = std::make_unique<TicksRun>(probe, amount, argv[4]);
+        ticks = std::make_unique<TicksRun>(probe, led, buffer, amount, argv[4]);
         ticks->Start();
     } else {
         paged = std::make_unique<PagedRun>(window, probe, amount, argv[4]);
