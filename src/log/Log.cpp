@@ -28,12 +28,20 @@ std::string ToFileBytes(std::string_view line) {
 // One open, append and close. False when the file could not be opened or the
 // bytes did not reach it.
 bool AppendOnce(const fs::path& file, const std::string& bytes) {
+    std::error_code ec;
+    const std::uintmax_t before = fs::file_size(file, ec);
+    const std::uintmax_t keep = ec ? 0 : before;
     std::ofstream out(file, std::ios::binary | std::ios::app);
     if (!out.is_open())
         return false;
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
-    return !out.fail();
+    if (!out.fail())
+        return true;
+    // A full disk may have taken part of the bytes: cut them off again, so the
+    // file holds whole lines and the next line does not run on from a stump.
+    fs::resize_file(file, keep, ec);
+    return false;
 }
 
 std::string StampedLine(const LocalDateTime& now, std::string_view text) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -223,6 +225,28 @@ TEST(LogFailure, AppendReportsSuccessOnlyWhenWritten) {
     EXPECT_TRUE(AppendToDayFile(dir.path(), "Log", now, "first"));  // folder made on need
     EXPECT_TRUE(AppendToDayFile(dir.path(), "Log", now, "second"));
     EXPECT_EQ(ReadFileBytes(dir.path() / "Log" / kDay), "first\r\nsecond\r\n");
+}
+
+// A disk that fills up in the middle of a line (here a file-size limit, with
+// its signal ignored so the write fails instead): no part of the line stays,
+// so the file keeps whole lines and a later line does not run on from a stump.
+TEST(LogFailure, LineThatDoesNotFitLeavesNoStump) {
+    TempDir dir;
+    const LocalDateTime now{2026, 12, 5, 14, 3, 22};
+    ASSERT_TRUE(AppendToDayFile(dir.path(), "Log", now, "first"));
+    const fs::path file = dir.path() / "Log" / kDay;
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit tight{fs::file_size(file) + 10, old.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+    const bool written = AppendToDayFile(dir.path(), "Log", now, "a line longer than ten bytes");
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(ReadFileBytes(file), "first\r\n");
+    EXPECT_TRUE(AppendToDayFile(dir.path(), "Log", now, "second"));
+    EXPECT_EQ(ReadFileBytes(file), "first\r\nsecond\r\n");
 }
 
 }  // namespace
