@@ -515,12 +515,23 @@ void FaultMatrix::fullDiskForLogs() {
     WriteSetup(programDir, settings, slave.Pty());
     DumpOnFailure dump(programDir, &slave);
     const std::string savedHash = Sha256Of(SettingsPath(programDir));
+    // Today's day files exist already, their last 4 KB page nearly full, so
+    // they fill up within the first lines of the run.
+    std::string earlier;
+    while (earlier.size() < 3500)
+        earlier += "00:00:00 an earlier line\r\n";
+    const fs::path log = DayLogPath(programDir, "Log");
+    const fs::path trace = DayLogPath(programDir, "DebugLog");
+    for (const fs::path& file : {log, trace}) {
+        fs::create_directories(file.parent_path());
+        test::WriteFileBytes(file, earlier);
+    }
     // Without a mount, a file-size limit stands in for the full disk.
     rlimit oldLimit{};
     ::getrlimit(RLIMIT_FSIZE, &oldLimit);
     const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
     if (mounted) {
-        FillDisk(programDir, 8192);
+        FillDisk(programDir, 0);
     } else {
         const rlimit tiny{4096, oldLimit.rlim_max};
         ::setrlimit(RLIMIT_FSIZE, &tiny);
@@ -543,15 +554,18 @@ void FaultMatrix::fullDiskForLogs() {
     program.EnterCall("10001", "full disk");
     QVERIFY(WaitForState(program, "10001", "PAGED", 20000));
     QVERIFY(program.ScreenLogHas("STATUS: Call from ScreenPosition: 0 is now: PAGED"));
-    const fs::path trace = DayLogPath(programDir, "DebugLog");
-    QVERIFY(WaitUntil([&] { return !mounted || FreeBytes(programDir) == 0; }, 10000));
-    const auto traceSize = fs::exists(trace) ? fs::file_size(trace) : 0;
-    const auto logSize = fs::exists(DayLogPath(programDir, "Log"))
-                             ? fs::file_size(DayLogPath(programDir, "Log"))
-                             : 0;
-    // What reached the files is whole lines; a line that did not fit is gone.
-    QCOMPARE(BrokenLines(trace), 0);
-    QCOMPARE(BrokenLines(DayLogPath(programDir, "Log")), 0);
+    if (mounted)
+        QCOMPARE(FreeBytes(programDir), 0ULL);
+    // The files are full: the line on the screen never reached the file, the
+    // earlier lines are all there, and what did reach it is whole lines.
+    const auto logSize = fs::file_size(log);
+    const auto traceSize = fs::file_size(trace);
+    QCOMPARE(CountLines(log, "is now: PAGED"), 0);
+    QVERIFY(logSize <= 4096 && traceSize <= 4096);
+    for (const fs::path& file : {log, trace}) {
+        QVERIFY(test::ReadFileBytes(file).starts_with(earlier));
+        QCOMPARE(BrokenLines(file), 0);
+    }
 
     program.SaveInSettingsWindow(ChooseInterval(9));
     QVERIFY(program.MessageBoxes().empty());
@@ -569,12 +583,14 @@ void FaultMatrix::fullDiskForLogs() {
     program.EnterCall("10002", "still full");
     QVERIFY(WaitForState(program, "10002", "PAGED", 20000));
     QVERIFY(program.ScreenLogHas("STATUS: Call from ScreenPosition: 1 is now: PAGED"));
+    QCOMPARE(fs::file_size(log), logSize);
     CheckTrueState(program, watch, 30);
     Evidence(std::string(mounted ? "disk full (0 bytes free)" : "file-size limit") +
              ", files stopped at " + std::to_string(logSize) + " B (Log) and " +
-             std::to_string(traceSize) + " B (DebugLog), whole lines only; screen log goes on; " +
-             "espa.set after Save " + afterSave.substr(0, 12) +
-             (afterSave == savedHash ? " = old" : " = new") + ", whole; 10001, 10002 PAGED");
+             std::to_string(traceSize) + " B (DebugLog), earlier lines kept, whole lines only; " +
+             "PAGED on the screen, not in the file; " + "espa.set after Save " +
+             afterSave.substr(0, 12) + (afterSave == savedHash ? " = old" : " = new") +
+             ", whole; 10001, 10002 PAGED");
 }
 
 // kill -9 at random moments while espa.set is being written, by a loop over
