@@ -210,23 +210,23 @@ void MainWindow::BuildDiagnoseFrame(QWidget* client) {
 }
 
 void MainWindow::BuildTimers() {
-    struct Spec {
+    struct Def {
         QTimer** timer;
         const char* name;
         int interval;
         void (MainWindow::*handler)();
     };
-    const Spec specs[] = {
+    const Def defs[] = {
         {&ledTimer_, "LedTimer", 250, &MainWindow::LedTimer_Timer},
         {&tmrBuffer_, "TmrBuffer", 1000, &MainWindow::TmrBuffer_Timer},
         {&tmrAfhandel_, "TmrAfhandel", 100, &MainWindow::TmrAfhandel_Timer},
     };
-    for (const Spec& spec : specs) {
+    for (const Def& def : defs) {
         auto* timer = new QTimer(this);
-        timer->setObjectName(spec.name);
-        timer->setInterval(spec.interval);
-        connect(timer, &QTimer::timeout, this, spec.handler);
-        *spec.timer = timer;
+        timer->setObjectName(def.name);
+        timer->setInterval(def.interval);
+        connect(timer, &QTimer::timeout, this, def.handler);
+        *def.timer = timer;
     }
     // The protocol counts its time-outs in these ticks: keep their pace.
     tmrAfhandel_->setTimerType(Qt::PreciseTimer);

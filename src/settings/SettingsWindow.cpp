@@ -109,25 +109,25 @@ void SettingsWindow::BuildEspaFrame() {
 }
 
 void SettingsWindow::BuildButtons() {
-    struct Spec {
+    struct Def {
         QPushButton** button;
         const char* name;
         const char* caption;
         int left, top;
         void (SettingsWindow::*handler)();
     };
-    const Spec specs[] = {
+    const Def defs[] = {
         {&cmdWijzigen_, "CmdWijzigen", "Change", 8520, 6000, &SettingsWindow::CmdWijzigen_Click},
         {&cmdCancel_, "CmdCancel", "Cancel", 7080, 6000, &SettingsWindow::CmdCancel_Click},
         {&cmdSave_, "CmdSave", "Save", 7080, 6600, &SettingsWindow::CmdSave_Click},
         {&cmdClose_, "CmdClose", "Close", 8520, 6600, &SettingsWindow::CmdClose_Click},
     };
-    for (const Spec& spec : specs) {
-        auto* button = new QPushButton(spec.caption, this);
-        button->setObjectName(spec.name);
-        PlaceTwips(button, spec.left, spec.top, 1095, 375);
-        connect(button, &QPushButton::clicked, this, spec.handler);
-        *spec.button = button;
+    for (const Def& def : defs) {
+        auto* button = new QPushButton(def.caption, this);
+        button->setObjectName(def.name);
+        PlaceTwips(button, def.left, def.top, 1095, 375);
+        connect(button, &QPushButton::clicked, this, def.handler);
+        *def.button = button;
     }
     SetEditing(false);
 }
