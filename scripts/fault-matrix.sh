@@ -39,10 +39,11 @@ ALL=(
   "killDuringSave|11 kill -9 during Save"
 )
 
+# wanted NAME [CHOSEN...]: true when no case was chosen or NAME is one of them.
 wanted() {
-  [ "$#" -eq 0 ] && return 0
   local name="$1"
   shift
+  [ "$#" -eq 0 ] && return 0
   for w in "$@"; do [ "$w" = "$name" ] && return 0; done
   return 1
 }
