@@ -286,6 +286,8 @@ int Main(int argc, char** argv) {
     if (!OpenPort(port, options, printer))
         return 1;
     std::printf("%s %s\n", port.IsPty() ? "PTY" : "DEVICE", port.Path().c_str());
+    // Out before the path file appears: whoever waits for that file finds the line too.
+    std::fflush(stdout);
     PathFiles files(options, printer);
     files.Create(port.Path());
     for (const std::string& line : DescribeOptions(options))
