@@ -6,6 +6,8 @@
 //                                            fewest ticks the protocol needs
 //   zelvano-timing - sleep SECONDS LABEL     the same figures for a bare
 //                                            sleeping loop (no Qt, no window)
+//   zelvano-timing - floor SECONDS LABEL     idle CPU of a bare Qt window
+//                                            with three idle timers
 // Results are printed as one line of key=value pairs for the script.
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -311,11 +313,49 @@ int SleepBaseline(int seconds, const std::string& label) {
     return 0;
 }
 
+// CPU time this process has used, in nanoseconds.
+double OwnCpuNs() {
+    std::FILE* f = std::fopen("/proc/self/schedstat", "r");
+    double ns = 0;
+    if (f != nullptr) {
+        if (std::fscanf(f, "%lf", &ns) != 1)
+            ns = 0;
+        std::fclose(f);
+    }
+    return ns;
+}
+
+// The idle CPU of a bare Qt program with a shown window and the main window's
+// three timers doing nothing: the floor under the product's own idle figure.
+int QtFloor(int argc, char* argv[], int seconds, const std::string& label) {
+    QApplication application(argc, argv);
+    QWidget window;
+    window.resize(670, 660);
+    window.show();
+    QTimer timers[3];
+    const int intervals[3] = {100, 250, 1000};
+    for (int i = 0; i < 3; ++i) {
+        QObject::connect(&timers[i], &QTimer::timeout, [] {});
+        timers[i].start(intervals[i]);
+    }
+    timers[0].setTimerType(Qt::PreciseTimer);
+    double start = 0;
+    QTimer::singleShot(kWarmUpMs, [&start] { start = OwnCpuNs(); });
+    QTimer::singleShot(kWarmUpMs + seconds * 1000, [&] {
+        const double percent = (OwnCpuNs() - start) / 1e7 / seconds;
+        std::printf("floor label=%s seconds=%d cpu_percent=%.3f\n", label.c_str(), seconds,
+                    percent);
+        QCoreApplication::quit();
+    });
+    return QApplication::exec();
+}
+
 int Usage() {
     std::fprintf(stderr,
                  "usage: zelvano-timing DIR ticks SECONDS LABEL\n"
                  "       zelvano-timing DIR paged COUNT LABEL\n"
-                 "       zelvano-timing - sleep SECONDS LABEL\n");
+                 "       zelvano-timing - sleep SECONDS LABEL\n"
+                 "       zelvano-timing - floor SECONDS LABEL\n");
     return 2;
 }
 
@@ -330,8 +370,10 @@ int main(int argc, char* argv[]) {
     const std::filesystem::path dir = argv[1];
     const std::string mode = argv[2];
     const int amount = std::atoi(argv[3]);
-    if ((mode != "ticks" && mode != "paged" && mode != "sleep") || amount <= 0)
+    if ((mode != "ticks" && mode != "paged" && mode != "sleep" && mode != "floor") || amount <= 0)
         return Usage();
+    if (mode == "floor")
+        return QtFloor(argc, argv, amount, argv[4]);
     if (mode == "sleep")
         return SleepBaseline(amount, argv[4]);
 
