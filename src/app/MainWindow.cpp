@@ -299,7 +299,9 @@ void MainWindow::LedTimer_Timer() {
     }
     if (look.link) {
         PaintColors(labLink_, ToQColor(look.link->background), ToQColor(look.link->text));
-        labLink_->setText(QString::fromStdString(look.link->caption));
+        const QString caption = QString::fromStdString(look.link->caption);
+        if (labLink_->text() != caption)
+            labLink_->setText(caption);
     }
     PaintBackground(shpCts_, ToQColor(look.cts));
     PaintBackground(shpRts_, ToQColor(look.rts));

@@ -50,6 +50,8 @@ inline void FitFontToWidth(QWidget* widget, const QString& text, int room) {
 // A one-line text box shows the start of its text, not its end.
 template <class LineEdit>
 inline void SetTextFromStart(LineEdit* box, const QString& text) {
+    if (box->text() == text)
+        return;
     box->setText(text);
     box->setCursorPosition(0);
 }
@@ -68,8 +70,13 @@ inline QColor ToQColor(const CellColor& color) {
 }
 
 // Paints a widget's background and text (its Window and WindowText roles).
+// Colours that are already there are not set again: the indicators are
+// painted four times a second and an idle line changes nothing.
 inline void PaintColors(QWidget* widget, const QColor& background, const QColor& text) {
     QPalette palette = widget->palette();
+    if (widget->autoFillBackground() && palette.color(QPalette::Window) == background &&
+        palette.color(QPalette::WindowText) == text)
+        return;
     palette.setColor(QPalette::Window, background);
     palette.setColor(QPalette::WindowText, text);
     widget->setAutoFillBackground(true);
@@ -78,6 +85,8 @@ inline void PaintColors(QWidget* widget, const QColor& background, const QColor&
 
 inline void PaintBackground(QWidget* widget, const QColor& background) {
     QPalette palette = widget->palette();
+    if (widget->autoFillBackground() && palette.color(QPalette::Window) == background)
+        return;
     palette.setColor(QPalette::Window, background);
     widget->setAutoFillBackground(true);
     widget->setPalette(palette);
