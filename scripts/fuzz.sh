@@ -12,15 +12,28 @@ if [ "${#TARGETS[@]}" -eq 0 ]; then TARGETS=(settings engine_rx espa_data portma
 BUILD=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVANO_FUZZ=ON >/dev/null
 cmake --build "$BUILD" -j2 --target $(printf 'fuzz_%s ' "${TARGETS[@]}")
+JOBS="${FUZZ_JOBS:-1}"  # parallel fuzzing processes per target, sharing one corpus
 for t in "${TARGETS[@]}"; do
   work="$BUILD/corpus-$t"
   mkdir -p "$work" "tests/fuzz/regressions/$t"
   start=$(date +%s)
-  "$BUILD/tests/fuzz/fuzz_$t" -runs="$RUNS" -max_len="${FUZZ_MAX_LEN:-1024}" -print_final_stats=1 \
-    -artifact_prefix="tests/fuzz/regressions/$t/" "$work" "tests/fuzz/corpus/$t" \
-    2> "$BUILD/fuzz-$t.log" || { echo "fuzz_$t: FINDING, see $BUILD/fuzz-$t.log"; tail -30 "$BUILD/fuzz-$t.log"; exit 1; }
+  pids=()
+  for j in $(seq 1 "$JOBS"); do
+    "$BUILD/tests/fuzz/fuzz_$t" -runs=$((RUNS / JOBS)) -max_len="${FUZZ_MAX_LEN:-1024}" \
+      -print_final_stats=1 -seed="$j" -artifact_prefix="tests/fuzz/regressions/$t/" \
+      "$work" "tests/fuzz/corpus/$t" 2> "$BUILD/fuzz-$t-$j.log" &
+    pids+=($!)
+  done
+  failed=0
+  for p in "${pids[@]}"; do wait "$p" || failed=1; done
   end=$(date +%s)
-  execs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$BUILD/fuzz-$t.log" | grep -o '[0-9]*$')
-  cov=$(grep -o 'cov: [0-9]*' "$BUILD/fuzz-$t.log" | tail -1)
-  echo "fuzz_$t: ${execs} executions in $((end - start)) s, $cov, no finding"
+  if [ "$failed" -ne 0 ]; then
+    echo "fuzz_$t: FINDING, see $BUILD/fuzz-$t-*.log and tests/fuzz/regressions/$t/"
+    tail -30 "$BUILD"/fuzz-"$t"-*.log
+    exit 1
+  fi
+  execs=$(cat "$BUILD"/fuzz-"$t"-*.log | grep -o 'stat::number_of_executed_units: *[0-9]*' \
+    | grep -o '[0-9]*$' | awk '{s += $1} END {print s}')
+  cov=$(cat "$BUILD"/fuzz-"$t"-*.log | grep -o 'cov: [0-9]*' | sort -t' ' -k2 -n | tail -1)
+  echo "fuzz_$t: ${execs} executions in $((end - start)) s ($JOBS process(es)), $cov, no finding"
 done

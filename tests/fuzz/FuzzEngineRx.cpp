@@ -54,9 +54,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     t.line.open = true;
     zelvano::HandleEspa(t.app, 10);
 
+    // Enough ticks for every wait and retry chain, few enough to keep each input quick.
+    constexpr int kMaxTicks = 400;
+    int ticksRun = 0;
     std::size_t fed = 0;
     std::size_t i = 4;
-    while (i < size) {
+    while (i < size && ticksRun < kMaxTicks) {
         const std::uint8_t op = data[i++];
         int ticks = 1;
         if (op < 0x80) {
@@ -77,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } else {
             ticks = (op & 0x1F) + 1;  // long waits come from repeated ops
         }
-        for (int k = 0; k < ticks; ++k) {
+        for (int k = 0; k < ticks; ++k, ++ticksRun) {
             zelvano::HandleEspa(t.app, 0);
             CheckInvariants(t.app, fed);
         }
