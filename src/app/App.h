@@ -18,8 +18,8 @@ namespace zelvano {
 
 class App {
 public:
-    App(OperatorView& view, Clock& clock, SerialLine& port, std::filesystem::path programDir)
-        : view(view), clock(clock), port(port), programDir(std::move(programDir)) {}
+    App(OperatorView& view, Clock& clock, SerialLine& port, std::filesystem::path dataDir)
+        : view(view), clock(clock), port(port), dataDir(std::move(dataDir)) {}
 
     App(const App&) = delete;
     App& operator=(const App&) = delete;
@@ -28,7 +28,8 @@ public:
     OperatorView& view;
     Clock& clock;
     SerialLine& port;
-    const std::filesystem::path programDir;
+    // Folder of espa.set, comports.cfg, Log/ and DebugLog/ (ChooseDataDir).
+    const std::filesystem::path dataDir;
 
     // Process-wide state.
     Settings settings;

@@ -71,9 +71,9 @@ QLabel* MakeSmallLabel(QWidget* parent, const char* name, const char* text, int 
 
 }  // namespace
 
-MainWindow::MainWindow(Clock& clock, SerialLine& port, std::filesystem::path programDir,
+MainWindow::MainWindow(Clock& clock, SerialLine& port, std::filesystem::path dataDir,
                        QWidget* parent)
-    : QMainWindow(parent), app_(*this, clock, port, std::move(programDir)) {
+    : QMainWindow(parent), app_(*this, clock, port, std::move(dataDir)) {
     setObjectName("frmMain");
     ApplyDesignFont(this);
     setWindowTitle("Zelvano - ESPA 4.4.4 Master");
@@ -264,7 +264,7 @@ void MainWindow::Instellingen_Click() {
 
 void MainWindow::Info_Click() {
     if (!aboutWindow_) {
-        aboutWindow_ = new AboutWindow(this);
+        aboutWindow_ = new AboutWindow(app_.dataDir, this);
     }
     ShowSecondary(aboutWindow_);
 }

@@ -33,7 +33,7 @@ class MainWindow : public QMainWindow, public OperatorView {
     using MessageBoxHandler =
         std::function<MessageAnswer(const std::string& text, const std::string& title)>;
 
-    MainWindow(Clock& clock, SerialLine& port, std::filesystem::path programDir,
+    MainWindow(Clock& clock, SerialLine& port, std::filesystem::path dataDir,
                QWidget* parent = nullptr);
     ~MainWindow() override;
 

@@ -52,14 +52,14 @@ std::string StampedLine(const LocalDateTime& now, std::string_view text) {
 }
 
 // Appends bytes already in the file's code page to folder/DayFileName(now).
-bool AppendBytesToDayFile(const fs::path& programDir, std::string_view folder,
+bool AppendBytesToDayFile(const fs::path& dataDir, std::string_view folder,
                           const LocalDateTime& now, const std::string& bytes) {
-    const fs::path dir = programDir / fs::path(folder);
+    const fs::path dir = dataDir / fs::path(folder);
     const fs::path file = dir / DayFileName(now);
     if (AppendOnce(file, bytes))
         return true;
     // The folder is made only when it is missing (false when anything is in
-    // its place), and one level only: a missing program directory stays so.
+    // its place), and one level only: a missing data folder stays so.
     std::error_code ec;
     if (!fs::create_directory(dir, ec))
         return false;
@@ -80,9 +80,9 @@ std::string DayFileName(const LocalDateTime& t) {
     return buf;
 }
 
-bool AppendToDayFile(const fs::path& programDir, std::string_view folder, const LocalDateTime& now,
+bool AppendToDayFile(const fs::path& dataDir, std::string_view folder, const LocalDateTime& now,
                      std::string_view line) {
-    return AppendBytesToDayFile(programDir, folder, now, ToFileBytes(line) + "\r\n");
+    return AppendBytesToDayFile(dataDir, folder, now, ToFileBytes(line) + "\r\n");
 }
 
 void ShowLogLine(App& app, const std::string& line) {
@@ -110,12 +110,12 @@ void WriteLog(App& app, std::string_view text) {
         return;
     ShowLogLine(app, line);
     if (level >= 2)
-        AppendToDayFile(app.programDir, "Log", now, line);
+        AppendToDayFile(app.dataDir, "Log", now, line);
 }
 
 void WriteDebugLog(App& app, std::string_view text) {
     const LocalDateTime now = app.clock.Now();
-    AppendToDayFile(app.programDir, "DebugLog", now, StampedLine(now, text));
+    AppendToDayFile(app.dataDir, "DebugLog", now, StampedLine(now, text));
 }
 
 void WriteDebugLogLines(App& app, const std::vector<HeldLine>& lines) {
@@ -131,7 +131,7 @@ void WriteDebugLogLines(App& app, const std::vector<HeldLine>& lines) {
             bytes += ToFileBytes(StampedLine(lines[next].time, lines[next].text));
             bytes += "\r\n";
         }
-        AppendBytesToDayFile(app.programDir, "DebugLog", lines[first].time, bytes);
+        AppendBytesToDayFile(app.dataDir, "DebugLog", lines[first].time, bytes);
         first = next;
     }
 }

@@ -34,9 +34,9 @@ void WriteDebugLogLines(App& app, const std::vector<HeldLine>& lines);
 void ShowLogLine(App& app, const std::string& line);
 
 // Appends line + CRLF (in the single-byte code page) to folder/DayFileName(now)
-// under programDir, creating the folder once when it is missing. False on any
+// under dataDir, creating the folder once when it is missing. False on any
 // failure; nothing is reported.
-bool AppendToDayFile(const std::filesystem::path& programDir, std::string_view folder,
+bool AppendToDayFile(const std::filesystem::path& dataDir, std::string_view folder,
                      const LocalDateTime& now, std::string_view line);
 
 }  // namespace zelvano

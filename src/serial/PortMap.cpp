@@ -95,10 +95,10 @@ std::string DefaultDevice(int number) {
 #endif
 }
 
-std::string DeviceForPort(const std::filesystem::path& programDir, int number) {
+std::string DeviceForPort(const std::filesystem::path& dataDir, int number) {
     if (number < kFirstPortNumber || number > kLastPortNumber)
         return {};
-    const auto map = ParsePortMap(ReadSmallFile(programDir / kPortMapFileName));
+    const auto map = ParsePortMap(ReadSmallFile(dataDir / kPortMapFileName));
     const auto it = map.find(number);
     return it != map.end() ? it->second : DefaultDevice(number);
 }

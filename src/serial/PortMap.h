@@ -1,5 +1,5 @@
 // Which device stands behind a port number 1..8: the optional file
-// comports.cfg in the program directory, else the platform's default name.
+// comports.cfg in the data folder, else the platform's default name.
 #pragma once
 
 #include <filesystem>
@@ -24,6 +24,6 @@ std::string DefaultDevice(int number);
 
 // The device for port number 1..8 (comports.cfg first, then the default);
 // empty for any other number. A missing or unreadable file is no error.
-std::string DeviceForPort(const std::filesystem::path& programDir, int number);
+std::string DeviceForPort(const std::filesystem::path& dataDir, int number);
 
 }  // namespace zelvano

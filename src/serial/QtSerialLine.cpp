@@ -67,7 +67,7 @@ bool IsLineLost(QSerialPort::SerialPortError error) {
 
 }  // namespace
 
-QtSerialLine::QtSerialLine(std::filesystem::path programDir) : programDir_(std::move(programDir)) {
+QtSerialLine::QtSerialLine(std::filesystem::path dataDir) : dataDir_(std::move(dataDir)) {
     QObject::connect(&port_, &QSerialPort::errorOccurred, &port_,
                      [this](QSerialPort::SerialPortError error) { OnError(error); });
 }
@@ -83,7 +83,7 @@ std::string QtSerialLine::Name() const {
 
 bool QtSerialLine::SetPortNumber(int number) {
     portNumber_ = number;
-    device_ = DeviceForPort(programDir_, number);
+    device_ = DeviceForPort(dataDir_, number);
     if (device_.empty()) {
         lastError_ = DescribePortProblem(Name(), PortProblem::NoSuchPortNumber, "");
         return false;

@@ -1,5 +1,5 @@
 // The serial line over QSerialPort: a real port or a pseudo-terminal, chosen
-// by port number through comports.cfg in the program directory.
+// by port number through comports.cfg in the data folder.
 #pragma once
 
 #include <QSerialPort>
@@ -13,7 +13,7 @@ namespace zelvano {
 
 class QtSerialLine : public SerialLine {
   public:
-    explicit QtSerialLine(std::filesystem::path programDir);
+    explicit QtSerialLine(std::filesystem::path dataDir);
     ~QtSerialLine() override;
     QtSerialLine(const QtSerialLine&) = delete;
     QtSerialLine& operator=(const QtSerialLine&) = delete;
@@ -54,7 +54,7 @@ class QtSerialLine : public SerialLine {
     void OnError(QSerialPort::SerialPortError error);
     void CloseLostPort();
 
-    std::filesystem::path programDir_;
+    std::filesystem::path dataDir_;
     // Mutable: reading CTS is a query for the core but not const in Qt.
     mutable QSerialPort port_;
     int portNumber_ = 0;

@@ -262,8 +262,8 @@ void KeepPermissions(const fs::path& from, const fs::path& to) {
 
 }  // namespace
 
-fs::path SettingsPath(const fs::path& programDir) {
-    return programDir / "espa.set";
+fs::path SettingsPath(const fs::path& dataDir) {
+    return dataDir / "espa.set";
 }
 
 Settings ParseSettings(std::string_view fileBytes) {
@@ -335,11 +335,11 @@ bool WriteSettingsFile(const fs::path& file, const Settings& settings) {
 }
 
 void ReadSettings(App& app) {
-    app.settings = ReadSettingsFile(SettingsPath(app.programDir));
+    app.settings = ReadSettingsFile(SettingsPath(app.dataDir));
 }
 
 void WriteSettings(App& app) {
-    WriteSettingsFile(SettingsPath(app.programDir), app.settings);
+    WriteSettingsFile(SettingsPath(app.dataDir), app.settings);
 }
 
 }  // namespace zelvano

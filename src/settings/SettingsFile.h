@@ -1,4 +1,4 @@
-// espa.set: the settings record as eighteen CRLF lines in the program directory.
+// espa.set: the settings record as eighteen CRLF lines in the data folder.
 #pragma once
 
 #include <filesystem>
@@ -11,7 +11,7 @@ namespace zelvano {
 
 class App;
 
-std::filesystem::path SettingsPath(const std::filesystem::path& programDir);
+std::filesystem::path SettingsPath(const std::filesystem::path& dataDir);
 
 // The record read from the bytes of a settings file by the reading rules.
 Settings ParseSettings(std::string_view fileBytes);

@@ -1,7 +1,9 @@
-// frmAbout, "About": the software version, a picture and Close.
+// frmAbout, "About": the software version, a picture, the data folder in use
+// and Close.
 #pragma once
 
 #include <QWidget>
+#include <filesystem>
 
 class QLabel;
 class QPushButton;
@@ -11,13 +13,14 @@ namespace zelvano {
 class AboutWindow : public QWidget {
     Q_OBJECT
   public:
-    explicit AboutWindow(QWidget* parent = nullptr);
+    explicit AboutWindow(const std::filesystem::path& dataDir, QWidget* parent = nullptr);
 
     void CmdSluit_Click();
 
   private:
     QLabel* label4_ = nullptr;
     QLabel* image1_ = nullptr;
+    QLabel* labDataFolder_ = nullptr;
     QPushButton* cmdSluit_ = nullptr;
 };
 

@@ -124,14 +124,14 @@ Settings BaseSettings() {
     return settings;
 }
 
-void WriteSetup(const fs::path& programDir, const Settings& settings, const std::string& device) {
-    test::WriteFileBytes(SettingsPath(programDir), FormatSettings(settings));
-    test::WriteFileBytes(programDir / "comports.cfg", "COM1=" + device + "\n");
+void WriteSetup(const fs::path& dataDir, const Settings& settings, const std::string& device) {
+    test::WriteFileBytes(SettingsPath(dataDir), FormatSettings(settings));
+    test::WriteFileBytes(dataDir / "comports.cfg", "COM1=" + device + "\n");
 }
 
-Program::Program(fs::path programDir) : programDir_(std::move(programDir)) {
-    line_ = std::make_unique<QtSerialLine>(programDir_);
-    window_ = std::make_unique<MainWindow>(clock_, *line_, programDir_);
+Program::Program(fs::path dataDir) : dataDir_(std::move(dataDir)) {
+    line_ = std::make_unique<QtSerialLine>(dataDir_);
+    window_ = std::make_unique<MainWindow>(clock_, *line_, dataDir_);
     window_->SetMessageBoxHandler([this](const std::string& text, const std::string& title) {
         boxes_.push_back(title + ": " + text);
         return MessageAnswer::Ok;
@@ -311,9 +311,9 @@ std::string ShortHash(const fs::path& file) {
     return Sha256Of(file).substr(0, 12);
 }
 
-fs::path DayLogPath(const fs::path& programDir, const char* folder) {
+fs::path DayLogPath(const fs::path& dataDir, const char* folder) {
     SystemClock clock;
-    return programDir / folder / DayFileName(clock.Now());
+    return dataDir / folder / DayFileName(clock.Now());
 }
 
 int CountLines(const fs::path& file, const std::string& text) {
@@ -342,7 +342,7 @@ DumpOnFailure::~DumpOnFailure() {
     if (!QTest::currentTestFailed())
         return;
     std::printf("---- day log (tail)\n%s",
-                Tail(test::ReadFileBytes(DayLogPath(programDir_, "Log")), 40).c_str());
+                Tail(test::ReadFileBytes(DayLogPath(dataDir_, "Log")), 40).c_str());
     if (slave_ != nullptr)
         std::printf("---- espa-slave (tail)\n%s", Tail(slave_->Output(), 60).c_str());
     std::fflush(stdout);

@@ -63,7 +63,7 @@ Settings BaseSettings();
 // The real main window, serial adapter and clock over a program directory.
 class Program {
   public:
-    explicit Program(std::filesystem::path programDir);
+    explicit Program(std::filesystem::path dataDir);
     ~Program();
 
     // Form_Load (StartUp, timers) and show.
@@ -90,7 +90,7 @@ class Program {
     void ShortenTimeOut(int row, int seconds);
 
   private:
-    std::filesystem::path programDir_;
+    std::filesystem::path dataDir_;
     SystemClock clock_;
     std::unique_ptr<QtSerialLine> line_;
     std::unique_ptr<MainWindow> window_;
@@ -146,21 +146,21 @@ class Watch {
 // Files.
 std::string Sha256Of(const std::filesystem::path& file);
 std::string ShortHash(const std::filesystem::path& file);
-std::filesystem::path DayLogPath(const std::filesystem::path& programDir, const char* folder);
+std::filesystem::path DayLogPath(const std::filesystem::path& dataDir, const char* folder);
 int CountLines(const std::filesystem::path& file, const std::string& text);
-void WriteSetup(const std::filesystem::path& programDir, const Settings& settings,
+void WriteSetup(const std::filesystem::path& dataDir, const Settings& settings,
                 const std::string& device);
 
 // Prints the tail of the day log and of the slave's output when the case
 // fails, so a failing row of the matrix carries its own story.
 class DumpOnFailure {
   public:
-    DumpOnFailure(std::filesystem::path programDir, SlaveProcess* slave)
-        : programDir_(std::move(programDir)), slave_(slave) {}
+    DumpOnFailure(std::filesystem::path dataDir, SlaveProcess* slave)
+        : dataDir_(std::move(dataDir)), slave_(slave) {}
     ~DumpOnFailure();
 
   private:
-    std::filesystem::path programDir_;
+    std::filesystem::path dataDir_;
     SlaveProcess* slave_;
 };
 

@@ -44,8 +44,8 @@ int WriteLoop(const std::filesystem::path& file) {
         WriteSettingsFile(file, records[i % 2]);
 }
 
-int SaveLoop(const std::filesystem::path& programDir) {
-    Program program(programDir);
+int SaveLoop(const std::filesystem::path& dataDir) {
+    Program program(dataDir);
     program.Start();
     int round = 0;
     QTimer saver;

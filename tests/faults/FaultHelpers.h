@@ -22,6 +22,6 @@ int HoldPort(const char* device);
 int WriteLoop(const std::filesystem::path& file);
 // "--save-loop DIR": the real program over DIR, pressing Save in the settings
 // window for ever with the two interval choices in turn.
-int SaveLoop(const std::filesystem::path& programDir);
+int SaveLoop(const std::filesystem::path& dataDir);
 
 }  // namespace zelvano::faults

@@ -32,9 +32,9 @@ const QString kLinkFailed = "ERROR connecting ESPA Slave";
 
 // The program directory of a case, inside the case's temporary folder.
 fs::path MakeProgramDir(const test::TempDir& dir) {
-    const fs::path programDir = dir.path() / "prog";
-    fs::create_directories(programDir);
-    return programDir;
+    const fs::path dataDir = dir.path() / "prog";
+    fs::create_directories(dataDir);
+    return dataDir;
 }
 
 std::string Join(const std::vector<std::string>& parts, const char* separator = ">") {
@@ -167,10 +167,10 @@ void FaultMatrix::slaveSilent() {
     test::TempDir dir;
     SlaveProcess slave(dir.path());
     QVERIFY(slave.Start({"--silent"}));
-    const fs::path programDir = MakeProgramDir(dir);
-    WriteSetup(programDir, BaseSettings(), slave.Pty());
-    DumpOnFailure dump(programDir, &slave);
-    Program program(programDir);
+    const fs::path dataDir = MakeProgramDir(dir);
+    WriteSetup(dataDir, BaseSettings(), slave.Pty());
+    DumpOnFailure dump(dataDir, &slave);
+    Program program(dataDir);
     Watch watch(program);
     program.Start();
     QVERIFY(program.MessageBoxes().empty());
@@ -181,7 +181,7 @@ void FaultMatrix::slaveSilent() {
     QVERIFY(WaitForState(program, "1001", "ERROR", 15000));
     QCOMPARE(Join(watch.StatesOf("1001")), std::string("NEW>ERROR"));
     QVERIFY(program.ScreenLogHas("Bufferpositie:  0 TimeOut."));
-    QCOMPARE(CountLines(DayLogPath(programDir, "Log"), "Bufferpositie:  0 TimeOut."), 1);
+    QCOMPARE(CountLines(DayLogPath(dataDir, "Log"), "Bufferpositie:  0 TimeOut."), 1);
     QCOMPARE(slave.CountInOutput("call block"), 0);
     const int checks = slave.CountInOutput("(select)");
     QVERIFY2(checks >= 2, "the line check was not repeated");
@@ -196,17 +196,17 @@ void FaultMatrix::nakEveryBlock() {
     test::TempDir dir;
     SlaveProcess slave(dir.path());
     QVERIFY(slave.Start({"--nak-block", "always"}));
-    const fs::path programDir = MakeProgramDir(dir);
-    WriteSetup(programDir, BaseSettings(), slave.Pty());
-    DumpOnFailure dump(programDir, &slave);
-    Program program(programDir);
+    const fs::path dataDir = MakeProgramDir(dir);
+    WriteSetup(dataDir, BaseSettings(), slave.Pty());
+    DumpOnFailure dump(dataDir, &slave);
+    Program program(dataDir);
     Watch watch(program);
     program.Start();
     QVERIFY(WaitUntil([&] { return program.LinkText() == kLinkOk; }, 8000));
 
     program.EnterCall("2001", "refused");
     QVERIFY(WaitForState(program, "2001", "ERROR", 25000));
-    const fs::path log = DayLogPath(programDir, "Log");
+    const fs::path log = DayLogPath(dataDir, "Log");
     const int naks = CountLines(log, "ERROR: No ACK on transmitted ESPA, but: %d 21");
     QCOMPARE(naks, 4);
     QCOMPARE(CountLines(log, "ERROR: Failed 3 times, recheck ESPA slave."), 1);
@@ -230,10 +230,10 @@ void FaultMatrix::randomNoise() {
     SlaveProcess slave(dir.path());
     QVERIFY(slave.Start({"--noise", "prob=0.3", "--script", "3001=PAGED", "--script", "3002=ABSENT",
                          "--script", "3003=1:BUSY"}));
-    const fs::path programDir = MakeProgramDir(dir);
-    WriteSetup(programDir, BaseSettings(), slave.Pty());
-    DumpOnFailure dump(programDir, &slave);
-    Program program(programDir);
+    const fs::path dataDir = MakeProgramDir(dir);
+    WriteSetup(dataDir, BaseSettings(), slave.Pty());
+    DumpOnFailure dump(dataDir, &slave);
+    Program program(dataDir);
     Watch watch(program);
     program.Start();
     QVERIFY(WaitUntil([&] { return program.LinkText() == kLinkOk; }, 15000));
@@ -255,7 +255,7 @@ void FaultMatrix::randomNoise() {
         reached += final == state ? 1 : 0;
     }
     QVERIFY2(reached >= 1, "no call got through the noise");
-    const int errors = CountLines(DayLogPath(programDir, "Log"), "ERROR");
+    const int errors = CountLines(DayLogPath(dataDir, "Log"), "ERROR");
     QVERIFY2(errors >= 1, "the noise never disturbed an exchange");
     CheckTrueState(program, watch, 40);
     Evidence(std::to_string(reached) + "/3 calls reached their own state, " +
@@ -268,17 +268,17 @@ void FaultMatrix::wrongCheckCharacters() {
     test::TempDir dir;
     SlaveProcess slave(dir.path());
     QVERIFY(slave.Start({"--bad-bcc", "always", "--script", "4001=PAGED"}));
-    const fs::path programDir = MakeProgramDir(dir);
-    WriteSetup(programDir, BaseSettings(), slave.Pty());
-    DumpOnFailure dump(programDir, &slave);
-    Program program(programDir);
+    const fs::path dataDir = MakeProgramDir(dir);
+    WriteSetup(dataDir, BaseSettings(), slave.Pty());
+    DumpOnFailure dump(dataDir, &slave);
+    Program program(dataDir);
     Watch watch(program);
     program.Start();
     QVERIFY(WaitUntil([&] { return program.LinkText() == kLinkOk; }, 8000));
 
     program.EnterCall("4001", "bad check");
     QVERIFY(WaitForState(program, "4001", "ERROR", 35000));
-    const fs::path log = DayLogPath(programDir, "Log");
+    const fs::path log = DayLogPath(dataDir, "Log");
     const int wrong = CountLines(log, "ERROR: Incorrect CheckSum received. Expected: ");
     QCOMPARE(wrong, 4);
     QCOMPARE(CountLines(log, "ERROR: Failed 3 times, recheck ESPA slave."), 1);
@@ -295,10 +295,10 @@ void FaultMatrix::splitStatusBlocks() {
     SlaveProcess slave(dir.path());
     QVERIFY(
         slave.Start({"--split", "12,120", "--script", "5001=PAGED", "--script", "5002=ABSENT"}));
-    const fs::path programDir = MakeProgramDir(dir);
-    WriteSetup(programDir, BaseSettings(), slave.Pty());
-    DumpOnFailure dump(programDir, &slave);
-    Program program(programDir);
+    const fs::path dataDir = MakeProgramDir(dir);
+    WriteSetup(dataDir, BaseSettings(), slave.Pty());
+    DumpOnFailure dump(dataDir, &slave);
+    Program program(dataDir);
     Watch watch(program);
     program.Start();
     QVERIFY(WaitUntil([&] { return program.LinkText() == kLinkOk; }, 8000));
@@ -308,7 +308,7 @@ void FaultMatrix::splitStatusBlocks() {
     QVERIFY(WaitUntil([&] { return watch.AllSettled(); }, 30000));
     QCOMPARE(watch.FinalStateOf("5001"), std::string("PAGED"));
     QCOMPARE(watch.FinalStateOf("5002"), std::string("ABSENT"));
-    const fs::path log = DayLogPath(programDir, "Log");
+    const fs::path log = DayLogPath(dataDir, "Log");
     QCOMPARE(CountLines(log, "StatusRequest: ETX received, awaiting Checksum."), 2);
     QCOMPARE(CountLines(log, "Incorrect CheckSum"), 0);
     QCOMPARE(CountLines(log, "TimeOut receiving Status"), 0);
@@ -327,11 +327,11 @@ void FaultMatrix::slaveVanishesMidBlock() {
     const fs::path link = dir.path() / "ttyESPA";
     SlaveProcess slave(dir.path());
     QVERIFY(slave.Start({"--split", "20,250", "--script", "6001=PAGED"}, link));
-    const fs::path programDir = MakeProgramDir(dir);
-    WriteSetup(programDir, BaseSettings(), link.string());
-    DumpOnFailure dump(programDir, &slave);
-    const std::string savedHash = Sha256Of(SettingsPath(programDir));
-    Program program(programDir);
+    const fs::path dataDir = MakeProgramDir(dir);
+    WriteSetup(dataDir, BaseSettings(), link.string());
+    DumpOnFailure dump(dataDir, &slave);
+    const std::string savedHash = Sha256Of(SettingsPath(dataDir));
+    Program program(dataDir);
     Watch watch(program);
     program.Start();
     QVERIFY(WaitUntil([&] { return program.LinkText() == kLinkOk; }, 8000));
@@ -362,7 +362,7 @@ void FaultMatrix::slaveVanishesMidBlock() {
     program.EnterCall("6002", "back again");
     QVERIFY(WaitForState(program, "6002", "PAGED", 15000));
     QCOMPARE(watch.FinalStateOf("6001"), std::string("ERROR"));
-    QCOMPARE(Sha256Of(SettingsPath(programDir)), savedHash);
+    QCOMPARE(Sha256Of(SettingsPath(dataDir)), savedHash);
     CheckTrueState(program, watch, 100);
     Evidence("killed after " + std::to_string(received) + " block bytes; shown: \"" + problem +
              "\"; 6001 ERROR, link failed; after Save 6002 PAGED; espa.set " +
@@ -373,11 +373,11 @@ void FaultMatrix::slaveVanishesMidBlock() {
 void FaultMatrix::deviceMissingThenSave() {
     test::TempDir dir;
     const fs::path link = dir.path() / "ttyESPA";
-    const fs::path programDir = MakeProgramDir(dir);
-    WriteSetup(programDir, BaseSettings(), link.string());
-    DumpOnFailure dump(programDir, nullptr);
-    const std::string savedHash = Sha256Of(SettingsPath(programDir));
-    Program program(programDir);
+    const fs::path dataDir = MakeProgramDir(dir);
+    WriteSetup(dataDir, BaseSettings(), link.string());
+    DumpOnFailure dump(dataDir, nullptr);
+    const std::string savedHash = Sha256Of(SettingsPath(dataDir));
+    Program program(dataDir);
     Watch watch(program);
     program.Start();
     QCOMPARE(program.MessageBoxes().size(), std::size_t{1});
@@ -400,7 +400,7 @@ void FaultMatrix::deviceMissingThenSave() {
     QVERIFY(WaitUntil([&] { return program.LinkText() == kLinkOk; }, 10000));
     QVERIFY(WaitForState(program, "7001", "PAGED", 20000));
     QVERIFY(program.PortProblem().isEmpty());
-    QCOMPARE(Sha256Of(SettingsPath(programDir)), savedHash);
+    QCOMPARE(Sha256Of(SettingsPath(dataDir)), savedHash);
     CheckTrueState(program, watch, 30);
     Evidence("start: \"Error setting Comport!\", shown \"" + problem +
              "\"; after Save: link OK, 7001 " + Join(watch.StatesOf("7001")) +
@@ -413,9 +413,9 @@ void FaultMatrix::deviceInUse() {
     test::TempDir dir;
     SlaveProcess slave(dir.path());
     QVERIFY(slave.Start({"--script", "8001=PAGED"}));
-    const fs::path programDir = MakeProgramDir(dir);
-    WriteSetup(programDir, BaseSettings(), slave.Pty());
-    DumpOnFailure dump(programDir, &slave);
+    const fs::path dataDir = MakeProgramDir(dir);
+    WriteSetup(dataDir, BaseSettings(), slave.Pty());
+    DumpOnFailure dump(dataDir, &slave);
     QProcess holder;
     holder.start(QCoreApplication::applicationFilePath(),
                  {"--hold-port", QString::fromStdString(slave.Pty())});
@@ -425,7 +425,7 @@ void FaultMatrix::deviceInUse() {
         10000));
     QCOMPARE(holder.readLine().trimmed(), QByteArray("HOLDING"));
 
-    Program program(programDir);
+    Program program(dataDir);
     Watch watch(program);
     program.Start();
     QCOMPARE(program.MessageBoxes().size(), std::size_t{1});
@@ -453,10 +453,10 @@ void FaultMatrix::readOnlyProgramDir() {
     test::TempDir dir;
     SlaveProcess slave(dir.path());
     QVERIFY(slave.Start({"--script", "9001=PAGED", "--script", "9002=PAGED"}));
-    const fs::path programDir = MakeProgramDir(dir);
-    WriteSetup(programDir, BaseSettings(), slave.Pty());
-    DumpOnFailure dump(programDir, &slave);
-    const std::string savedHash = Sha256Of(SettingsPath(programDir));
+    const fs::path dataDir = MakeProgramDir(dir);
+    WriteSetup(dataDir, BaseSettings(), slave.Pty());
+    DumpOnFailure dump(dataDir, &slave);
+    const std::string savedHash = Sha256Of(SettingsPath(dataDir));
     Mount mount;
     std::string how = "read-only bind mount";
     // Without the right to mount, file modes do it for an ordinary user.
@@ -467,18 +467,18 @@ void FaultMatrix::readOnlyProgramDir() {
             fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
             fs::permissions(SettingsPath(dir), fs::perms::owner_write, fs::perm_options::add, ec);
         }
-    } writable{programDir};
-    if (!mount.ReadOnlyBind(programDir)) {
+    } writable{dataDir};
+    if (!mount.ReadOnlyBind(dataDir)) {
         how = "mode 0555 (no mount: " + mount.Error() + ")";
-        fs::permissions(SettingsPath(programDir), fs::perms::owner_write, fs::perm_options::remove);
-        fs::permissions(programDir, fs::perms::owner_write | fs::perms::group_write,
+        fs::permissions(SettingsPath(dataDir), fs::perms::owner_write, fs::perm_options::remove);
+        fs::permissions(dataDir, fs::perms::owner_write | fs::perms::group_write,
                         fs::perm_options::remove);
     }
-    if (std::ofstream(programDir / "probe"))
+    if (std::ofstream(dataDir / "probe"))
         QSKIP(qPrintable(QString::fromStdString("cannot make the directory read-only: " + how)));
     Evidence("program directory made read-only by " + how);
 
-    Program program(programDir);
+    Program program(dataDir);
     Watch watch(program);
     program.Start();
     QVERIFY(program.MessageBoxes().empty());
@@ -486,13 +486,13 @@ void FaultMatrix::readOnlyProgramDir() {
     program.EnterCall("9001", "read-only");
     QVERIFY(WaitForState(program, "9001", "PAGED", 20000));
     QVERIFY(program.ScreenLogHas("STATUS: Call from ScreenPosition: 0 is now: PAGED"));
-    QVERIFY(!fs::exists(programDir / "Log"));
+    QVERIFY(!fs::exists(dataDir / "Log"));
 
     program.SaveInSettingsWindow(ChooseInterval(9));
     QVERIFY(program.MessageBoxes().empty());
     QCOMPARE(program.Core().settings.CheckInterval, std::int16_t{9});
-    QCOMPARE(Sha256Of(SettingsPath(programDir)), savedHash);
-    QVERIFY(!fs::exists(programDir / "espa.set.tmp"));
+    QCOMPARE(Sha256Of(SettingsPath(dataDir)), savedHash);
+    QVERIFY(!fs::exists(dataDir / "espa.set.tmp"));
     program.EnterCall("9002", "after the save");
     QVERIFY(WaitForState(program, "9002", "PAGED", 20000));
     QCOMPARE(program.LinkText(), kLinkOk);
@@ -507,21 +507,21 @@ void FaultMatrix::fullDiskForLogs() {
     test::TempDir dir;
     SlaveProcess slave(dir.path());
     QVERIFY(slave.Start({"--script", "10001=PAGED", "--script", "10002=PAGED"}));
-    const fs::path programDir = MakeProgramDir(dir);
+    const fs::path dataDir = MakeProgramDir(dir);
     Mount mount;
-    const bool mounted = mount.Tmpfs(programDir, "64k");
+    const bool mounted = mount.Tmpfs(dataDir, "64k");
     Settings settings = BaseSettings();
     settings.Logfile = 3;
-    WriteSetup(programDir, settings, slave.Pty());
-    DumpOnFailure dump(programDir, &slave);
-    const std::string savedHash = Sha256Of(SettingsPath(programDir));
+    WriteSetup(dataDir, settings, slave.Pty());
+    DumpOnFailure dump(dataDir, &slave);
+    const std::string savedHash = Sha256Of(SettingsPath(dataDir));
     // Today's day files exist already, their last 4 KB page nearly full, so
     // they fill up within the first lines of the run.
     std::string earlier;
     while (earlier.size() < 3500)
         earlier += "00:00:00 an earlier line\r\n";
-    const fs::path log = DayLogPath(programDir, "Log");
-    const fs::path trace = DayLogPath(programDir, "DebugLog");
+    const fs::path log = DayLogPath(dataDir, "Log");
+    const fs::path trace = DayLogPath(dataDir, "DebugLog");
     for (const fs::path& file : {log, trace}) {
         fs::create_directories(file.parent_path());
         test::WriteFileBytes(file, earlier);
@@ -531,7 +531,7 @@ void FaultMatrix::fullDiskForLogs() {
     ::getrlimit(RLIMIT_FSIZE, &oldLimit);
     const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
     if (mounted) {
-        FillDisk(programDir, 0);
+        FillDisk(dataDir, 0);
     } else {
         const rlimit tiny{4096, oldLimit.rlim_max};
         ::setrlimit(RLIMIT_FSIZE, &tiny);
@@ -546,7 +546,7 @@ void FaultMatrix::fullDiskForLogs() {
         }
     } restore{oldLimit, oldSignal};
 
-    Program program(programDir);
+    Program program(dataDir);
     Watch watch(program);
     program.Start();
     QVERIFY(program.MessageBoxes().empty());
@@ -555,7 +555,7 @@ void FaultMatrix::fullDiskForLogs() {
     QVERIFY(WaitForState(program, "10001", "PAGED", 20000));
     QVERIFY(program.ScreenLogHas("STATUS: Call from ScreenPosition: 0 is now: PAGED"));
     if (mounted)
-        QCOMPARE(FreeBytes(programDir), 0ULL);
+        QCOMPARE(FreeBytes(dataDir), 0ULL);
     // The files are full: the line on the screen never reached the file, the
     // earlier lines are all there, and what did reach it is whole lines.
     const auto logSize = fs::file_size(log);
@@ -570,16 +570,16 @@ void FaultMatrix::fullDiskForLogs() {
     program.SaveInSettingsWindow(ChooseInterval(9));
     QVERIFY(program.MessageBoxes().empty());
     QCOMPARE(program.Core().settings.CheckInterval, std::int16_t{9});
-    const std::string afterSave = Sha256Of(SettingsPath(programDir));
+    const std::string afterSave = Sha256Of(SettingsPath(dataDir));
     if (mounted) {
         QCOMPARE(afterSave, savedHash);
     } else {
         // The small file fits under the limit: the new record is written whole.
         Settings expected = settings;
         expected.CheckInterval = 9;
-        QCOMPARE(test::ReadFileBytes(SettingsPath(programDir)), FormatSettings(expected));
+        QCOMPARE(test::ReadFileBytes(SettingsPath(dataDir)), FormatSettings(expected));
     }
-    QVERIFY(!fs::exists(programDir / "espa.set.tmp"));
+    QVERIFY(!fs::exists(dataDir / "espa.set.tmp"));
     program.EnterCall("10002", "still full");
     QVERIFY(WaitForState(program, "10002", "PAGED", 20000));
     QVERIFY(program.ScreenLogHas("STATUS: Call from ScreenPosition: 1 is now: PAGED"));
@@ -598,8 +598,8 @@ void FaultMatrix::fullDiskForLogs() {
 // always the old or the new one, whole.
 void FaultMatrix::killDuringSave() {
     test::TempDir dir;
-    const fs::path programDir = MakeProgramDir(dir);
-    const fs::path file = SettingsPath(programDir);
+    const fs::path dataDir = MakeProgramDir(dir);
+    const fs::path file = SettingsPath(dataDir);
     const std::string a = FormatSettings(SavedRecordA());
     const std::string b = FormatSettings(SavedRecordB());
     QRandomGenerator random(20240607);
@@ -622,7 +622,7 @@ void FaultMatrix::killDuringSave() {
                      qPrintable("torn espa.set after round " + QString::number(round) + ": " +
                                 QByteArray::fromStdString(now).toHex()));
             (now == a ? asA : asB) += 1;
-            strays += static_cast<int>(Strays(programDir, expected).size());
+            strays += static_cast<int>(Strays(dataDir, expected).size());
         }
     };
 
@@ -638,15 +638,15 @@ void FaultMatrix::killDuringSave() {
     // The real Save, over a port that opens.
     SlaveProcess slave(dir.path());
     QVERIFY(slave.Start({}));
-    WriteSetup(programDir, SavedRecordA(), slave.Pty());
+    WriteSetup(dataDir, SavedRecordA(), slave.Pty());
     int saveA = 0, saveB = 0, saveStrays = 0;
-    killAtRandom({"--save-loop", QString::fromStdString(programDir.string())}, "SAVING", 300, 12,
+    killAtRandom({"--save-loop", QString::fromStdString(dataDir.string())}, "SAVING", 300, 12,
                  saveA, saveB, saveStrays);
     if (QTest::currentTestFailed())
         return;
     QCOMPARE(saveStrays, 0);
     // The program starts from what the killed Save left.
-    Program program(programDir);
+    Program program(dataDir);
     program.Start();
     const Settings read = program.Core().settings;
     QVERIFY(read.CheckInterval == kIntervalA || read.CheckInterval == kIntervalB);

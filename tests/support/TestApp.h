@@ -177,7 +177,7 @@ std::vector<std::uint8_t> Hex(const std::string& text);
 // Hex string of bytes, "01 31 02".
 std::string ToHex(const std::vector<std::uint8_t>& bytes);
 
-// Everything a core test needs: fakes, a temporary program directory and the
+// Everything a core test needs: fakes, a temporary data folder and the
 // application over them.
 struct TestApp {
     FakeView view;
