@@ -8,3 +8,5 @@ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$BUILD" -j2
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$BUILD" --output-on-failure -j2 --timeout 300
+# The Debian package made from this build, unpacked and run as installed.
+bash scripts/test-package.sh "$BUILD"

@@ -1,0 +1,187 @@
+#!/usr/bin/env bash
+# Checks the Debian package made from a build folder (default: build):
+#   1. cpack makes zelvano_<version>_<arch>.deb;
+#   2. its control data declares the Qt 6 runtime packages;
+#   3. it holds exactly the expected files;
+#   4. lintian finds no error; the desktop entry validates;
+#   5. the package unpacked into a scratch root runs the way an installed
+#      program runs: as an ordinary user who cannot write into the program's
+#      folder, under Xvfb, against the packaged espa-slave. Its settings are
+#      saved through the settings window into ~/.local/share/zelvano, read
+#      again after a restart, and the logs land there too.
+# Usage: scripts/test-package.sh [BUILD_DIR]   (the build must be complete)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+SOURCE="$PWD"
+BUILD="$(cd "${1:-build}" && pwd)"
+bash scripts/setup.sh
+
+fail() {
+    echo "test-package: FAIL: $*" >&2
+    # What the screen showed, when it got that far.
+    if [ -n "${DISPLAY_NAME:-}" ]; then
+        import -display "$DISPLAY_NAME" -window root "$BUILD/package/failure.png" 2>/dev/null &&
+            echo "test-package: screen at the failure: $BUILD/package/failure.png" >&2
+    fi
+    exit 1
+}
+step() { echo "test-package: $*"; }
+
+# 1. The package.
+rm -rf "$BUILD/package"
+(cd "$BUILD" && cpack -G DEB >/dev/null)
+VERSION="$(sed -n 's/^project(Zelvano VERSION \([0-9.]*\).*/\1/p' "$SOURCE/CMakeLists.txt")"
+DEB="$BUILD/package/zelvano_${VERSION}_$(dpkg --print-architecture).deb"
+[ -f "$DEB" ] || fail "no package at $DEB"
+step "built $(basename "$DEB") ($(stat -c %s "$DEB") bytes)"
+
+# 2. Control data.
+control="$(dpkg-deb --field "$DEB" Package Version Depends)"
+for needed in "Package: zelvano" "Version: $VERSION" libqt6core6 libqt6gui6 libqt6widgets6 \
+    libqt6serialport6 qt6-qpa-plugins; do
+    grep -q "$needed" <<<"$control" || fail "control data lacks '$needed': $control"
+done
+
+# 3. Contents: every file, nothing more.
+expected="$(
+    printf '%s\n' ./usr/bin/espa-slave ./usr/bin/zelvano \
+        ./usr/share/applications/zelvano.desktop \
+        ./usr/share/doc/zelvano/README.md ./usr/share/doc/zelvano/changelog.gz \
+        ./usr/share/doc/zelvano/copyright \
+        ./usr/share/icons/hicolor/scalable/apps/zelvano.svg \
+        ./usr/share/man/man1/espa-slave.1.gz ./usr/share/man/man1/zelvano.1.gz
+    for size in 16 32 48 64 128 256; do
+        echo "./usr/share/icons/hicolor/${size}x${size}/apps/zelvano.png"
+    done
+    (cd "$SOURCE" && find docs -maxdepth 1 \( -name '*.md' -o -name '*.png' \)) |
+        sed 's|^|./usr/share/doc/zelvano/|'
+)"
+actual="$(dpkg-deb --contents "$DEB" | awk '$1 ~ /^-/ {print $6}')"
+if ! diff <(sort <<<"$expected") <(sort <<<"$actual"); then
+    fail "package contents differ from the expected list (< expected, > packaged)"
+fi
+step "contents: $(wc -l <<<"$actual") files as expected"
+
+# 4. lintian (errors fail; warnings and notes are shown) and the entry.
+lintian_rc=0
+lintian --fail-on error "$DEB" >"$BUILD/package/lintian.txt" 2>&1 || lintian_rc=$?
+grep -v 'running with root privileges' "$BUILD/package/lintian.txt" || true
+[ "$lintian_rc" -eq 0 ] || fail "lintian reports errors"
+SCRATCH="$(mktemp -d /tmp/zelvano-package-XXXXXX)"
+PIDS=()
+cleanup() {
+    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$SCRATCH"
+}
+trap cleanup EXIT
+chmod 755 "$SCRATCH"
+ROOT="$SCRATCH/root"
+dpkg-deb -x "$DEB" "$ROOT"
+desktop-file-validate "$ROOT/usr/share/applications/zelvano.desktop" ||
+    fail "desktop entry does not validate"
+step "lintian and desktop-file-validate: no error"
+
+# 5. The unpacked program as an ordinary user. Root may write anywhere, so
+# under root (CI) the programs run as nobody; otherwise the program's folder
+# is made read-only.
+USER_HOME="$SCRATCH/home"
+mkdir -p "$USER_HOME" "$SCRATCH/runtime"
+chmod 700 "$SCRATCH/runtime"
+AS_USER=()
+if [ "$(id -u)" -eq 0 ]; then
+    chown -R 65534:65534 "$USER_HOME" "$SCRATCH/runtime"
+    AS_USER=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
+else
+    chmod a-w "$ROOT/usr/bin"
+fi
+DATA="$USER_HOME/.local/share/zelvano"
+run_as_user() {
+    env -i PATH=/usr/bin:/bin HOME="$USER_HOME" XDG_RUNTIME_DIR="$SCRATCH/runtime" \
+        DISPLAY="$DISPLAY_NAME" QT_QPA_PLATFORM=xcb LANG=C.UTF-8 "${AS_USER[@]}" "$@"
+}
+
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$SCRATCH/display" 2>/dev/null &
+PIDS+=($!)
+for _ in $(seq 50); do [ -s "$SCRATCH/display" ] && break; sleep 0.1; done
+DISPLAY_NAME=":$(cat "$SCRATCH/display")"
+[ "$DISPLAY_NAME" != ":" ] || fail "Xvfb did not start"
+export DISPLAY="$DISPLAY_NAME"
+
+# The packaged simulator on a pseudo-terminal; COM1 points at it.
+LINK="$SCRATCH/runtime/espa-slave.pty"
+run_as_user "$ROOT/usr/bin/espa-slave" --link "$LINK" --pty-file "$SCRATCH/runtime/ready" \
+    --quiet >"$SCRATCH/espa-slave.log" 2>&1 &
+PIDS+=($!)
+for _ in $(seq 50); do [ -e "$SCRATCH/runtime/ready" ] && break; sleep 0.1; done
+[ -e "$LINK" ] || fail "espa-slave did not start: $(cat "$SCRATCH/espa-slave.log")"
+run_as_user mkdir -p "$DATA"
+echo "COM1=$LINK" | run_as_user tee "$DATA/comports.cfg" >/dev/null
+
+MAIN_TITLE='^Zelvano - ESPA 4.4.4 Master$'
+start_program() {
+    run_as_user "$ROOT/usr/bin/zelvano" >>"$SCRATCH/zelvano.log" 2>&1 &
+    PROGRAM=$!
+    PIDS+=("$PROGRAM")
+    MAIN="$(timeout 20 xdotool search --sync --onlyvisible --name "$MAIN_TITLE" | head -n1)" ||
+        fail "the main window did not appear: $(cat "$SCRATCH/zelvano.log")"
+}
+stop_program() {
+    kill "$PROGRAM"
+    wait "$PROGRAM" 2>/dev/null || true
+}
+# Clicks a point of a window given in twips, the unit of the window layout,
+# scaled by the window's width in twips against its width in pixels.
+click_twips() {
+    local window="$1" widthTwips="$2" x="$3" y="$4" WIDTH HEIGHT X Y SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    # Twips to pixels by the window's own scale (15 twips a pixel at 96 dpi).
+    xdotool mousemove --window "$window" $((x * WIDTH / widthTwips)) $((y * WIDTH / widthTwips)) \
+        click 1
+    sleep 0.3
+}
+
+# First start: no espa.set anywhere; the window shows, nothing is written
+# beside the program.
+start_program
+[ -d "$DATA" ] || fail "no data folder $DATA"
+xprop -id "$MAIN" WM_CLASS | grep -q '"zelvano"' ||
+    fail "window class does not match the desktop entry: $(xprop -id "$MAIN" WM_CLASS)"
+step "installed program started; window class zelvano"
+
+# Settings -> Change -> log level "Extended Log to file & screen" -> Save.
+# The menu bar's second entry, "Settings" (after "Call").
+xdotool mousemove --window "$MAIN" 60 10 click 1
+SETUP="$(timeout 10 xdotool search --sync --onlyvisible --name '^Setup$' | head -n1)" ||
+    fail "the settings window did not open"
+SETUP_TWIPS=11160
+click_twips "$SETUP" $SETUP_TWIPS 9067 6187  # Change
+click_twips "$SETUP" $SETUP_TWIPS 2167 2317  # the log level list
+xdotool key --window "$SETUP" Down Down
+sleep 0.3
+click_twips "$SETUP" $SETUP_TWIPS 7627 6787  # Save
+for _ in $(seq 50); do [ -f "$DATA/espa.set" ] && break; sleep 0.1; done
+[ -f "$DATA/espa.set" ] || fail "Save wrote no $DATA/espa.set"
+grep -q "^20 *Logfile ->2"$'\r'"$" "$DATA/espa.set" ||
+    fail "espa.set does not hold log level 2: $(cat -A "$DATA/espa.set")"
+[ ! -e "$ROOT/usr/bin/espa.set" ] || fail "settings were written beside the installed program"
+step "Save wrote $DATA/espa.set with log level 2"
+stop_program
+
+# Restart: the saved settings apply (log level 2 writes the day file) and the
+# line check reaches the simulator.
+start_program
+DAYFILE=""
+for _ in $(seq 100); do
+    DAYFILE="$(ls "$DATA"/Log/*.log 2>/dev/null | head -n1)"
+    [ -n "$DAYFILE" ] && grep -q "received -> OK!" "$DAYFILE" && break
+    sleep 0.1
+done
+[ -n "$DAYFILE" ] || fail "no day file in $DATA/Log after the restart"
+grep -q "received -> OK!" "$DAYFILE" || fail "no line check answered in $DAYFILE: $(cat "$DAYFILE")"
+step "after the restart $DAYFILE holds the line check:"
+head -n4 "$DAYFILE"
+[ -z "$(ls -A "$ROOT/usr/bin" | grep -v '^espa-slave$\|^zelvano$')" ] ||
+    fail "files appeared beside the installed program: $(ls -A "$ROOT/usr/bin")"
+stop_program
+step "PASS"
