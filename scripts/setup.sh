@@ -11,7 +11,7 @@ PACKAGES=(
   xvfb xauth x11-apps x11-utils imagemagick
   fonts-dejavu-core
   clang libclang-rt-14-dev
-  dpkg-dev lintian desktop-file-utils xdotool
+  dpkg-dev file lintian desktop-file-utils xdotool
 )
 
 missing=()

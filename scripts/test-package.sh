@@ -67,12 +67,22 @@ lintian_rc=0
 lintian --fail-on error "$DEB" >"$BUILD/package/lintian.txt" 2>&1 || lintian_rc=$?
 grep -v 'running with root privileges' "$BUILD/package/lintian.txt" || true
 [ "$lintian_rc" -eq 0 ] || fail "lintian reports errors"
+# The package's dependencies can be met here (a dry run of apt).
+apt-get install -s "$DEB" >"$BUILD/package/apt-simulation.txt" 2>&1 ||
+    fail "apt cannot install the package: $(tail -n5 "$BUILD/package/apt-simulation.txt")"
+
 SCRATCH="$(mktemp -d /tmp/zelvano-package-XXXXXX)"
 PIDS=()
 cleanup() {
     for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
+    chmod -R u+w "$SCRATCH" 2>/dev/null || true
     rm -rf "$SCRATCH"
+}
+forget_pid() {
+    local kept=() pid
+    for pid in "${PIDS[@]}"; do [ "$pid" = "$1" ] || kept+=("$pid"); done
+    PIDS=("${kept[@]}")
 }
 trap cleanup EXIT
 chmod 755 "$SCRATCH"
@@ -84,8 +94,11 @@ step "lintian and desktop-file-validate: no error"
 
 # 5. The unpacked program as an ordinary user. Root may write anywhere, so
 # under root (CI) the programs run as nobody; otherwise the program's folder
-# is made read-only.
+# is made read-only. The program's folder carries a comports.cfg, as a
+# preconfigured copy would, which the user's data folder takes over.
 USER_HOME="$SCRATCH/home"
+LINK="$SCRATCH/runtime/espa-slave.pty"
+echo "COM1=$LINK" >"$ROOT/usr/bin/comports.cfg"
 mkdir -p "$USER_HOME" "$SCRATCH/runtime"
 chmod 700 "$SCRATCH/runtime"
 AS_USER=()
@@ -96,39 +109,43 @@ else
     chmod a-w "$ROOT/usr/bin"
 fi
 DATA="$USER_HOME/.local/share/zelvano"
-run_as_user() {
-    env -i PATH=/usr/bin:/bin HOME="$USER_HOME" XDG_RUNTIME_DIR="$SCRATCH/runtime" \
-        DISPLAY="$DISPLAY_NAME" QT_QPA_PLATFORM=xcb LANG=C.UTF-8 "${AS_USER[@]}" "$@"
-}
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$SCRATCH/display" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$SCRATCH/display" \
+    2>"$SCRATCH/xvfb.log" &
 PIDS+=($!)
-for _ in $(seq 50); do [ -s "$SCRATCH/display" ] && break; sleep 0.1; done
+for _ in $(seq 100); do [ -s "$SCRATCH/display" ] && break; sleep 0.1; done
+[ -s "$SCRATCH/display" ] || fail "Xvfb did not start: $(cat "$SCRATCH/xvfb.log")"
 DISPLAY_NAME=":$(cat "$SCRATCH/display")"
-[ "$DISPLAY_NAME" != ":" ] || fail "Xvfb did not start"
 export DISPLAY="$DISPLAY_NAME"
+# Commands run as the user: env and setpriv exec the program, so $! of a
+# command started in the background is the program itself.
+AS_USER=(env -i PATH=/usr/bin:/bin HOME="$USER_HOME" XDG_RUNTIME_DIR="$SCRATCH/runtime"
+    DISPLAY="$DISPLAY_NAME" QT_QPA_PLATFORM=xcb LANG=C.UTF-8 "${AS_USER[@]}")
 
 # The packaged simulator on a pseudo-terminal; COM1 points at it.
-LINK="$SCRATCH/runtime/espa-slave.pty"
-run_as_user "$ROOT/usr/bin/espa-slave" --link "$LINK" --pty-file "$SCRATCH/runtime/ready" \
+"${AS_USER[@]}" "$ROOT/usr/bin/espa-slave" --link "$LINK" --pty-file "$SCRATCH/runtime/ready" \
     --quiet >"$SCRATCH/espa-slave.log" 2>&1 &
 PIDS+=($!)
-for _ in $(seq 50); do [ -e "$SCRATCH/runtime/ready" ] && break; sleep 0.1; done
+for _ in $(seq 100); do [ -e "$SCRATCH/runtime/ready" ] && break; sleep 0.1; done
 [ -e "$LINK" ] || fail "espa-slave did not start: $(cat "$SCRATCH/espa-slave.log")"
-run_as_user mkdir -p "$DATA"
-echo "COM1=$LINK" | run_as_user tee "$DATA/comports.cfg" >/dev/null
 
 MAIN_TITLE='^Zelvano - ESPA 4.4.4 Master$'
 start_program() {
-    run_as_user "$ROOT/usr/bin/zelvano" >>"$SCRATCH/zelvano.log" 2>&1 &
+    "${AS_USER[@]}" "$ROOT/usr/bin/zelvano" >>"$SCRATCH/zelvano.log" 2>&1 &
     PROGRAM=$!
     PIDS+=("$PROGRAM")
     MAIN="$(timeout 20 xdotool search --sync --onlyvisible --name "$MAIN_TITLE" | head -n1)" ||
         fail "the main window did not appear: $(cat "$SCRATCH/zelvano.log")"
 }
 stop_program() {
-    kill "$PROGRAM"
+    kill "$PROGRAM" 2>/dev/null || fail "the program had ended by itself: $(cat "$SCRATCH/zelvano.log")"
     wait "$PROGRAM" 2>/dev/null || true
+    forget_pid "$PROGRAM"
+    for _ in $(seq 50); do
+        xdotool search --name "$MAIN_TITLE" >/dev/null 2>&1 || return 0
+        sleep 0.1
+    done
+    fail "a main window is still open after the program ended"
 }
 # Clicks a point of a window given in twips, the unit of the window layout,
 # scaled by the window's width in twips against its width in pixels.
@@ -144,7 +161,7 @@ click_twips() {
 # First start: no espa.set anywhere; the window shows, nothing is written
 # beside the program.
 start_program
-[ -d "$DATA" ] || fail "no data folder $DATA"
+[ -f "$DATA/comports.cfg" ] || fail "the data folder $DATA did not take over comports.cfg"
 xprop -id "$MAIN" WM_CLASS | grep -q '"zelvano"' ||
     fail "window class does not match the desktop entry: $(xprop -id "$MAIN" WM_CLASS)"
 step "installed program started; window class zelvano"
@@ -157,8 +174,8 @@ SETUP="$(timeout 10 xdotool search --sync --onlyvisible --name '^Setup$' | head 
 SETUP_TWIPS=11160
 click_twips "$SETUP" $SETUP_TWIPS 9067 6187  # Change
 click_twips "$SETUP" $SETUP_TWIPS 2167 2317  # the log level list
-xdotool key --window "$SETUP" Down Down
-sleep 0.3
+xdotool key Down Down
+sleep 0.5
 click_twips "$SETUP" $SETUP_TWIPS 7627 6787  # Save
 for _ in $(seq 50); do [ -f "$DATA/espa.set" ] && break; sleep 0.1; done
 [ -f "$DATA/espa.set" ] || fail "Save wrote no $DATA/espa.set"
@@ -168,12 +185,14 @@ grep -q "^20 *Logfile ->2"$'\r'"$" "$DATA/espa.set" ||
 step "Save wrote $DATA/espa.set with log level 2"
 stop_program
 
-# Restart: the saved settings apply (log level 2 writes the day file) and the
-# line check reaches the simulator.
+# Restart: the saved settings apply (log level 2 writes the day file; the
+# first run's day file is gone, so any day file is the restarted program's)
+# and the line check reaches the simulator.
+rm -rf "$DATA/Log"
 start_program
 DAYFILE=""
 for _ in $(seq 100); do
-    DAYFILE="$(ls "$DATA"/Log/*.log 2>/dev/null | head -n1)"
+    DAYFILE="$(ls "$DATA"/Log/*.log 2>/dev/null | head -n1 || true)"
     [ -n "$DAYFILE" ] && grep -q "received -> OK!" "$DAYFILE" && break
     sleep 0.1
 done
@@ -181,7 +200,7 @@ done
 grep -q "received -> OK!" "$DAYFILE" || fail "no line check answered in $DAYFILE: $(cat "$DAYFILE")"
 step "after the restart $DAYFILE holds the line check:"
 head -n4 "$DAYFILE"
-[ -z "$(ls -A "$ROOT/usr/bin" | grep -v '^espa-slave$\|^zelvano$')" ] ||
+[ -z "$(ls -A "$ROOT/usr/bin" | grep -v '^espa-slave$\|^zelvano$\|^comports.cfg$' || true)" ] ||
     fail "files appeared beside the installed program: $(ls -A "$ROOT/usr/bin")"
 stop_program
 step "PASS"

@@ -9,4 +9,4 @@ cmake --build "$BUILD" -j2
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$BUILD" --output-on-failure -j2 --timeout 300
 # The Debian package made from this build, unpacked and run as installed.
-bash scripts/test-package.sh "$BUILD"
+timeout 600 bash scripts/test-package.sh "$BUILD"

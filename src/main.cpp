@@ -2,13 +2,17 @@
 // arguments and no environment variables of its own: espa.set and
 // comports.cfg in its data folder are its whole configuration.
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QIcon>
+#include <QMessageBox>
 #include <QStandardPaths>
 #include <QtGlobal>
 #include <filesystem>
 
 #include "app/DataDir.h"
 #include "app/MainWindow.h"
+#include "app/QuitOnSignal.h"
 #include "common/Clock.h"
 #include "serial/QtSerialLine.h"
 
@@ -18,17 +22,29 @@
 
 namespace {
 
-// The program's own folder when it is a writable portable copy, else
-// ~/.local/share/zelvano (XDG_DATA_HOME respected).
+// The user's data folder: $XDG_DATA_HOME/zelvano, ~/.local/share/zelvano
+// when that is unset or relative (a relative one is to be ignored).
+std::filesystem::path UserDataDir() {
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (!QDir::isAbsolutePath(dir))
+        dir = QDir::homePath() + "/.local/share/" + QCoreApplication::applicationName();
+    return QFile::encodeName(dir).toStdString();
+}
+
+// The program's own folder when it is a writable portable copy, else the
+// user's data folder. When settings or logs cannot be saved the operator
+// hears why before anything else happens.
 std::filesystem::path DataDirForThisProgram() {
-    const std::filesystem::path programDir = QCoreApplication::applicationDirPath().toStdString();
-    const std::filesystem::path userDir =
-        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString();
+    const std::filesystem::path programDir =
+        QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
     const zelvano::DataDirChoice choice = zelvano::ChooseDataDir(
-        programDir, userDir, zelvano::SystemProgramDirs(ZELVANO_INSTALL_BINDIR));
+        programDir, UserDataDir(), zelvano::SystemProgramDirs(ZELVANO_INSTALL_BINDIR));
     if (!choice.problem.empty()) {
-        qWarning("zelvano: cannot use the user data folder (%s); keeping files in %s",
-                 choice.problem.c_str(), choice.dir.c_str());
+        const QString problem = QFile::decodeName(choice.problem.c_str());
+        qWarning("zelvano: %s", qPrintable(problem));
+        QMessageBox::warning(nullptr, "Zelvano",
+                             "Settings and log files may not be saved in the data folder " +
+                                 QFile::decodeName(choice.dir.c_str()) + ":\n" + problem);
     }
     return choice.dir;
 }
@@ -54,9 +70,13 @@ int main(int argc, char* argv[]) {
     zelvano::SystemClock clock;
     zelvano::QtSerialLine line(dataDir);
     zelvano::MainWindow window(clock, line, dataDir);
+    // A termination signal closes the window like its close box.
+    zelvano::QuitOnSignal quitOnSignal([&window] { window.close(); });
     // The load step (StartUp, with its message box when the port fails)
     // runs before the window is shown.
     window.Form_Load();
+    if (quitOnSignal.Requested())
+        return 0;  // ended while the start-up box was open
     window.show();
     return QApplication::exec();
 }

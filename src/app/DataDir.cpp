@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <system_error>
 
 namespace zelvano {
@@ -21,15 +23,48 @@ fs::path Resolved(const fs::path& dir) {
     return error ? dir.lexically_normal() : resolved;
 }
 
-void SeedFromProgramDir(const fs::path& programDir, const fs::path& userDataDir) {
+// Copies through a temporary name, so an interrupted copy never leaves a
+// short file that would pass for the settings. Empty on success, else why.
+std::string CopyWhole(const fs::path& from, const fs::path& to) {
+    const fs::path temporary = to.string() + ".tmp";
+    std::error_code error;
+    fs::copy_file(from, temporary, fs::copy_options::overwrite_existing, error);
+    if (!error)
+        fs::rename(temporary, to, error);
+    if (!error)
+        return {};
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+    return "cannot copy " + from.string() + " to " + to.parent_path().string() + ": " +
+           error.message();
+}
+
+std::string SeedFromProgramDir(const fs::path& programDir, const fs::path& userDataDir) {
+    std::string problem;
     for (const char* name : kSeedFiles) {
         std::error_code error;
         if (fs::is_regular_file(programDir / name, error) &&
             !fs::exists(userDataDir / name, error)) {
-            fs::copy_file(programDir / name, userDataDir / name, fs::copy_options::skip_existing,
-                          error);
+            const std::string failed = CopyWhole(programDir / name, userDataDir / name);
+            if (problem.empty())
+                problem = failed;
         }
     }
+    return problem;
+}
+
+// Why the user's folder cannot hold the files, empty when it can.
+std::string PrepareUserDir(const fs::path& userDataDir) {
+    if (userDataDir.empty() || !userDataDir.is_absolute()) {
+        return "no usable user data folder is known (\"" + userDataDir.string() + "\")";
+    }
+    std::error_code error;
+    fs::create_directories(userDataDir, error);
+    if (error)
+        return userDataDir.string() + ": " + error.message();
+    if (!DirIsWritable(userDataDir))
+        return userDataDir.string() + ": not writable";
+    return {};
 }
 
 }  // namespace
@@ -53,10 +88,10 @@ bool DirIsWritable(const fs::path& dir) {
     std::error_code error;
     if (!fs::is_directory(dir, error))
         return false;
-    const fs::path probe = dir / (".zelvano-write-probe-" + std::to_string(::getpid()));
-    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    std::string probe = (dir / ".zelvano-write-probe-XXXXXX").string();
+    const int fd = ::mkostemp(probe.data(), O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return errno != EACCES && errno != EPERM && errno != EROFS;
     ::close(fd);
     ::unlink(probe.c_str());
     return true;
@@ -64,19 +99,16 @@ bool DirIsWritable(const fs::path& dir) {
 
 DataDirChoice ChooseDataDir(const fs::path& programDir, const fs::path& userDataDir,
                             const std::vector<fs::path>& systemDirs) {
-    if (!IsSystemProgramDir(programDir, systemDirs) && DirIsWritable(programDir)) {
+    const bool installed = IsSystemProgramDir(programDir, systemDirs);
+    if (!installed && DirIsWritable(programDir)) {
         return {programDir, true, {}};
     }
-    if (userDataDir.empty())
-        return {programDir, true, "no user data folder is known"};
-    std::error_code error;
-    fs::create_directories(userDataDir, error);
-    if (error || !DirIsWritable(userDataDir)) {
-        const std::string reason = error ? error.message() : "not writable";
-        return {programDir, true, userDataDir.string() + ": " + reason};
+    if (const std::string problem = PrepareUserDir(userDataDir); !problem.empty()) {
+        if (installed)
+            return {userDataDir, false, problem};
+        return {programDir, true, problem};
     }
-    SeedFromProgramDir(programDir, userDataDir);
-    return {userDataDir, false, {}};
+    return {userDataDir, false, SeedFromProgramDir(programDir, userDataDir)};
 }
 
 }  // namespace zelvano

@@ -17,7 +17,8 @@ namespace zelvano {
 struct DataDirChoice {
     std::filesystem::path dir;
     bool besideProgram = true;  // false: the user's data folder
-    // Why the user's data folder could not be used (empty when it could).
+    // Why settings or logs may not be saved there, for the operator (empty
+    // when all is well).
     std::string problem;
 };
 
@@ -30,15 +31,19 @@ std::vector<std::filesystem::path> SystemProgramDirs(const std::filesystem::path
 bool IsSystemProgramDir(const std::filesystem::path& dir,
                         const std::vector<std::filesystem::path>& systemDirs);
 
-// True when a file can be created in dir: probes with a scratch file that is
-// removed again, so read-only mounts and missing rights both count.
+// True when a file can be created in dir: probes with a scratch file of a
+// unique name that is removed again. Only a refusal (no rights, read-only
+// mount) counts as not writable; a passing failure such as a full disk does
+// not move the data elsewhere.
 bool DirIsWritable(const std::filesystem::path& dir);
 
 // The program's folder when it is writable and not a system folder, else the
-// user's data folder, created when missing and seeded once with the program
-// folder's espa.set and comports.cfg (a preconfigured read-only copy keeps its
-// configuration). When the user's folder cannot be made, the program folder
-// stays in use, so its files are still read.
+// user's data folder (absolute), created when missing. A user's folder that
+// lacks espa.set or comports.cfg takes a copy of the program folder's, so a
+// preconfigured read-only copy keeps its configuration. When the user's
+// folder cannot be used the choice says why: an installed program still
+// points at it (nothing is ever written into a system folder), a portable
+// copy keeps its own folder so its files are still read.
 DataDirChoice ChooseDataDir(const std::filesystem::path& programDir,
                             const std::filesystem::path& userDataDir,
                             const std::vector<std::filesystem::path>& systemDirs);

@@ -3,3 +3,6 @@ target_sources(zelvano_gui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/ClickLabel.h
   ${CMAKE_CURRENT_LIST_DIR}/MainWindow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainWindow.h)
+target_sources(zelvano_gui PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/QuitOnSignal.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/QuitOnSignal.h)

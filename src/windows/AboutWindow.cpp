@@ -1,6 +1,8 @@
 #include "windows/AboutWindow.h"
 
+#include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 
 #include "windows/AboutPicture.h"
@@ -18,15 +20,25 @@ constexpr int kClientHeight = 3375;
 constexpr int kPictureSize = 2415;
 constexpr int kFolderTop = 2880;
 constexpr int kFolderWidth = kClientWidth - 2 * 240;
+constexpr int kFolderCaptionWidth = 1095;
 
-// "Data folder: <path>", shortened in the middle when the row is too narrow;
-// the tool tip and a selection always give the whole path.
-void ShowDataFolder(QLabel* label, const std::filesystem::path& dataDir) {
-    const QString path = QString::fromStdString(dataDir.string());
-    const QString full = "Data folder: " + path;
-    label->setText(label->fontMetrics().elidedText(full, Qt::ElideMiddle, label->width()));
-    label->setToolTip(path);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+// "Data folder:" and the whole path in a read-only box without a frame: a
+// long path scrolls and can always be selected and copied whole.
+void ShowDataFolder(QWidget* parent, const std::filesystem::path& dataDir) {
+    auto* caption = new QLabel("Data folder:", parent);
+    caption->setObjectName("LabDataFolder");
+    PlaceTwips(caption, 240, kFolderTop, kFolderCaptionWidth, 315);
+    const QString path = QFile::decodeName(dataDir.c_str());
+    auto* box = new QLineEdit(path, parent);
+    box->setObjectName("TxtDataFolder");
+    box->setReadOnly(true);
+    box->setFrame(false);
+    box->setToolTip(path);
+    box->setCursorPosition(0);
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::Base, parent->palette().color(QPalette::Window));
+    box->setPalette(palette);
+    PlaceTwips(box, 240 + kFolderCaptionWidth, kFolderTop, kFolderWidth - kFolderCaptionWidth, 315);
 }
 
 }  // namespace
@@ -50,10 +62,7 @@ AboutWindow::AboutWindow(const std::filesystem::path& dataDir, QWidget* parent)
     label4_->setObjectName("Label4");
     PlaceTwips(label4_, 2880, 600, 2895, 315);
 
-    labDataFolder_ = new QLabel(this);
-    labDataFolder_->setObjectName("LabDataFolder");
-    PlaceTwips(labDataFolder_, 240, kFolderTop, kFolderWidth, 315);
-    ShowDataFolder(labDataFolder_, dataDir);
+    ShowDataFolder(this, dataDir);
 
     cmdSluit_ = new QPushButton("Close", this);
     cmdSluit_->setObjectName("CmdSluit");

@@ -20,7 +20,6 @@ class AboutWindow : public QWidget {
   private:
     QLabel* label4_ = nullptr;
     QLabel* image1_ = nullptr;
-    QLabel* labDataFolder_ = nullptr;
     QPushButton* cmdSluit_ = nullptr;
 };
 

@@ -1,6 +1,8 @@
 // Where the data files go: beside a writable portable copy, else in the
 // user's data folder, seeded once from the program's folder.
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,22 +19,41 @@ using test::ReadFileBytes;
 using test::TempDir;
 using test::WriteFileBytes;
 
-constexpr uid_t kNobody = 65534;
+enum ChildResult { kChildPassed = 0, kChildFailed = 1, kChildCannotDrop = 2 };
 
 // Runs check in a child process without the rights to write into folders it
 // does not own: as root (CI) the child becomes nobody, otherwise it runs as
 // is. Returns the check's result.
-bool RunUnprivileged(const std::function<bool()>& check) {
+ChildResult RunUnprivileged(const std::function<bool()>& check) {
     const pid_t pid = fork();
+    if (pid < 0)
+        return kChildCannotDrop;
     if (pid == 0) {
-        if (geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0))
-            _exit(2);
-        _exit(check() ? 0 : 1);
+        if (geteuid() == 0) {
+            const passwd* nobody = getpwnam("nobody");
+            if (nobody == nullptr || setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 ||
+                setuid(nobody->pw_uid) != 0) {
+                _exit(kChildCannotDrop);
+            }
+        }
+        try {
+            _exit(check() ? kChildPassed : kChildFailed);
+        } catch (...) {
+            _exit(kChildFailed);
+        }
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return WIFEXITED(status) ? static_cast<ChildResult>(WEXITSTATUS(status)) : kChildFailed;
 }
+
+#define EXPECT_UNPRIVILEGED(check)                                           \
+    do {                                                                     \
+        const ChildResult result = RunUnprivileged(check);                   \
+        if (result == kChildCannotDrop)                                      \
+            GTEST_SKIP() << "cannot run a child without root's rights here"; \
+        EXPECT_EQ(result, kChildPassed);                                     \
+    } while (false)
 
 // A folder anyone may write into (the unprivileged child writes here).
 fs::path OpenFolder(const fs::path& path) {
@@ -87,24 +108,40 @@ TEST_F(DataDirTest, ReadOnlyProgramFolderMovesEveryFileToTheUsersFolder) {
     WriteFileBytes(program / "espa.set", "0\r\n4\r\n");
     ClosedFolder(program);
     const fs::path home = OpenFolder(tmp.path() / "home");
-    EXPECT_TRUE(RunUnprivileged([&] {
+    EXPECT_UNPRIVILEGED([&] {
         const DataDirChoice choice = ChooseDataDir(program, user, SystemProgramDirs(""));
-        return choice.dir == user && !choice.besideProgram &&
+        return choice.dir == user && !choice.besideProgram && choice.problem.empty() &&
                ReadFileBytes(user / "espa.set") == "0\r\n4\r\n" && DirIsWritable(user);
-    }));
+    });
     EXPECT_TRUE(fs::exists(home / ".local" / "share" / "zelvano" / "espa.set"));
 }
 
-TEST_F(DataDirTest, UnusableUserFolderKeepsTheProgramFolderAndSaysWhy) {
+TEST_F(DataDirTest, UnusableUserFolderIsReportedAndNothingGoesIntoASystemFolder) {
     WriteFileBytes(tmp.path() / "file", "x");
     const fs::path underAFile = tmp.path() / "file" / "zelvano";
-    const DataDirChoice choice = ChooseDataDir(program, underAFile, SystemProgramDirs(program));
-    EXPECT_EQ(choice.dir, program);
-    EXPECT_NE(choice.problem.find(underAFile.string()), std::string::npos) << choice.problem;
+    // Installed: still the user's folder, never the system folder itself.
+    const DataDirChoice installed = ChooseDataDir(program, underAFile, SystemProgramDirs(program));
+    EXPECT_EQ(installed.dir, underAFile);
+    EXPECT_NE(installed.problem.find(underAFile.string()), std::string::npos) << installed.problem;
+    EXPECT_FALSE(
+        ChooseDataDir(program, "relative/zelvano", SystemProgramDirs(program)).problem.empty());
 
-    const DataDirChoice unknown = ChooseDataDir(program, "", SystemProgramDirs(program));
-    EXPECT_EQ(unknown.dir, program);
-    EXPECT_FALSE(unknown.problem.empty());
+    // A read-only portable copy keeps its own folder, so its files are read.
+    ClosedFolder(program);
+    EXPECT_UNPRIVILEGED([&] {
+        const DataDirChoice portable = ChooseDataDir(program, underAFile, SystemProgramDirs(""));
+        return portable.dir == program && !portable.problem.empty();
+    });
+}
+
+TEST_F(DataDirTest, FailedCopyIsReportedAndLeavesNoShortFile) {
+    WriteFileBytes(program / "espa.set", "0\r\n5\r\n");
+    // A folder where the copy's temporary file must go makes the copy fail.
+    fs::create_directories(user / "espa.set.tmp" / "x");
+    const DataDirChoice choice = ChooseDataDir(program, user, SystemProgramDirs(program));
+    EXPECT_EQ(choice.dir, user);
+    EXPECT_NE(choice.problem.find("espa.set"), std::string::npos) << choice.problem;
+    EXPECT_FALSE(fs::exists(user / "espa.set"));
 }
 
 TEST_F(DataDirTest, SystemFoldersAreRecognisedThroughLinks) {
@@ -125,7 +162,7 @@ TEST_F(DataDirTest, WritabilityProbe) {
     WriteFileBytes(tmp.path() / "plain", "x");
     EXPECT_FALSE(DirIsWritable(tmp.path() / "plain"));
     const fs::path closed = ClosedFolder(tmp.path() / "closed");
-    EXPECT_TRUE(RunUnprivileged([&] { return !DirIsWritable(closed); }));
+    EXPECT_UNPRIVILEGED([&] { return !DirIsWritable(closed); });
 }
 
 }  // namespace
