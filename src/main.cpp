@@ -43,8 +43,9 @@ std::filesystem::path DataDirForThisProgram() {
         const QString problem = QFile::decodeName(choice.problem.c_str());
         qWarning("zelvano: %s", qPrintable(problem));
         QMessageBox::warning(nullptr, "Zelvano",
-                             "Settings and log files may not be saved in the data folder " +
-                                 QFile::decodeName(choice.dir.c_str()) + ":\n" + problem);
+                             "A problem with the data folder " +
+                                 QFile::decodeName(choice.dir.c_str()) + ":\n\n" + problem +
+                                 "\n\nSettings and log files may not be saved.");
     }
     return choice.dir;
 }
