@@ -101,14 +101,14 @@ DataDirChoice ChooseDataDir(const fs::path& programDir, const fs::path& userData
                             const std::vector<fs::path>& systemDirs) {
     const bool installed = IsSystemProgramDir(programDir, systemDirs);
     if (!installed && DirIsWritable(programDir)) {
-        return {programDir, true, {}};
+        return {programDir, {}};
     }
     if (const std::string problem = PrepareUserDir(userDataDir); !problem.empty()) {
         if (installed)
-            return {userDataDir, false, problem};
-        return {programDir, true, problem};
+            return {userDataDir, problem};
+        return {programDir, problem};
     }
-    return {userDataDir, false, SeedFromProgramDir(programDir, userDataDir)};
+    return {userDataDir, SeedFromProgramDir(programDir, userDataDir)};
 }
 
 }  // namespace zelvano

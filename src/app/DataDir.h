@@ -16,7 +16,6 @@ namespace zelvano {
 
 struct DataDirChoice {
     std::filesystem::path dir;
-    bool besideProgram = true;  // false: the user's data folder
     // Why settings or logs may not be saved there, for the operator (empty
     // when all is well).
     std::string problem;

@@ -82,7 +82,6 @@ class DataDirTest : public ::testing::Test {
 TEST_F(DataDirTest, WritablePortableCopyKeepsItsFilesBesideTheProgram) {
     const DataDirChoice choice = ChooseDataDir(program, user, SystemProgramDirs("/opt/x/bin"));
     EXPECT_EQ(choice.dir, program);
-    EXPECT_TRUE(choice.besideProgram);
     EXPECT_FALSE(fs::exists(user)) << "nothing is made in the user's folder";
 }
 
@@ -91,7 +90,6 @@ TEST_F(DataDirTest, InstalledFolderIsNeverUsedEvenWhenWritable) {
     WriteFileBytes(program / "comports.cfg", "COM1=/dev/ttyUSB0\n");
     const DataDirChoice choice = ChooseDataDir(program, user, SystemProgramDirs(program));
     EXPECT_EQ(choice.dir, user);
-    EXPECT_FALSE(choice.besideProgram);
     EXPECT_TRUE(choice.problem.empty());
     // Seeded with the preconfigured files.
     EXPECT_EQ(ReadFileBytes(user / "espa.set"), "0\r\n5\r\n");
@@ -110,7 +108,7 @@ TEST_F(DataDirTest, ReadOnlyProgramFolderMovesEveryFileToTheUsersFolder) {
     const fs::path home = OpenFolder(tmp.path() / "home");
     EXPECT_UNPRIVILEGED([&] {
         const DataDirChoice choice = ChooseDataDir(program, user, SystemProgramDirs(""));
-        return choice.dir == user && !choice.besideProgram && choice.problem.empty() &&
+        return choice.dir == user && choice.problem.empty() &&
                ReadFileBytes(user / "espa.set") == "0\r\n4\r\n" && DirIsWritable(user);
     });
     EXPECT_TRUE(fs::exists(home / ".local" / "share" / "zelvano" / "espa.set"));
