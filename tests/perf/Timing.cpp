@@ -1,0 +1,295 @@
+// zelvano-timing: the figures of docs/PERFORMANCE.md that need the program
+// itself, printed as lines of key=value pairs for scripts/measure-timing.sh.
+//   DIR ticks SECONDS LABEL  the main window's 100 ms tick over QtSerialLine
+//                            (DIR holds espa.set and comports.cfg)
+//   DIR paged COUNT LABEL    Call -> "PAGED" against the protocol minimum
+//   - sleep SECONDS LABEL    a bare loop sleeping to each 100 ms mark
+//   - floor SECONDS LABEL    a bare Qt window with three idle timers (its CPU
+//                            is read from outside)
+//   - trace TICKS LABEL      the status-block drain of 576 bytes at log levels
+//                            2 and 3, on the fake line and QSerialPort on a pty
+#include <pty.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <cmath>
+#include <numeric>
+
+#include "app/MainWindow.h"
+#include "buffer/BufferDisplay.h"
+#include "common/Text.h"
+#include "espa/AfhandelEspa.h"
+#include "espa/EngineSteps.h"
+#include "espa/EspaFormat.h"
+#include "serial/QtSerialLine.h"
+#include "support/TestApp.h"
+#include "windows/CallWindow.h"
+
+namespace zelvano {
+namespace {
+
+constexpr int kWarmUpMs = 3000;
+
+double NowMs() {
+    return std::chrono::duration<double, std::milli>(
+               std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// " KEY_mean_ms=.. KEY_median_ms=.. KEY_p99_ms=.. KEY_max_ms=.." (nearest rank).
+void Print(const char* key, std::vector<double> v) {
+    if (v.empty())
+        return;
+    std::sort(v.begin(), v.end());
+    const auto at = [&](double p) { return v[std::max(1.0, std::ceil(p * v.size())) - 1]; };
+    std::printf(" %s_mean_ms=%.3f %s_median_ms=%.3f %s_p99_ms=%.3f %s_max_ms=%.3f", key,
+                std::accumulate(v.begin(), v.end(), 0.0) / v.size(), key, at(0.5), key, at(0.99),
+                key, v.back());
+}
+
+// The intervals between start times and their distance from 100 ms.
+void PrintTicks(const char* what, const std::string& label, const std::vector<double>& starts) {
+    std::vector<double> intervals, deviations;
+    for (std::size_t i = 1; i < starts.size(); ++i) {
+        intervals.push_back(starts[i] - starts[i - 1]);
+        deviations.push_back(std::fabs(intervals.back() - 100));
+    }
+    std::printf("%s label=%s n=%zu", what, label.c_str(), intervals.size());
+    Print("interval", intervals);
+    Print("dev", deviations);
+}
+
+// The status block for pager `address`, state digit 3, with its check character.
+std::vector<std::uint8_t> StatusBlock(const std::string& address) {
+    const std::string body = "2\x02" "1\x1F" + address + "\x1E" "7\x1F" "3\x03";
+    const std::string block = "\x01" + body + static_cast<char>(BlockCheck(body));
+    return {block.begin(), block.end()};
+}
+
+// Ticks until call 0 leaves NEW and QUEUE on a copy of the engine whose slave
+// answers each wait as soon as it begins; -1 beyond 2000 ticks.
+int MinimumTicks(const App& from) {
+    using namespace engine;
+    test::TestApp t;
+    t.line.open = true;
+    t.app.espa = from.espa;
+    t.app.settings = from.settings;
+    t.app.settings.Logfile = 0;  // the count does not depend on logging
+    t.app.CallBuffer = from.CallBuffer;
+    t.app.nextCallId = from.nextCallId;
+    for (int tick = 1, last = -1; tick <= 2000; ++tick) {
+        const std::int16_t step = t.app.espa.EspaState;
+        if (step != std::exchange(last, step)) {
+            for (const int acked : {kLineCheckAnswer, kMakeCallSelectAnswer, kMakeCallBlockAnswer,
+                                    kStatusCallSelectAnswer, kStatusCallBlockAnswer})
+                if (step == acked)
+                    t.line.Feed({ACK});
+            if (step == kStatusPollAnswer)
+                t.line.Feed({'1', ENQ});
+            if (step == kStatusBlock)
+                t.line.Feed(StatusBlock(t.app.CallBuffer[t.app.espa.EspaPosition].Address));
+        }
+        HandleEspa(t.app, 0);
+        if (t.app.CallBuffer[0].Status != "NEW" && t.app.CallBuffer[0].Status != "QUEUE")
+            return tick;
+    }
+    return -1;
+}
+
+// Enters calls through the call window, each pressed right after a tick while
+// the engine waits in its scheduler, and times each until its row is done.
+struct PagedRun {
+    MainWindow& window;
+    int count;
+    std::string label;
+    int settle = kWarmUpMs / 100;  // ticks to wait; 0 ready to press; -1 call under way
+    int ticks = 0, minimum = 0, paged = 0, onMinimum = 0;
+    double pressedMs = 0;
+    std::vector<double> walls{}, ratios{};
+
+    void AfterTick() {
+        App& app = window.app();
+        const std::string status = app.CallBuffer[0].Status;
+        if (settle > 0 && --settle == 0) {
+            window.CallPager_Click();
+            const auto field = [&](const char* name) { return window.callWindow()->findChild<QLineEdit*>(name); };
+            field("TextAdres")->setText(QString::number(1000 + walls.size()));
+            field("TextAlfa")->setText("Timing run");
+        } else if (settle == 0 && app.espa.EspaState == engine::kScheduler && app.espa.LineOk == 1) {
+            window.callWindow()->findChild<QPushButton*>("CmdCall")->click();
+            pressedMs = NowMs();
+            minimum = MinimumTicks(app);
+            ticks = 0;
+            settle = -1;
+        } else if (settle < 0 && ++ticks && status != "NEW" && status != "QUEUE") {
+            walls.push_back(NowMs() - pressedMs);
+            ratios.push_back(walls.back() / (minimum * 100.0));
+            paged += window.findChild<QLabel*>("LabReturnedStatus_0")->text() == "PAGED";
+            onMinimum += ticks == minimum;
+            std::fprintf(stderr, "call %zu: %s after %.1f ms, %d ticks, minimum %d ticks\n",
+                         walls.size(), status.c_str(), walls.back(), ticks, minimum);
+            LabReturnedStatus_DblClick(app, 0);  // the operator clears the row
+            settle = 3 + static_cast<int>(walls.size() * 7 % 11);  // vary the scan phase
+            if (static_cast<int>(walls.size()) < count)
+                return;
+            std::printf("paged label=%s n=%d paged=%d on_minimum=%d ratio_max=%.4f", label.c_str(),
+                        count, paged, onMinimum, *std::max_element(ratios.begin(), ratios.end()));
+            Print("wall", walls);
+            std::printf("\n");
+            QCoreApplication::exit(paged == count && minimum > 0 ? 0 : 1);
+        }
+    }
+};
+
+// Single ticks of the status-block step draining 576 bytes (one tick's worth
+// at 57600 bit/s) with the real clock and DebugLog files.
+void Drain(const char* lineName, SerialLine& line, const std::function<bool()>& feed, int ticks,
+           const std::string& label) {
+    for (const std::int16_t level : {2, 3}) {
+        test::FakeView view;
+        SystemClock clock;
+        test::TempDir dir;
+        App app{view, clock, line, dir.path()};
+        app.settings.Logfile = level;
+        std::vector<double> took;
+        for (int i = 0; i < ticks && feed(); ++i) {
+            app.espa.EspaState = engine::kStatusBlock;
+            app.espa.EspaTimer = 100;
+            app.espa.StatusBlock.clear();
+            const double start = NowMs();
+            HandleEspa(app, 0);
+            if (app.espa.EspaState == engine::kStatusCheckChar)
+                took.push_back(NowMs() - start);
+            line.DiscardInput();  // the check character
+        }
+        std::printf("trace label=%s line=%s level=%d n=%zu", label.c_str(), lineName, level,
+                    took.size());
+        Print("tick", took);
+        std::printf("\n");
+    }
+}
+
+int Trace(int ticks, const std::string& label) {
+    const auto block = StatusBlock(std::string(576 - StatusBlock("").size(), '7'));
+    test::FakeSerialLine fake;
+    fake.open = true;
+    Drain("fake", fake, [&] { return fake.Feed(block), true; }, ticks, label);
+    int master = -1, slave = -1;
+    char name[256] = {};
+    test::TempDir dir;
+    QtSerialLine qt(dir.path());
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+        return 1;
+    test::WriteFileBytes(dir.path() / "comports.cfg", std::string("COM1=") + name + "\n");
+    if (!qt.SetPortNumber(1) || !qt.SetLineSettings("57600,N,8,1") || !qt.Open())
+        return 1;
+    const auto feed = [&] {
+        const double deadline = NowMs() + 2000;
+        if (::write(master, block.data(), block.size()) != ssize_t(block.size()))
+            return false;
+        while (qt.BytesWaiting() < int(block.size()) && NowMs() < deadline)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return qt.BytesWaiting() == int(block.size());
+    };
+    Drain("qt", qt, feed, ticks, label);
+    return 0;
+}
+
+}  // namespace
+}  // namespace zelvano
+
+int main(int argc, char* argv[]) {
+    using namespace zelvano;
+    const std::string mode = argc == 5 ? argv[2] : "", label = argc == 5 ? argv[4] : "";
+    const int amount = argc == 5 ? std::atoi(argv[3]) : 0;
+    if (amount <= 0 || std::string(" ticks paged sleep floor trace ").find(" " + mode + " ") > 99) {
+        std::fprintf(stderr, "usage: zelvano-timing DIR|- ticks|paged|sleep|floor|trace N LABEL\n");
+        return 2;
+    }
+    if (mode == "sleep") {
+        std::vector<double> starts;
+        timespec next{};
+        clock_gettime(CLOCK_MONOTONIC, &next);
+        for (int i = 0; i <= amount * 10; ++i) {
+            next.tv_nsec += 100'000'000;
+            next.tv_sec += next.tv_nsec / 1'000'000'000;
+            next.tv_nsec %= 1'000'000'000;
+            while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr) != 0) {
+            }
+            starts.push_back(NowMs());
+        }
+        PrintTicks("sleep", label, starts);
+        std::printf("\n");
+        return 0;
+    }
+    if (mode == "trace") {
+        QCoreApplication application(argc, argv);
+        return Trace(amount, label);
+    }
+    QApplication application(argc, argv);
+    QTimer::singleShot(amount * 30'000 + 60'000, [] { QCoreApplication::exit(1); });
+    if (mode == "floor") {
+        QWidget window;
+        window.resize(670, 660);
+        window.show();
+        QTimer timers[3];
+        for (int i = 0; i < 3; ++i) {
+            QObject::connect(&timers[i], &QTimer::timeout, [] {});
+            timers[i].start(std::array{100, 250, 1000}[i]);
+        }
+        timers[0].setTimerType(Qt::PreciseTimer);
+        QTimer::singleShot(amount * 1000, [] { QCoreApplication::quit(); });
+        return QApplication::exec();
+    }
+    SystemClock clock;
+    QtSerialLine line(argv[1]);
+    MainWindow window(clock, line, argv[1]);
+    bool portFailed = false;
+    window.SetMessageBoxHandler([&portFailed](const std::string& text, const std::string&) {
+        std::fprintf(stderr, "message box: %s\n", text.c_str());
+        portFailed = true;
+        return MessageAnswer::Ok;
+    });
+    window.SetBeepHandler([] {});
+    window.SetQuitHandler([] {});
+    window.Form_Load();
+    if (portFailed)
+        return 1;
+    window.show();
+    // Each tick of TmrAfhandel is stamped at its start by an event filter (before
+    // any slot) and at its end by a slot connected after the window's own.
+    QTimer* tmr = window.findChild<QTimer*>("TmrAfhandel");
+    struct Filter : QObject {
+        double start = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Timer)
+                start = NowMs();
+            return false;
+        }
+    } filter;
+    tmr->installEventFilter(&filter);
+    bool recording = false;
+    std::vector<double> starts, costs;
+    PagedRun paged{window, amount, label};
+    QObject::connect(tmr, &QTimer::timeout, [&] {
+        if (recording) {
+            starts.push_back(filter.start);
+            costs.push_back(NowMs() - filter.start);
+        }
+        if (mode == "paged")
+            paged.AfterTick();
+    });
+    if (mode == "ticks") {
+        QTimer::singleShot(kWarmUpMs, [&] { recording = true; });
+        QTimer::singleShot(kWarmUpMs + amount * 1000, [&] {
+            PrintTicks("ticks", label, starts);
+            Print("cost", costs);
+            std::printf("\n");
+            QCoreApplication::exit(starts.size() < 2);
+        });
+    }
+    return QApplication::exec();
+}
