@@ -1,13 +1,11 @@
 // zelvano-timing: the figures of docs/PERFORMANCE.md that need the program
-// itself, printed as lines of key=value pairs for scripts/measure-timing.sh.
-//   DIR ticks SECONDS LABEL  the main window's 100 ms tick over QtSerialLine
-//                            (DIR holds espa.set and comports.cfg)
+// itself, as key=value lines for scripts/measure-timing.sh.
+//   DIR ticks SECONDS LABEL  the main window's 100 ms tick (DIR: espa.set, comports.cfg)
 //   DIR paged COUNT LABEL    Call -> "PAGED" against the protocol minimum
 //   - sleep SECONDS LABEL    a bare loop sleeping to each 100 ms mark
-//   - floor SECONDS LABEL    a bare Qt window with three idle timers (its CPU
-//                            is read from outside)
-//   - trace TICKS LABEL      the status-block drain of 576 bytes at log levels
-//                            2 and 3, on the fake line and QSerialPort on a pty
+//   - floor SECONDS LABEL    a bare Qt window with three idle timers (CPU read from outside)
+//   - trace TICKS LABEL      the status-block drain of 576 bytes, log levels 2 and 3,
+//                            on the fake line and on QSerialPort over a pty
 #include <pty.h>
 #include <unistd.h>
 
@@ -32,22 +30,21 @@
 namespace zelvano {
 namespace {
 
-constexpr int kWarmUpMs = 3000;
-
 double NowMs() {
-    return std::chrono::duration<double, std::milli>(
-               std::chrono::steady_clock::now().time_since_epoch()).count();
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration<double, std::milli>(now).count();
 }
 
-// " KEY_mean_ms=.. KEY_median_ms=.. KEY_p99_ms=.. KEY_max_ms=.." (nearest rank).
-void Print(const char* key, std::vector<double> v) {
-    if (v.empty())
-        return;
+// " KEY_mean_ms=.. KEY_median_ms=.. KEY_p99_ms=.. KEY_max_ms=.." (nearest rank), then the
+// line's end when `end`.
+void Print(const char* key, std::vector<double> v, bool end = false) {
     std::sort(v.begin(), v.end());
     const auto at = [&](double p) { return v[std::max(1.0, std::ceil(p * v.size())) - 1]; };
-    std::printf(" %s_mean_ms=%.3f %s_median_ms=%.3f %s_p99_ms=%.3f %s_max_ms=%.3f", key,
-                std::accumulate(v.begin(), v.end(), 0.0) / v.size(), key, at(0.5), key, at(0.99),
-                key, v.back());
+    if (!v.empty())
+        std::printf(" %s_mean_ms=%.3f %s_median_ms=%.3f %s_p99_ms=%.3f %s_max_ms=%.3f", key,
+                    std::accumulate(v.begin(), v.end(), 0.0) / v.size(), key, at(0.5), key,
+                    at(0.99), key, v.back());
+    std::printf(end ? "\n" : "");
 }
 
 // The intervals between start times and their distance from 100 ms.
@@ -75,26 +72,21 @@ int MinimumTicks(const App& from) {
     using namespace engine;
     test::TestApp t;
     t.line.open = true;
-    t.app.espa = from.espa;
-    t.app.settings = from.settings;
+    std::tie(t.app.espa, t.app.settings, t.app.CallBuffer, t.app.nextCallId) =
+        std::tie(from.espa, from.settings, from.CallBuffer, from.nextCallId);
     t.app.settings.Logfile = 0;  // the count does not depend on logging
-    t.app.CallBuffer = from.CallBuffer;
-    t.app.nextCallId = from.nextCallId;
     for (int tick = 1, last = -1; tick <= 2000; ++tick) {
         const std::int16_t step = t.app.espa.EspaState;
-        if (step != std::exchange(last, step)) {
-            for (const int acked : {kLineCheckAnswer, kMakeCallSelectAnswer, kMakeCallBlockAnswer,
-                                    kStatusCallSelectAnswer, kStatusCallBlockAnswer})
-                if (step == acked)
-                    t.line.Feed({ACK});
-            if (step == kStatusPollAnswer)
-                t.line.Feed({'1', ENQ});
-            if (step == kStatusBlock)
-                t.line.Feed(StatusBlock(t.app.CallBuffer[t.app.espa.EspaPosition].Address));
-        }
+        const bool entered = step != std::exchange(last, step);
+        for (const int acked : {kLineCheckAnswer, kMakeCallSelectAnswer, kMakeCallBlockAnswer,
+                                kStatusCallSelectAnswer, kStatusCallBlockAnswer})
+            if (entered && step == acked) t.line.Feed({ACK});
+        if (entered && step == kStatusPollAnswer) t.line.Feed({'1', ENQ});
+        if (entered && step == kStatusBlock)
+            t.line.Feed(StatusBlock(t.app.CallBuffer[t.app.espa.EspaPosition].Address));
         HandleEspa(t.app, 0);
-        if (t.app.CallBuffer[0].Status != "NEW" && t.app.CallBuffer[0].Status != "QUEUE")
-            return tick;
+        const std::string& status = t.app.CallBuffer[0].Status;
+        if (status != "NEW" && status != "QUEUE") return tick;
     }
     return -1;
 }
@@ -105,7 +97,7 @@ struct PagedRun {
     MainWindow& window;
     int count;
     std::string label;
-    int settle = kWarmUpMs / 100;  // ticks to wait; 0 ready to press; -1 call under way
+    int settle = 30;  // ticks to wait; 0: press at a scheduler tick; -1: call under way
     int ticks = 0, minimum = 0, paged = 0, onMinimum = 0;
     double pressedMs = 0;
     std::vector<double> walls{}, ratios{};
@@ -115,15 +107,13 @@ struct PagedRun {
         const std::string status = app.CallBuffer[0].Status;
         if (settle > 0 && --settle == 0) {
             window.CallPager_Click();
-            const auto field = [&](const char* name) { return window.callWindow()->findChild<QLineEdit*>(name); };
+            const auto field = [&](const char* n) { return window.callWindow()->findChild<QLineEdit*>(n); };
             field("TextAdres")->setText(QString::number(1000 + walls.size()));
             field("TextAlfa")->setText("Timing run");
         } else if (settle == 0 && app.espa.EspaState == engine::kScheduler && app.espa.LineOk == 1) {
             window.callWindow()->findChild<QPushButton*>("CmdCall")->click();
             pressedMs = NowMs();
-            minimum = MinimumTicks(app);
-            ticks = 0;
-            settle = -1;
+            std::tie(minimum, ticks, settle) = std::tuple(MinimumTicks(app), 0, -1);
         } else if (settle < 0 && ++ticks && status != "NEW" && status != "QUEUE") {
             walls.push_back(NowMs() - pressedMs);
             ratios.push_back(walls.back() / (minimum * 100.0));
@@ -133,21 +123,19 @@ struct PagedRun {
                          walls.size(), status.c_str(), walls.back(), ticks, minimum);
             LabReturnedStatus_DblClick(app, 0);  // the operator clears the row
             settle = 3 + static_cast<int>(walls.size() * 7 % 11);  // vary the scan phase
-            if (static_cast<int>(walls.size()) < count)
-                return;
+            if (static_cast<int>(walls.size()) < count) return;
             std::printf("paged label=%s n=%d paged=%d on_minimum=%d ratio_max=%.4f", label.c_str(),
                         count, paged, onMinimum, *std::max_element(ratios.begin(), ratios.end()));
-            Print("wall", walls);
-            std::printf("\n");
+            Print("wall", walls, true);
             QCoreApplication::exit(paged == count && minimum > 0 ? 0 : 1);
         }
     }
 };
 
-// Single ticks of the status-block step draining 576 bytes (one tick's worth
-// at 57600 bit/s) with the real clock and DebugLog files.
-void Drain(const char* lineName, SerialLine& line, const std::function<bool()>& feed, int ticks,
-           const std::string& label) {
+// Single ticks of the status-block step draining one tick's worth of bytes at
+// 57600 bit/s, real clock and DebugLog files; `feed` puts the block on the line.
+template <class Feed>
+void Drain(const char* lineName, SerialLine& line, Feed feed, int ticks, const std::string& label) {
     for (const std::int16_t level : {2, 3}) {
         test::FakeView view;
         SystemClock clock;
@@ -156,19 +144,16 @@ void Drain(const char* lineName, SerialLine& line, const std::function<bool()>& 
         app.settings.Logfile = level;
         std::vector<double> took;
         for (int i = 0; i < ticks && feed(); ++i) {
-            app.espa.EspaState = engine::kStatusBlock;
-            app.espa.EspaTimer = 100;
+            std::tie(app.espa.EspaState, app.espa.EspaTimer) = std::tuple(engine::kStatusBlock, 100);
             app.espa.StatusBlock.clear();
             const double start = NowMs();
             HandleEspa(app, 0);
-            if (app.espa.EspaState == engine::kStatusCheckChar)
-                took.push_back(NowMs() - start);
+            if (app.espa.EspaState == engine::kStatusCheckChar) took.push_back(NowMs() - start);
             line.DiscardInput();  // the check character
         }
         std::printf("trace label=%s line=%s level=%d n=%zu", label.c_str(), lineName, level,
                     took.size());
-        Print("tick", took);
-        std::printf("\n");
+        Print("tick", took, true);
     }
 }
 
@@ -181,15 +166,12 @@ int Trace(int ticks, const std::string& label) {
     char name[256] = {};
     test::TempDir dir;
     QtSerialLine qt(dir.path());
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
-        return 1;
-    test::WriteFileBytes(dir.path() / "comports.cfg", std::string("COM1=") + name + "\n");
-    if (!qt.SetPortNumber(1) || !qt.SetLineSettings("57600,N,8,1") || !qt.Open())
-        return 1;
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) return 1;
+    test::WriteFileBytes(dir.path() / "comports.cfg", std::string("COM1=") + name);
+    if (!qt.SetPortNumber(1) || !qt.SetLineSettings("57600,N,8,1") || !qt.Open()) return 1;
     const auto feed = [&] {
         const double deadline = NowMs() + 2000;
-        if (::write(master, block.data(), block.size()) != ssize_t(block.size()))
-            return false;
+        if (::write(master, block.data(), block.size()) != ssize_t(block.size())) return false;
         while (qt.BytesWaiting() < int(block.size()) && NowMs() < deadline)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         return qt.BytesWaiting() == int(block.size());
@@ -214,23 +196,21 @@ int main(int argc, char* argv[]) {
         timespec next{};
         clock_gettime(CLOCK_MONOTONIC, &next);
         for (int i = 0; i <= amount * 10; ++i) {
-            next.tv_nsec += 100'000'000;
-            next.tv_sec += next.tv_nsec / 1'000'000'000;
+            next.tv_sec += (next.tv_nsec += 100'000'000) / 1'000'000'000;
             next.tv_nsec %= 1'000'000'000;
             while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr) != 0) {
             }
             starts.push_back(NowMs());
         }
         PrintTicks("sleep", label, starts);
-        std::printf("\n");
-        return 0;
+        return std::printf("\n"), 0;
     }
     if (mode == "trace") {
         QCoreApplication application(argc, argv);
         return Trace(amount, label);
     }
     QApplication application(argc, argv);
-    QTimer::singleShot(amount * 30'000 + 60'000, [] { QCoreApplication::exit(1); });
+    QTimer::singleShot(amount * 30'000 + 60'000, [] { QCoreApplication::exit(1); });  // a hang
     if (mode == "floor") {
         QWidget window;
         window.resize(670, 660);
@@ -247,17 +227,12 @@ int main(int argc, char* argv[]) {
     SystemClock clock;
     QtSerialLine line(argv[1]);
     MainWindow window(clock, line, argv[1]);
-    bool portFailed = false;
-    window.SetMessageBoxHandler([&portFailed](const std::string& text, const std::string&) {
+    window.SetMessageBoxHandler([](const std::string& text, const std::string&) {
         std::fprintf(stderr, "message box: %s\n", text.c_str());
-        portFailed = true;
+        std::exit(1);  // no figures without a working port and data folder
         return MessageAnswer::Ok;
     });
-    window.SetBeepHandler([] {});
-    window.SetQuitHandler([] {});
     window.Form_Load();
-    if (portFailed)
-        return 1;
     window.show();
     // Each tick of TmrAfhandel is stamped at its start by an event filter (before
     // any slot) and at its end by a slot connected after the window's own.
@@ -265,8 +240,7 @@ int main(int argc, char* argv[]) {
     struct Filter : QObject {
         double start = 0;
         bool eventFilter(QObject*, QEvent* event) override {
-            if (event->type() == QEvent::Timer)
-                start = NowMs();
+            if (event->type() == QEvent::Timer) start = NowMs();
             return false;
         }
     } filter;
@@ -275,21 +249,15 @@ int main(int argc, char* argv[]) {
     std::vector<double> starts, costs;
     PagedRun paged{window, amount, label};
     QObject::connect(tmr, &QTimer::timeout, [&] {
-        if (recording) {
-            starts.push_back(filter.start);
-            costs.push_back(NowMs() - filter.start);
-        }
-        if (mode == "paged")
-            paged.AfterTick();
+        if (recording) starts.push_back(filter.start), costs.push_back(NowMs() - filter.start);
+        if (mode == "paged") paged.AfterTick();
     });
-    if (mode == "ticks") {
-        QTimer::singleShot(kWarmUpMs, [&] { recording = true; });
-        QTimer::singleShot(kWarmUpMs + amount * 1000, [&] {
-            PrintTicks("ticks", label, starts);
-            Print("cost", costs);
-            std::printf("\n");
-            QCoreApplication::exit(starts.size() < 2);
-        });
-    }
+    QTimer::singleShot(3000, [&] { recording = mode == "ticks"; });  // after a warm-up
+    QTimer::singleShot(3000 + amount * 1000, [&] {
+        if (mode != "ticks") return;
+        PrintTicks("ticks", label, starts);
+        Print("cost", costs, true);
+        QCoreApplication::exit(starts.size() < 2);
+    });
     return QApplication::exec();
 }

@@ -26,14 +26,14 @@ const std::string T = "14:03:22 ", R = "RxD: " + std::string(18, ' ');  // clock
 std::string Trace(const TestApp& t, const char* day = "05122026.log") {
     return ReadFileBytes(t.dir.path() / "DebugLog" / day);
 }
-std::string Lines(const Strings& lines) {
+std::string Lines(const Strings& lines, const std::string& stamp = T) {
     std::string out;
-    for (const auto& line : lines) out += T + line + "\r\n";
+    for (const auto& line : lines) out += stamp + line + "\r\n";
     return out;
 }
-Strings Logged(const TestApp& t) {
-    return {t.app.screenLog.LogLines.begin(),
-            t.app.screenLog.LogLines.begin() + t.app.screenLog.LogLineCount};
+std::string Logged(const TestApp& t) {
+    const auto& lines = t.app.screenLog.LogLines;
+    return Lines({lines.begin(), lines.begin() + t.app.screenLog.LogLineCount}, "");
 }
 
 TEST(ByteTrace, ControlNamesAndLineLayout) {
@@ -56,24 +56,23 @@ TEST(ByteTrace, ControlNamesAndLineLayout) {
     }
 }
 
-// Bytes out and in at log levels 2 and 3: results, activity, trace only at 3;
-// out of range, port errors and a closed port give -1 and no trace.
+using Results = std::vector<int>;  // results of calls made left to right
+
+// At log levels 2 and 3: results, bytes, activity, trace only at 3; out of
+// range, port errors and a closed port give -1, no trace and no log line.
 TEST(ByteTransfer, SendReceiveClear) {
     for (const std::int16_t level : {2, 3}) {
         TestApp t;
+        HeldTrace held;
         t.line.open = true;
         t.app.settings.Logfile = level;
-        for (const std::int16_t refused : {-1, 256, -32768}) EXPECT_EQ(SendByte(t.app, refused), -1);
-        EXPECT_EQ(ReceiveByte(t.app), -1);  // nothing waiting
+        EXPECT_EQ((Results{SendByte(t.app, -1), SendByte(t.app, 256), SendByte(t.app, -32768),
+                           ReceiveByte(t.app)}), Results(4, -1));  // refused; nothing waiting
         EXPECT_FALSE(t.app.activity.TxdActive || t.app.activity.RxdActive);
-        EXPECT_EQ(SendByte(t.app, 5), 0);
-        EXPECT_EQ(SendByte(t.app, 255), 0);
         t.line.Feed(Hex("06 80 07 01 02"));
-        HeldTrace held;
-        EXPECT_EQ(ReceiveByte(t.app), 6);
-        EXPECT_EQ(t.line.inputLen, 1);
-        EXPECT_EQ(ReceiveByte(t.app), 0x80);
-        EXPECT_EQ(ReceiveByte(t.app, held), 7);
+        EXPECT_EQ((Results{SendByte(t.app, 5), SendByte(t.app, 255), ReceiveByte(t.app),
+                           ReceiveByte(t.app), ReceiveByte(t.app, held), t.line.inputLen}),
+                  (Results{0, 0, 6, 0x80, 7, 1}));
         EXPECT_EQ(held.size(), level == 3 ? 1u : 0u);
         ClearInput(t.app);
         EXPECT_EQ(ReceiveByte(t.app), -1);
@@ -86,12 +85,11 @@ TEST(ByteTransfer, SendReceiveClear) {
         for (const bool closed : {false, true}) {
             t.line.failIo = !closed;
             t.line.open = !closed;
-            EXPECT_EQ(SendByte(t.app, 0x41) + ReceiveByte(t.app), -2);
+            EXPECT_EQ((Results{SendByte(t.app, 0x41), ReceiveByte(t.app)}), Results(2, -1));
             ClearInput(t.app);
         }
         EXPECT_EQ(Trace(t), traced);
-        EXPECT_EQ(t.line.discardCount, 3);
-        EXPECT_EQ(t.app.screenLog.LogLineCount, 0);
+        EXPECT_EQ(t.line.discardCount + t.app.screenLog.LogLineCount, 3);
     }
 }
 
@@ -109,18 +107,17 @@ TEST(ByteTransfer, MissingByteAndLostLine) {
     App app{s.view, s.clock, line, s.dir.path()};
     app.settings.Logfile = 3;
     EXPECT_EQ(ReceiveByte(app), -1);
-    EXPECT_FALSE(fs::exists(s.dir.path() / "DebugLog"));
+    EXPECT_EQ(Trace(s), "");
     for (const std::int16_t level : {0, 1}) {
         for (const int op : {0, 1, 2}) {
             TestApp t;
             t.app.settings.Logfile = level;
             t.line.lineFailure = "COM3: device lost";
-            for (int i = 0; i < 2; ++i) {
-                if (op == 2) ClearInput(t.app);
-                else EXPECT_EQ(op == 0 ? SendByte(t.app, 5) : ReceiveByte(t.app), -1);
-            }
-            const Strings lost{T + "STATUS: Serial port lost: COM3: device lost"};
-            EXPECT_EQ(Logged(t), level ? lost : Strings{}) << op;
+            const auto transfer = [&] {
+                return op == 0 ? SendByte(t.app, 5) : op == 1 ? ReceiveByte(t.app) : (ClearInput(t.app), -1);
+            };
+            EXPECT_EQ((Results{transfer(), transfer()}), Results(2, -1));
+            EXPECT_EQ(Logged(t), level ? Lines({"STATUS: Serial port lost: COM3: device lost"}) : "");
             EXPECT_EQ(t.view.portProblem, "COM3: device lost");
         }
     }
@@ -150,15 +147,14 @@ TEST(Datacom, OpenComPortByHandShake) {
         EXPECT_EQ(t.line.portNumber, compoort + 1);
         EXPECT_EQ(t.line.lineSettings, "1200,E,7,2");
         EXPECT_TRUE(t.line.open && t.line.openCount == 1 && !t.line.dtr && !t.line.nullDiscard &&
-                    !t.line.eofEnable && t.line.inputLen == 1);
-        EXPECT_EQ(t.line.flow, flow);
+                    !t.line.eofEnable && t.line.inputLen == 1 && t.line.flow == flow);
         EXPECT_EQ(RtsState(t.app), handShake == 0 ? -1 : 1);
         EXPECT_EQ(t.view.rtsToolTip, toolTip);
         EXPECT_EQ(t.view.portCaption, "Settings: Com:" + n + " at 1200,E,7,2");
         EXPECT_EQ(t.view.portProblem, "");
-        const std::string line = T + "Com: " + n + " opened for ESPA emulation with: 1200,E,7,2";
-        EXPECT_EQ(Logged(t), Strings{line});
-        EXPECT_EQ(ReadFileBytes(t.dir.path() / "Log" / "05122026.log"), line + "\r\n");
+        const std::string line = Lines({"Com: " + n + " opened for ESPA emulation with: 1200,E,7,2"});
+        EXPECT_EQ(Logged(t), line);
+        EXPECT_EQ(ReadFileBytes(t.dir.path() / "Log" / "05122026.log"), line);
     }
 }
 
@@ -176,57 +172,43 @@ TEST(Datacom, OpenComPortFailsAtAnyStep) {
         t.line.lastError = "/dev/ttyS0: permission denied";
         EXPECT_EQ(OpenComPort(t.app, compoort, 4, 0, 1, 0, 0), -1);
         EXPECT_TRUE(t.line.openCount == (step == 2) && !t.line.open);
-        EXPECT_EQ(Logged(t), Strings{T + "Error opening ComPort: " + number});
+        EXPECT_EQ(Logged(t), Lines({std::string("Error opening ComPort: ") + number}));
         EXPECT_EQ(t.view.portCaption, "Serial Port: X");
         EXPECT_EQ(t.view.rtsToolTip, "RTS status, click on text to change");
         EXPECT_EQ(t.view.portProblem, "/dev/ttyS0: permission denied");
     }
 }
 
-// An operator's session at log levels 1 and 0 (where nothing is written but
-// the port problem is still shown): the RTS label toggles RTS, open or not,
-// only without handshake; CTS reads the line while open; closing logs once
-// it closed.
+// An operator's session at log levels 1 and 0 (nothing written, the port
+// problem still shown): the RTS label toggles RTS, open or not, only without
+// handshake; CTS reads the line while open; closing logs once it closed.
 TEST(Datacom, ControlLinesAndLogLevels) {
     for (const std::int16_t level : {1, 0}) {
         TestApp t;
         t.app.settings.Logfile = level;
-        t.line.cts = true;
-        EXPECT_EQ(CtsState(t.app), -1);  // closed
-        LabLinkStatus_Click(t.app);
-        EXPECT_EQ(RtsState(t.app), 1);
-        ASSERT_EQ(OpenComPort(t.app, 0, 4, 0, 1, 0, 0), 1);
-        EXPECT_EQ(CtsState(t.app), 1);
-        t.line.cts = false;
-        EXPECT_EQ(CtsState(t.app), -1);
-        LabLinkStatus_Click(t.app);
-        EXPECT_EQ(RtsState(t.app), 1);
-        LabLinkStatus_Click(t.app);
-        EXPECT_EQ(RtsState(t.app), -1);
-        for (const std::int16_t handShake : {1, 2, -1}) {
+        const auto click = [&](std::int16_t handShake) {
             t.app.settings.HandShake = handShake;
             LabLinkStatus_Click(t.app);
-            EXPECT_EQ(RtsState(t.app), -1);
-        }
+            return RtsState(t.app);
+        };
+        const auto cts = [&](bool on) { return t.line.cts = on, CtsState(t.app); };
+        EXPECT_EQ((Results{cts(true), click(0), OpenComPort(t.app, 0, 4, 0, 1, 0, 0), cts(true),
+                           cts(false), click(0), click(0), click(1), click(2), click(-1)}),
+                  (Results{-1, 1, 1, 1, -1, 1, -1, -1, -1, -1}));
         t.line.failClose = true;
         CloseComPort(t.app);
         t.line.failClose = false;
         CloseComPort(t.app);
-        EXPECT_EQ(t.line.closeCount, 2);
         t.line.failOpen = true;
         t.line.lastError = "/dev/ttyS0: in use by another program";
         EXPECT_EQ(OpenComPort(t.app, 0, 4, 0, 1, 0, 0), -1);
         EXPECT_EQ(t.view.portProblem, "/dev/ttyS0: in use by another program");
         const std::string no = "STATUS: Wrong HandShakeType, no manual adjustment possible.";
-        const Strings expected = {"STATUS: RTS made ACTIVE (+12V).",
+        EXPECT_EQ(Logged(t), level == 0 ? "" : Lines({"STATUS: RTS made ACTIVE (+12V).",
             "Com: 1 opened for ESPA emulation with: 9600,N,8,1", "STATUS: RTS made ACTIVE (+12V).",
             "STATUS: RTS made INACTIVE (-12V).", no, no, no, "Comport closed by software.",
-            "Error opening ComPort:  1"};
-        std::string logged;
-        for (const auto& line : Logged(t)) logged += line + "\r\n";
-        EXPECT_EQ(logged, level ? Lines(expected) : "");
+            "Error opening ComPort:  1"}));
         EXPECT_EQ(t.view.showLogLinesCount > 0, level > 0);
-        EXPECT_EQ(fs::exists(t.dir.path() / "Log"), false);  // the file starts at level 2
     }
 }
 
@@ -324,10 +306,9 @@ TEST(HeldTrace, DrainAcrossMidnightSplitsOverBothDayFiles) {
     ArmDrain(t, app);
     t.line.Feed({SOH, '2', STX, '1', ETX});
     HandleEspa(app, 0);
-    EXPECT_EQ(Trace(t), "23:59:59 " + R + "[SOH] 1     0x01  \r\n23:59:59 " + R + "2     50    0x32  \r\n");
-    const std::string after = Trace(t, "06122026.log");
-    EXPECT_EQ(std::count(after.begin(), after.end(), '\n'), 3);
-    EXPECT_EQ(after.rfind("00:00:00 " + R + "[STX] ", 0), 0u);
+    EXPECT_EQ(Trace(t), Lines({R + "[SOH] 1     0x01  ", R + "2     50    0x32  "}, "23:59:59 "));
+    EXPECT_EQ(Trace(t, "06122026.log"), Lines({R + "[STX] 2     0x02  ", R + "1     49    0x31  ",
+                                                R + "[ETX] 3     0x03  "}, "00:00:00 "));
 }
 
 }  // namespace
