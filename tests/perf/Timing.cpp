@@ -1,11 +1,10 @@
 // zelvano-timing: the figures of docs/PERFORMANCE.md that need the program
-// itself, as key=value lines for scripts/measure-timing.sh.
+// itself, as key=value lines for scripts/measure-timing.sh:
 //   DIR ticks SECONDS LABEL  the main window's 100 ms tick (DIR: espa.set, comports.cfg)
 //   DIR paged COUNT LABEL    Call -> "PAGED" against the protocol minimum
 //   - sleep SECONDS LABEL    a bare loop sleeping to each 100 ms mark
 //   - floor SECONDS LABEL    a bare Qt window with three idle timers (CPU read from outside)
-//   - trace TICKS LABEL      the status-block drain of 576 bytes, log levels 2 and 3,
-//                            on the fake line and on QSerialPort over a pty
+//   - trace TICKS LABEL      the status-block drain of 576 bytes at log levels 2 and 3
 #include <pty.h>
 #include <unistd.h>
 
@@ -35,16 +34,15 @@ double NowMs() {
     return std::chrono::duration<double, std::milli>(now).count();
 }
 
-// " KEY_mean_ms=.. KEY_median_ms=.. KEY_p99_ms=.. KEY_max_ms=.." (nearest rank), then the
-// line's end when `end`.
-void Print(const char* key, std::vector<double> v, bool end = false) {
+// " KEY_mean_ms=.. KEY_median_ms=.. KEY_p99_ms=.. KEY_max_ms=.." (nearest rank).
+void Print(const char* key, std::vector<double> v, const char* end = "") {
     std::sort(v.begin(), v.end());
     const auto at = [&](double p) { return v[std::max(1.0, std::ceil(p * v.size())) - 1]; };
     if (!v.empty())
         std::printf(" %s_mean_ms=%.3f %s_median_ms=%.3f %s_p99_ms=%.3f %s_max_ms=%.3f", key,
                     std::accumulate(v.begin(), v.end(), 0.0) / v.size(), key, at(0.5), key,
                     at(0.99), key, v.back());
-    std::printf(end ? "\n" : "");
+    std::printf("%s", end);
 }
 
 // The intervals between start times and their distance from 100 ms.
@@ -77,13 +75,19 @@ int MinimumTicks(const App& from) {
     t.app.settings.Logfile = 0;  // the count does not depend on logging
     for (int tick = 1, last = -1; tick <= 2000; ++tick) {
         const std::int16_t step = t.app.espa.EspaState;
-        const bool entered = step != std::exchange(last, step);
-        for (const int acked : {kLineCheckAnswer, kMakeCallSelectAnswer, kMakeCallBlockAnswer,
-                                kStatusCallSelectAnswer, kStatusCallBlockAnswer})
-            if (entered && step == acked) t.line.Feed({ACK});
-        if (entered && step == kStatusPollAnswer) t.line.Feed({'1', ENQ});
-        if (entered && step == kStatusBlock)
-            t.line.Feed(StatusBlock(t.app.CallBuffer[t.app.espa.EspaPosition].Address));
+        if (step != std::exchange(last, step)) {
+            switch (step) {
+                case kLineCheckAnswer: case kMakeCallSelectAnswer: case kMakeCallBlockAnswer:
+                case kStatusCallSelectAnswer: case kStatusCallBlockAnswer:
+                    t.line.Feed({ACK});
+                    break;
+                case kStatusPollAnswer:
+                    t.line.Feed({'1', ENQ});
+                    break;
+                case kStatusBlock:
+                    t.line.Feed(StatusBlock(t.app.CallBuffer[t.app.espa.EspaPosition].Address));
+            }
+        }
         HandleEspa(t.app, 0);
         const std::string& status = t.app.CallBuffer[0].Status;
         if (status != "NEW" && status != "QUEUE") return tick;
@@ -91,77 +95,13 @@ int MinimumTicks(const App& from) {
     return -1;
 }
 
-// Enters calls through the call window, each pressed right after a tick while
-// the engine waits in its scheduler, and times each until its row is done.
-struct PagedRun {
-    MainWindow& window;
-    int count;
-    std::string label;
-    int settle = 30;  // ticks to wait; 0: press at a scheduler tick; -1: call under way
-    int ticks = 0, minimum = 0, paged = 0, onMinimum = 0;
-    double pressedMs = 0;
-    std::vector<double> walls{}, ratios{};
-
-    void AfterTick() {
-        App& app = window.app();
-        const std::string status = app.CallBuffer[0].Status;
-        if (settle > 0 && --settle == 0) {
-            window.CallPager_Click();
-            const auto field = [&](const char* n) { return window.callWindow()->findChild<QLineEdit*>(n); };
-            field("TextAdres")->setText(QString::number(1000 + walls.size()));
-            field("TextAlfa")->setText("Timing run");
-        } else if (settle == 0 && app.espa.EspaState == engine::kScheduler && app.espa.LineOk == 1) {
-            window.callWindow()->findChild<QPushButton*>("CmdCall")->click();
-            pressedMs = NowMs();
-            std::tie(minimum, ticks, settle) = std::tuple(MinimumTicks(app), 0, -1);
-        } else if (settle < 0 && ++ticks && status != "NEW" && status != "QUEUE") {
-            walls.push_back(NowMs() - pressedMs);
-            ratios.push_back(walls.back() / (minimum * 100.0));
-            paged += window.findChild<QLabel*>("LabReturnedStatus_0")->text() == "PAGED";
-            onMinimum += ticks == minimum;
-            std::fprintf(stderr, "call %zu: %s after %.1f ms, %d ticks, minimum %d ticks\n",
-                         walls.size(), status.c_str(), walls.back(), ticks, minimum);
-            LabReturnedStatus_DblClick(app, 0);  // the operator clears the row
-            settle = 3 + static_cast<int>(walls.size() * 7 % 11);  // vary the scan phase
-            if (static_cast<int>(walls.size()) < count) return;
-            std::printf("paged label=%s n=%d paged=%d on_minimum=%d ratio_max=%.4f", label.c_str(),
-                        count, paged, onMinimum, *std::max_element(ratios.begin(), ratios.end()));
-            Print("wall", walls, true);
-            QCoreApplication::exit(paged == count && minimum > 0 ? 0 : 1);
-        }
-    }
-};
-
 // Single ticks of the status-block step draining one tick's worth of bytes at
-// 57600 bit/s, real clock and DebugLog files; `feed` puts the block on the line.
-template <class Feed>
-void Drain(const char* lineName, SerialLine& line, Feed feed, int ticks, const std::string& label) {
-    for (const std::int16_t level : {2, 3}) {
-        test::FakeView view;
-        SystemClock clock;
-        test::TempDir dir;
-        App app{view, clock, line, dir.path()};
-        app.settings.Logfile = level;
-        std::vector<double> took;
-        for (int i = 0; i < ticks && feed(); ++i) {
-            std::tie(app.espa.EspaState, app.espa.EspaTimer) = std::tuple(engine::kStatusBlock, 100);
-            app.espa.StatusBlock.clear();
-            const double start = NowMs();
-            HandleEspa(app, 0);
-            if (app.espa.EspaState == engine::kStatusCheckChar) took.push_back(NowMs() - start);
-            line.DiscardInput();  // the check character
-        }
-        std::printf("trace label=%s line=%s level=%d n=%zu", label.c_str(), lineName, level,
-                    took.size());
-        Print("tick", took, true);
-    }
-}
-
+// 57600 bit/s (576), real clock and DebugLog files, on the fake line and on
+// QSerialPort over a pty.
 int Trace(int ticks, const std::string& label) {
     const auto block = StatusBlock(std::string(576 - StatusBlock("").size(), '7'));
     test::FakeSerialLine fake;
     fake.open = true;
-    Drain("fake", fake, [&] { return fake.Feed(block), true; }, ticks, label);
     int master = -1, slave = -1;
     char name[256] = {};
     test::TempDir dir;
@@ -169,14 +109,34 @@ int Trace(int ticks, const std::string& label) {
     if (openpty(&master, &slave, name, nullptr, nullptr) != 0) return 1;
     test::WriteFileBytes(dir.path() / "comports.cfg", std::string("COM1=") + name);
     if (!qt.SetPortNumber(1) || !qt.SetLineSettings("57600,N,8,1") || !qt.Open()) return 1;
-    const auto feed = [&] {
-        const double deadline = NowMs() + 2000;
-        if (::write(master, block.data(), block.size()) != ssize_t(block.size())) return false;
-        while (qt.BytesWaiting() < int(block.size()) && NowMs() < deadline)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        return qt.BytesWaiting() == int(block.size());
-    };
-    Drain("qt", qt, feed, ticks, label);
+    for (SerialLine* line : {static_cast<SerialLine*>(&fake), static_cast<SerialLine*>(&qt)}) {
+        const auto feed = [&] {
+            if (line == &fake) return fake.Feed(block), true;
+            const double deadline = NowMs() + 2000;
+            if (::write(master, block.data(), block.size()) != ssize_t(block.size())) return false;
+            while (qt.BytesWaiting() < int(block.size()) && NowMs() < deadline)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            return qt.BytesWaiting() == int(block.size());
+        };
+        for (const std::int16_t level : {2, 3}) {
+            test::FakeView view;
+            SystemClock clock;
+            App app{view, clock, *line, dir.path() / std::to_string(level)};
+            app.settings.Logfile = level;
+            std::vector<double> took;
+            for (int i = 0; i < ticks && feed(); ++i) {
+                std::tie(app.espa.EspaState, app.espa.EspaTimer) = std::tuple(engine::kStatusBlock, 100);
+                app.espa.StatusBlock.clear();
+                const double start = NowMs();
+                HandleEspa(app, 0);
+                if (app.espa.EspaState == engine::kStatusCheckChar) took.push_back(NowMs() - start);
+                line->DiscardInput();  // the check character
+            }
+            std::printf("trace label=%s line=%s level=%d n=%zu", label.c_str(),
+                        line == &fake ? "fake" : "qt", level, took.size());
+            Print("tick", took, "\n");
+        }
+    }
     return 0;
 }
 
@@ -234,6 +194,7 @@ int main(int argc, char* argv[]) {
     });
     window.Form_Load();
     window.show();
+    App& app = window.app();
     // Each tick of TmrAfhandel is stamped at its start by an event filter (before
     // any slot) and at its end by a slot connected after the window's own.
     QTimer* tmr = window.findChild<QTimer*>("TmrAfhandel");
@@ -246,17 +207,46 @@ int main(int argc, char* argv[]) {
     } filter;
     tmr->installEventFilter(&filter);
     bool recording = false;
-    std::vector<double> starts, costs;
-    PagedRun paged{window, amount, label};
+    std::vector<double> starts, costs, walls, ratios;
+    // Calls entered through the call window, each pressed right after a tick
+    // while the engine waits in its scheduler, timed until the row is done.
+    int settle = 30, ticks = 0, minimum = 0, paged = 0, onMinimum = 0;  // settle 0: press; -1: under way
+    double pressedMs = 0;
+    const auto afterTick = [&] {
+        const std::string status = app.CallBuffer[0].Status;
+        if (settle > 0 && --settle == 0) {
+            window.CallPager_Click();
+            window.callWindow()->findChild<QLineEdit*>("TextAdres")->setText(QString::number(1000 + walls.size()));
+            window.callWindow()->findChild<QLineEdit*>("TextAlfa")->setText("Timing run");
+        } else if (settle == 0 && app.espa.EspaState == engine::kScheduler && app.espa.LineOk == 1) {
+            window.callWindow()->findChild<QPushButton*>("CmdCall")->click();
+            pressedMs = NowMs();
+            std::tie(minimum, ticks, settle) = std::tuple(MinimumTicks(app), 0, -1);
+        } else if (settle < 0 && ++ticks && status != "NEW" && status != "QUEUE") {
+            walls.push_back(NowMs() - pressedMs);
+            ratios.push_back(walls.back() / (minimum * 100.0));
+            paged += window.findChild<QLabel*>("LabReturnedStatus_0")->text() == "PAGED";
+            onMinimum += ticks == minimum;
+            std::fprintf(stderr, "call %zu: %s after %.1f ms, %d ticks, minimum %d ticks\n",
+                         walls.size(), status.c_str(), walls.back(), ticks, minimum);
+            LabReturnedStatus_DblClick(app, 0);  // the operator clears the row
+            settle = 3 + static_cast<int>(walls.size() * 7 % 11);  // vary the scan phase
+            if (static_cast<int>(walls.size()) < amount) return;
+            std::printf("paged label=%s n=%d paged=%d on_minimum=%d ratio_max=%.4f", label.c_str(),
+                        amount, paged, onMinimum, *std::max_element(ratios.begin(), ratios.end()));
+            Print("wall", walls, "\n");
+            QCoreApplication::exit(paged == amount && minimum > 0 ? 0 : 1);
+        }
+    };
     QObject::connect(tmr, &QTimer::timeout, [&] {
         if (recording) starts.push_back(filter.start), costs.push_back(NowMs() - filter.start);
-        if (mode == "paged") paged.AfterTick();
+        if (mode == "paged") afterTick();
     });
     QTimer::singleShot(3000, [&] { recording = mode == "ticks"; });  // after a warm-up
     QTimer::singleShot(3000 + amount * 1000, [&] {
         if (mode != "ticks") return;
         PrintTicks("ticks", label, starts);
-        Print("cost", costs, true);
+        Print("cost", costs, "\n");
         QCoreApplication::exit(starts.size() < 2);
     });
     return QApplication::exec();
