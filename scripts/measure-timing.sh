@@ -181,7 +181,7 @@ for line in fake qt; do
         [ "$level" = 3 ] && target="< 5 ms" limit=5 op="<"
         for stat in median p99 max; do
             shown="-" && [ "$stat" = p99 ] && shown="$target"
-            row "busy tick, 576 bytes, level $level, $line line, $stat" "$shown" \
+            row "busy tick, 576 bytes, level $level, $line, $stat" "$shown" \
                 "$(value "$OUT/trace-$line-$level.txt" "tick_${stat}_ms")" ms "$op" "$limit" "$bench_load"
         done
     done

@@ -222,7 +222,7 @@ TEST(Datacom, ControlLinesAndLogLevels) {
 TEST(PortMap, ReadingRules) {
     const std::pair<std::string, std::map<int, std::string>> cases[] = {{"", {}},
         {"COM2=/dev/ttyACM0", {{2, "/dev/ttyACM0"}}},
-        {"  COM3 \t=   /dev/pts/4  \n", {{3, "/dev/pts/4"}}},
+        {"\t COM3 \t=\t /dev/pts/4 \t\n", {{3, "/dev/pts/4"}}},
         {"com4=/dev/a\r\nCoM5=/dev/b\r\n", {{4, "/dev/a"}, {5, "/dev/b"}}},
         {"# adapters\nCOM1=/dev/ttyUSB0 # left\n#COM2=/dev/x\n", {{1, "/dev/ttyUSB0"}}},
         {"\xEF\xBB\xBF" "COM06=/dev/x y\nCOM1=/dev/a\nCOM1=/dev/b\n", {{1, "/dev/b"}, {6, "/dev/x y"}}},
