@@ -1,121 +1,132 @@
-// espa-slave as the master meets it: each row is a command line, the bytes
-// the master sends (with a clock moved by hand) and the answers expected byte
-// for byte; then the executable's exits and its care of a serial device.
+// espa-slave as the master meets it: each row is a command line and an
+// exchange, "master bytes > answer due | ...", fed with a clock moved by
+// hand and compared byte for byte; then the executable's exits and its care
+// of a serial device.
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <map>
+#include <sstream>
 
 #include "CommandLine.h"
 #include "EspaSlave.h"
 #include "common/Text.h"
 #include "espa/EspaFormat.h"
 #include "faults/ProcessRig.h"
-#include "support/TestApp.h"
 
 namespace zelvano::slave {
 namespace {
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, separator);) {
+        const auto from = part.find_first_not_of(' ');
+        parts.push_back(from == std::string::npos
+                            ? ""
+                            : part.substr(from, part.find_last_not_of(' ') + 1 - from));
+    }
+    return parts;
+}
 
 std::string HexOf(const std::string& bytes) {
     return test::ToHex({bytes.begin(), bytes.end()});
 }
 
-// A call (header '1') or status call block ('3') as the engine builds it.
-std::string Block(char header, const std::string& address) {
+std::string Framed(const std::string& body, int badBy = 0) {
+    return "\x01" + body + static_cast<char>(BlockCheck(body) + badBy);
+}
+
+// Master tokens: sel, poll, ack, eot, nak, call123 (address 123, HELLO,
+// defaults, two transmissions, framed by hand), call:ADDRESS or ask:ADDRESS
+// (a call or status call block as the engine builds it), +MS (time passes).
+std::string MasterBytes(const std::string& token, int& waitMs) {
+    // Octal escapes: three digits at most, so a digit may follow.
+    static const std::map<std::string, std::string> named{
+        {"sel", "1\0052\005"},
+        {"poll", "2\005"},
+        {"ack", "\006"},
+        {"eot", "\004"},
+        {"nak", "\025"},
+        {"", ""},
+        {"call123", "\0011\0021\037123\0362\037HELLO\0363\0371\0364\0373\0365\0372\003\\"}};
+    if (token.starts_with('+')) {
+        waitMs += std::stoi(token.substr(1));
+        return "";
+    }
+    if (named.count(token))
+        return named.at(token);
     Settings settings;
     settings.Emulatie = 1;
     CallBufferEntry entry;
-    entry.Address = address;
+    entry.Address = token.substr(token.find(':') + 1);
     entry.Alfa = "Hi";
-    entry.Status = "NEW";
-    const std::string body = header + std::string("\x02") +
-                             Utf8ToAnsi(BuildEspaData(settings, entry)).value_or("");
-    return "\x01" + body + static_cast<char>(BlockCheck(body));
-}
-std::string Call(const std::string& address) { return Block('1', address); }
-std::string Ask(const std::string& address) { return Block('3', address); }
-
-// The status block for an address and state digit; badBy spoils its check.
-std::string Status(const std::string& address, char digit, int badBy = 0) {
-    const std::string body = "2\x02" "1\x1F" + address + "\x1E" "7\x1F" + digit + "\x03";
-    return HexOf("\x01" + body + static_cast<char>(BlockCheck(body) + badBy));
+    const char header = token.starts_with("call:") ? '1' : '3';
+    return Framed(header + std::string("\x02") +
+                  Utf8ToAnsi(BuildEspaData(settings, entry)).value_or(""));
 }
 
-const std::string kSelect = "1\x05" "2\x05", kPoll = "2\x05", kAck = "\x06", kEot = "\x04",
-                  kNak = "\x15";
-// Address 123, HELLO, defaults, two transmissions, as the master frames it.
-const std::string kCall123 = "\x01" "1\x02" "1\x1F" "123\x1E" "2\x1F" "HELLO\x1E" "3\x1F" "1\x1E"
-                             "4\x1F" "3\x1E" "5\x1F" "2\x03\x5C";
-
-struct Step {
-    std::string in;   // bytes from the master
-    int waitMs;       // then this much time passes
-    std::string out;  // hex of what is due by then; "~06": noise, then 06
-};
+// Answers: hex bytes, S:ADDRESS:DIGIT for a status block (with "!": its
+// check character one too high), ~HEX for 1 to 3 noise bytes, then HEX.
+std::string Expected(const std::string& text) {
+    if (!text.starts_with("S:"))
+        return text;
+    const auto parts = Split(text.substr(2), ':');
+    const std::string data = "1\037" + parts[0] + "\0367\037" + parts[1][0] + "\003";
+    return HexOf(Framed("2\x02" + data, parts[1].ends_with('!') ? 1 : 0));
+}
 
 struct Row {
     const char* name;
-    std::vector<std::string> args;
-    std::vector<Step> steps;  // none: the command line is refused
-    std::string text;         // a log line, or the refusal's reason
+    const char* args;
+    const char* exchange;  // "": the command line is refused
+    const char* text;      // a log line, or the refusal's reason
 };
 
 const Row kRows[] = {
-    {"DefaultScript", {}, {{kEot, 0, ""}, {kSelect, 0, "06"}, {kCall123, 0, "06"},
-      {kPoll, 0, "31 05"}, {kAck, 0, "01 32 02 31 1F 31 32 33 1E 37 1F 32 03 29"}, {kAck, 0, "04"},
-      {kPoll, 0, "04"}, {kPoll, 0, "04"}, {kPoll, 0, "31 05"},
-      {kAck, 0, "01 32 02 31 1F 31 32 33 1E 37 1F 33 03 28"}, {kAck, 0, "04"}, {kPoll, 0, "04"}},
+    {"DefaultScript", "",
+     "eot > | sel > 06 | call123 > 06 | poll > 31 05 | ack > 01 32 02 31 1F 31 32 33 1E 37 1F 32 "
+     "03 29 | ack > 04 | poll > 04 | poll > 04 | poll > 31 05 | ack > 01 32 02 31 1F 31 32 33 1E "
+     "37 1F 33 03 28 | ack > 04 | poll > 04",
      "<- call block: 1=123 2=HELLO 3=1 4=3 5=2 BCC ok"},
-    {"StatusCallNamesTheCall", {"--script", "111=1:BUSY", "--script", "222=ABSENT"},
-     {{Call("111"), 0, "06"}, {Call("222"), 0, "06"}, {Ask("222"), 0, "06"}, {kPoll, 0, "31 05"},
-      {kAck, 0, Status("222", '4')}, {kAck, 0, "04"}, {Ask("111"), 0, "06"}, {kPoll, 0, "04"},
-      {Ask("111"), 0, "06"}, {kPoll, 0, "31 05"}, {kAck, 0, Status("111", '1')}, {kAck, 0, "04"}},
+    {"StatusCallNamesTheCall", "--script 111=1:BUSY --script 222=ABSENT",
+     "call:111 > 06 | call:222 > 06 | ask:222 > 06 | poll > 31 05 | ack > S:222:4 | ack > 04 | "
+     "ask:111 > 06 | poll > 04 | ask:111 > 06 | poll > 31 05 | ack > S:111:1 | ack > 04",
      "status BUSY for call 111 delivered"},
-    {"UnknownCallAskedAboutIsTakenOn", {"--script=*=SpeechPaged"},
-     {{Ask("321"), 0, "06"}, {kPoll, 0, "31 05"}, {kAck, 0, Status("321", '7')}},
-     "status asked for unknown call 321; taking it on"},
-    {"RefusedReportIsOfferedAgain", {"--script", "*=terminated", "--bad-bcc", "first=1"},
-     {{Call("8"), 0, "06"}, {kPoll, 0, "31 05"}, {kAck, 0, Status("8", '5', 1)}, {kEot, 0, ""},
-      {kPoll, 0, "31 05"}, {kAck, 0, Status("8", '5')}, {kNak, 0, ""}, {kPoll, 0, "31 05"},
-      {kAck, 0, Status("8", '5')}, {kAck, 0, "04"}, {kPoll, 0, "04"}},
+    {"UnknownCallAskedAboutIsTakenOn", "--script=*=SpeechPaged",
+     "ask:321 > 06 | poll > 31 05 | ack > S:321:7", "unknown call 321; taking it on"},
+    {"RefusedReportIsOfferedAgain", "--script *=terminated --bad-bcc first=1",
+     "call:8 > 06 | poll > 31 05 | ack > S:8:5! | eot > | poll > 31 05 | ack > S:8:5 | nak > | "
+     "poll > 31 05 | ack > S:8:5 | ack > 04 | poll > 04",
      "(--bad-bcc, right one 0x"},
-    {"SplitStatusBlock", {"--split", "3,100", "--script", "*=PAGED"},
-     {{kCall123, 0, "06"}, {kPoll, 0, "31 05"}, {kAck, 0, "01 32 02 31"}, {"", 100, "1F 31 32 33"},
-      {"", 99, ""}, {"", 1, "1E 37 1F 33 03 28"}, {kAck, 0, "04"}},
+    {"SplitStatusBlock", "--split 3,100 --script *=PAGED",
+     "call:123 > 06 | poll > 31 05 | ack > 01 32 02 31 | +100 > 1F 31 32 33 | +99 > | +1 > 1E 37 "
+     "1F 33 03 28 | ack > 04",
      "[piece 3 of 3"},
-    {"NakEveryOtherBlock", {"--nak-block", "every=2"},
-     {{kSelect, 0, "06"}, {Call("1"), 0, "06"}, {Ask("1"), 0, "15"}, {Ask("1"), 0, "06"},
-      {Call("2"), 0, "15"}},
-     "-> NAK (--nak-block)"},
-    {"IgnoreFirstBlock", {"--ignore-block", "first=1"}, {{Call("6"), 0, ""}, {Call("6"), 0, "06"}},
-     "call 6 received"},
-    {"NakEveryOtherSelect", {"--nak-select", "every=2"},
-     {{kSelect, 0, "06"}, {kSelect, 0, "15"}, {kSelect, 0, "06"}, {kSelect, 0, "15"}},
+    {"NakEveryOtherBlock", "--nak-block every=2",
+     "sel > 06 | call:1 > 06 | ask:1 > 15 | ask:1 > 06 | call:2 > 15", "-> NAK (--nak-block)"},
+    {"IgnoreFirstBlock", "--ignore-block first=1", "call:6 > | call:6 > 06", "call 6 received"},
+    {"NakEveryOtherSelect", "--nak-select every=2", "sel > 06 | sel > 15 | sel > 06 | sel > 15",
      "-> NAK (--nak-select)"},
-    {"IgnoreFirstSelect", {"--ignore-select", "first=1"}, {{kSelect, 0, ""}, {kSelect, 0, "06"}},
-     "(--ignore-select: no answer)"},
-    {"EotToFirstPoll", {"--eot-poll", "first=1", "--script", "*=PAGED"},
-     {{Call("3"), 0, "06"}, {kPoll, 0, "04"}, {kPoll, 0, "31 05"}}, "EOT (--eot-poll)"},
-    {"IgnorePolls", {"--ignore-poll", "always", "--script", "*=PAGED"},
-     {{Call("3"), 0, "06"}, {kPoll, 0, ""}, {kPoll, 0, ""}}, "<- '2' ENQ"},
-    {"ScriptNoneNeverReports", {"--script", "500=NONE"},
-     {{Call("500"), 0, "06"}, {kPoll, 0, "04"}, {Ask("500"), 0, "06"}, {kPoll, 0, "04"}},
-     "reports: no reports"},
-    {"Silent", {"--silent", "--script", "*=PAGED"},
-     {{kSelect, 0, ""}, {Call("5"), 0, ""}, {kPoll, 0, ""}}, "(silent: no answer)"},
-    {"DelayedAnswers", {"--delay", "250"}, {{kSelect, 0, ""}, {"", 249, ""}, {"", 1, "06"}},
-     "(select)"},
-    {"NoiseBeforeAnswers", {"--noise", "always"}, {{kSelect, 0, "~06"}, {kSelect, 0, "~06"}},
-     "-> noise (--noise)"},
-    {"BadWhen", {"--nak-block", "sometimes"}, {}, "--nak-block: bad WHEN \"sometimes\""},
-    {"BadSpeed", {"--baud", "9601"}, {}, "unsupported speed"},
-    {"BadScript", {"--script", "PAGED"}, {}, "expected ADDRESS=STATES"},
-    {"BadState", {"--script", "1=PAGED,LOST"}, {}, "unknown state \"LOST\""},
-    {"BadSplit", {"--split", "0"}, {}, "PIECES 1..64"},
+    {"IgnoreFirstSelect", "--ignore-select first=1", "sel > | sel > 06", "--ignore-select"},
+    {"EotToFirstPoll", "--eot-poll first=1 --script *=PAGED",
+     "call:3 > 06 | poll > 04 | poll > 31 05", "EOT (--eot-poll)"},
+    {"IgnorePolls", "--ignore-poll always --script *=PAGED", "call:3 > 06 | poll > | poll >",
+     "--ignore-poll"},
+    {"ScriptNoneNeverReports", "--script 500=NONE",
+     "call:500 > 06 | poll > 04 | ask:500 > 06 | poll > 04", "reports: no reports"},
+    {"Silent", "--silent --script *=PAGED", "sel > | call:5 > | poll >", "(silent: no answer)"},
+    {"DelayedAnswers", "--delay 250", "sel > | +249 > | +1 > 06", "(select)"},
+    {"NoiseBeforeAnswers", "--noise always", "sel > ~06 | sel > ~06", "-> noise (--noise)"},
+    {"BadWhen", "--nak-block sometimes", "", "--nak-block: bad WHEN \"sometimes\""},
+    {"BadSpeed", "--baud 9601", "", "unsupported speed"},
+    {"BadScript", "--script PAGED", "", "expected ADDRESS=STATES"},
+    {"BadState", "--script 1=PAGED,LOST", "", "unknown state \"LOST\""},
+    {"BadSplit", "--split 0", "", "PIECES 1..64"},
 };
-
 void PrintTo(const Row& row, std::ostream* out) {
     *out << row.name;
 }
@@ -124,8 +135,8 @@ class SlaveCommandLine : public testing::TestWithParam<Row> {};
 
 TEST_P(SlaveCommandLine, Exchange) {
     const Row& row = GetParam();
-    const ParseResult parsed = ParseCommandLine(row.args);
-    if (row.steps.empty()) {
+    const ParseResult parsed = ParseCommandLine(Split(row.args, ' '));
+    if (*row.exchange == '\0') {
         ASSERT_FALSE(parsed.options.has_value());
         EXPECT_NE(parsed.error.find(row.text), std::string::npos) << parsed.error;
         return;
@@ -134,20 +145,20 @@ TEST_P(SlaveCommandLine, Exchange) {
     EspaSlave slave(parsed.options->slave);
     std::int64_t now = 1000;
     std::string log;
-    for (std::size_t i = 0; i < row.steps.size(); ++i) {
-        const Step& step = row.steps[i];
-        slave.Receive(step.in, now);
-        now += step.waitMs;
-        slave.Tick(now);
+    for (const std::string& step : Split(row.exchange, '|')) {
+        const auto parts = Split(step, '>');
+        int waitMs = 0;
+        slave.Receive(MasterBytes(parts[0], waitMs), now);
+        slave.Tick(now += waitMs);
         const std::string out = HexOf(slave.TakeDue(now));
         for (const LogLine& line : slave.TakeLog())
             log += line.text + "\n";
-        if (step.out.starts_with("~")) {
-            const std::size_t noise = (out.size() + 1) / 3 - 1;
-            EXPECT_TRUE(out.ends_with(step.out.substr(1)) && noise >= 1 && noise <= 3) << out;
-        } else {
-            EXPECT_EQ(out, step.out) << "step " << i << "\n" << log;
-        }
+        const std::string expected = Expected(parts.size() > 1 ? parts[1] : "");
+        const std::size_t noise = (out.size() + 1) / 3 - 1;
+        if (expected.starts_with('~'))
+            EXPECT_TRUE(out.ends_with(expected.substr(1)) && noise >= 1 && noise <= 3) << out;
+        else
+            EXPECT_EQ(out, expected) << step << "\n" << log;
     }
     EXPECT_NE(log.find(row.text), std::string::npos) << log;
 }
