@@ -1,16 +1,12 @@
 // The engine over the real QSerialPort adapter and a pseudo-terminal, against
-// espa-slave in its own process, ticked by hand: each case notes the tick on
-// which each state was reached and checks the exchange from both ends.
+// espa-slave in its own process: each case notes the tick on which each state
+// was reached and checks the exchange from both ends.
 #include <gtest/gtest.h>
 
 #include <map>
 
-#include "app/StartUp.h"
-#include "buffer/CallBuffer.h"
 #include "common/Text.h"
-#include "espa/AfhandelEspa.h"
 #include "faults/ProcessRig.h"
-#include "log/Log.h"
 
 namespace zelvano::proc {
 namespace {
@@ -19,7 +15,9 @@ namespace {
 // kAnswerMs), not the protocol.
 constexpr int kSlackTicks = 2;
 
-// The core over the real adapter; start-up's call of the engine is tick 0.
+// The program over the real adapter, ticked by hand; it notes the first
+// tick on which each state of row 0, engine step and line state showed.
+// Start-up's call of the engine is tick 0.
 struct Rig {
     bool Start(const QStringList& options, std::int16_t callStatusCheck) {
         Settings settings = LineSettings();
@@ -28,27 +26,22 @@ struct Rig {
         if (!slave.Start(dir.path(), options))
             return false;
         WriteSetup(dir.path(), settings, slave.pty);
-        StartUp(app);
-        Note();
-        return app.port.IsOpen() && view.messageBoxes.empty();
+        program = std::make_unique<Program>(dir.path());
+        return Run([] { return true; }, 0) && program->boxes.empty();
     }
     bool Run(const std::function<bool()>& done, int max) {
-        auto tick = [&] {
-            HandleEspa(app, 0);
-            if (++ticks % 10 == 0)
-                CheckBufferTimeOuts(app);  // the one-second buffer timer
-            Note();
-        };
-        return RunTicks(line, tick, done, max);
-    }
-    void Note() {
-        statusTick.try_emplace(app.CallBuffer[0].Status, ticks);
-        stepTick.try_emplace(app.espa.EspaState, ticks);
-        lineOkTick.try_emplace(app.espa.LineOk, ticks);
+        return program->Run(
+            [&] {
+                const App& app = program->Core();
+                statusTick.try_emplace(app.CallBuffer[0].Status, program->ticks);
+                stepTick.try_emplace(app.espa.EspaState, program->ticks);
+                lineOkTick.try_emplace(app.espa.LineOk, program->ticks);
+                return done();
+            },
+            max);
     }
     int LogCount(const std::string& text) {
-        return Count(AnsiToUtf8(test::ReadFileBytes(dir.path() / "Log" / DayFileName(clock.now))),
-                     text);
+        return Count(AnsiToUtf8(test::ReadFileBytes(DayLog(dir.path(), "Log"))), text);
     }
     std::string Story() {
         std::string story = "ticks:";
@@ -58,14 +51,10 @@ struct Rig {
     }
 
     test::TempDir dir;
-    test::FakeView view;
-    test::FakeClock clock;
-    QtSerialLine line{dir.path()};
-    App app{view, clock, line, dir.path()};
     Slave slave;
-    int ticks = 0;
+    std::unique_ptr<Program> program;
     std::map<std::string, int> statusTick;
-    std::map<std::int16_t, int> stepTick, lineOkTick;
+    std::map<int, int> stepTick, lineOkTick;
 };
 
 struct CallCase {
@@ -90,7 +79,7 @@ const CallCase kCalls[] = {
      9,
      30,
      {{"STATUS: Call from ScreenPosition: 0 is now: PAGED", 1}},
-     {{"<- call block: 1=1234 2=Hello 3=1 4=3 5=1 BCC ok", 1},
+     {{"<- call block: 1=1234 2=Hello 3=1 4=3 5=1 6=3 BCC ok", 1},
       {"<- status call block: 1=1234", 1},
       {"status PAGED for call 1234 delivered", 1}}},
     // Polls only: QUEUE reported (12 ticks), two polls answered EOT (8 each),
@@ -140,11 +129,11 @@ TEST_P(EndToEnd, Call) {
     const CallCase& c = GetParam();
     Rig rig;
     ASSERT_TRUE(rig.Start(c.options, c.callStatusCheck));
-    ASSERT_TRUE(rig.Run([&] { return rig.app.espa.LineOk == 1; }, 60)) << rig.Story();
-    AddCall(rig.app, c.address, "1", "Hello", "", "1", "3");
-    const int called = rig.ticks;
+    ASSERT_TRUE(rig.Run([&] { return rig.program->Core().espa.LineOk == 1; }, 60)) << rig.Story();
+    rig.program->EnterCall(QString::fromStdString(c.address));
+    const int called = rig.program->ticks;
     rig.stepTick.clear();
-    const std::string& state = rig.app.CallBuffer[0].Status;
+    const std::string& state = rig.program->Core().CallBuffer[0].Status;
     ASSERT_TRUE(rig.Run([&] { return state != "NEW" && state != "QUEUE"; }, 200)) << rig.Story();
     EXPECT_EQ(state, c.final) << rig.Story();
     // The scheduler takes the call within one scan delay.
@@ -177,7 +166,7 @@ TEST(EndToEndLineCheck, SilentSlaveFailsTheLineCheck) {
     Rig rig;
     ASSERT_TRUE(rig.Start({"--silent"}, 0));
     rig.Run([] { return false; }, 30);
-    EXPECT_EQ(rig.lineOkTick, (std::map<std::int16_t, int>{{-1, 0}, {0, 26}})) << rig.Story();
+    EXPECT_EQ(rig.lineOkTick, (std::map<int, int>{{-1, 0}, {0, 26}})) << rig.Story();
     EXPECT_GE(rig.slave.Count("<- '1' ENQ '2' ENQ (select)"), 1) << rig.Story();
     EXPECT_EQ(rig.slave.Count("-> "), 0) << rig.Story();
     EXPECT_TRUE(rig.slave.Stop()) << rig.Story();
