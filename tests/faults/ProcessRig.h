@@ -3,6 +3,8 @@
 // adapter at the other end, ticked by hand.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QGroupBox>
@@ -12,10 +14,10 @@
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <string>
 
 #include "app/MainWindow.h"
 #include "log/Log.h"
@@ -32,13 +34,11 @@ namespace fs = std::filesystem;
 inline bool WaitUntil(const std::function<bool()>& done, int ms) {
     QElapsedTimer waited;
     waited.start();
-    while (!done()) {
-        if (waited.elapsed() > ms)
-            return false;
+    while (!done() && waited.elapsed() <= ms) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QThread::usleep(500);
     }
-    return true;
+    return done();
 }
 
 inline int Count(const std::string& all, const std::string& text) {
@@ -48,8 +48,6 @@ inline int Count(const std::string& all, const std::string& text) {
     return count;
 }
 
-inline constexpr int kAnswerMs = 40;
-
 // espa-slave in its own process, on a pseudo-terminal it creates.
 class Slave {
   public:
@@ -58,20 +56,16 @@ class Slave {
     bool Start(const fs::path& dir, QStringList options, const fs::path& link = {}) {
         pathFile_ = dir / "slave.pty";
         link_ = link;
-        fs::remove(pathFile_);
         options << "--pty-file" << QString::fromStdString(pathFile_.string()) << "--seed"
                 << "7";
         if (!link.empty())
             options << "--link" << QString::fromStdString(link.string());
         process_.setProcessChannelMode(QProcess::MergedChannels);
         process_.start(ESPA_SLAVE_PATH, options);
-        const bool up = WaitUntil(
-            [&] {
-                pty = test::ReadFileBytes(pathFile_);
-                return pty.ends_with('\n');
-            },
-            10000);
-        pty = pty.substr(0, pty.size() - 1);
+        const bool up =
+            WaitUntil([&] { return test::ReadFileBytes(pathFile_).ends_with('\n'); }, 9000);
+        pty = test::ReadFileBytes(pathFile_);
+        pty.pop_back();
         return up;
     }
     // SIGKILL: the pseudo-terminal goes with it, as an unplugged adapter.
@@ -82,13 +76,13 @@ class Slave {
     // SIGTERM; true when it ended with 0 and removed its path file and link.
     bool Stop() {
         if (process_.state() == QProcess::NotRunning)
-            return clean_;
+            return false;
         process_.terminate();
-        clean_ = process_.waitForFinished(5000) && process_.exitStatus() == QProcess::NormalExit &&
-                 process_.exitCode() == 0 && !fs::exists(pathFile_) &&
-                 (link_.empty() || !fs::is_symlink(link_));
+        const bool clean = process_.waitForFinished(5000) && process_.exitCode() == 0 &&
+                           process_.exitStatus() == QProcess::NormalExit &&
+                           !fs::exists(pathFile_) && (link_.empty() || !fs::is_symlink(link_));
         process_.kill();
-        return clean_;
+        return clean;
     }
     const std::string& Output() { return output_ += process_.readAll().toStdString(); }
     // Lets the slave's last lines come in first.
@@ -102,7 +96,6 @@ class Slave {
     QProcess process_;
     fs::path pathFile_, link_;
     std::string output_;
-    bool clean_ = false;
 };
 
 // COM1 at 9600,N,8,1, log level 2, a line check every 2 s.
@@ -117,24 +110,24 @@ inline Settings LineSettings() {
 }
 
 // espa.set from settings and a comports.cfg that maps COM1 to device.
-inline void WriteSetup(const fs::path& dataDir, const Settings& settings,
-                       const std::string& device) {
-    test::WriteFileBytes(SettingsPath(dataDir), FormatSettings(settings));
-    test::WriteFileBytes(dataDir / "comports.cfg", "COM1=" + device + "\n");
+inline void WriteSetup(const fs::path& dir, const Settings& settings, const std::string& device) {
+    test::WriteFileBytes(SettingsPath(dir), FormatSettings(settings));
+    test::WriteFileBytes(dir / "comports.cfg", "COM1=" + device + "\n");
 }
 
-inline fs::path DayLog(const fs::path& dataDir, const char* folder) {
+inline fs::path DayLog(const fs::path& dir, const char* folder = "Log") {
     SystemClock clock;
-    return dataDir / folder / DayFileName(clock.Now());
+    return dir / folder / DayFileName(clock.Now());
 }
 
 // The real main window over the real adapter and clock, loaded and shown
 // with its timers stopped: the test ticks it. After each tick it notes the
 // states each call went through (by its identity), rows that disagree with
-// the buffer and the longest tick.
+// the buffer, the longest tick and the most ticks in a row spent receiving
+// a status block.
 class Program {
   public:
-    explicit Program(const fs::path& dataDir) : line_(dataDir), window_(clock_, line_, dataDir) {
+    explicit Program(const fs::path& dir) : line_(dir), window_(clock_, line_, dir) {
         window_.SetMessageBoxHandler([this](const std::string& text, const std::string& title) {
             boxes.push_back(title + ": " + text);
             return MessageAnswer::Ok;
@@ -149,13 +142,13 @@ class Program {
     ~Program() { window_.close(); }
     App& Core() { return window_.app(); }
 
-    // Engine ticks by hand, as the 100 ms timer gives them but without its
-    // idle time: after each tick the written bytes go out and the slave has
-    // up to kAnswerMs to answer. The buffer timer runs every 10th tick. Runs
-    // until done() holds (true) or max ticks ran.
+    // Engine ticks as the 100 ms timer gives them, without its idle time:
+    // after each tick the written bytes go out and the slave has up to 40 ms
+    // to answer; the buffer timer runs every 10th tick. Runs until done()
+    // holds (true) or max ticks ran.
     bool Run(const std::function<bool()>& done, int max) {
-        QElapsedTimer took;
-        auto tick = [&] {
+        for (int i = 0; i < max && !done(); ++i) {
+            QElapsedTimer took;
             took.start();
             window_.TmrAfhandel_Timer();
             if (++ticks % 10 == 0)
@@ -171,10 +164,7 @@ class Program {
             }
             run_ = Core().espa.EspaState == 200 ? run_ + 1 : 0;
             longestInStatusBlock = std::max(longestInStatusBlock, run_);
-        };
-        for (int i = 0; i < max && !done(); ++i) {
-            tick();
-            WaitUntil([&] { return line_.BytesWaiting() != 0; }, kAnswerMs);
+            WaitUntil([&] { return line_.BytesWaiting() != 0; }, 40);
             longestTickMs = std::max(longestTickMs, took.elapsed());
         }
         return done();
@@ -190,24 +180,22 @@ class Program {
     QString State(int row) { return Label(QString("LabReturnedStatus_%1").arg(row)); }
     QString Address(int row) { return Label(QString("LabAdres_%1").arg(row)); }
     int RowOf(const QString& address) {
-        for (int row = 0; row < kCallBufferSize; ++row) {
-            if (Address(row) == address)
-                return row;
-        }
-        return -1;
+        int row = 0;
+        while (row < kCallBufferSize && Address(row) != address)
+            ++row;
+        return row < kCallBufferSize ? row : -1;
     }
     std::string Problem() {
         return window_.findChild<QGroupBox*>("FrmCommunicatie")->toolTip().toStdString();
     }
     bool ScreenLogHas(const std::string& text) {
-        for (const auto* box : window_.findChildren<QLineEdit*>(QRegularExpression("^Text2_"))) {
-            if (box->text().toStdString().find(text) != std::string::npos)
-                return true;
-        }
-        return false;
+        const auto boxes = window_.findChildren<QLineEdit*>(QRegularExpression("^Text2_"));
+        return std::ranges::any_of(boxes, [&](auto* box) {
+            return box->text().toStdString().find(text) != std::string::npos;
+        });
     }
 
-    // A call entered in the call window; its time-out shortened to seconds.
+    // A call entered in the call window, its time-out shortened to seconds.
     void EnterCall(const QString& address, int seconds = 60) {
         window_.CallPager_Click();
         window_.callWindow()->findChild<QLineEdit*>("TextAdres")->setText(address);
@@ -228,33 +216,27 @@ class Program {
         settings->findChild<QPushButton*>("CmdSave")->click();
     }
 
-    // "NEW>QUEUE>PAGED" for the call to address.
-    std::string States(const std::string& address) {
+    // "NEW>QUEUE>PAGED" for the call to address; without one, every call
+    // with its address.
+    std::string States(const std::string& address = "") {
         Sample();
+        std::string all;
         for (const auto& [id, call] : calls_) {
             if (call.first == address)
                 return call.second;
+            all += call.first + " " + call.second + "; ";
         }
-        return "";
+        return address.empty() ? all : "";
     }
     bool AllSettled() {
-        for (const CallBufferEntry& entry : Core().CallBuffer) {
-            if (entry.Status == "NEW" || entry.Status == "QUEUE")
-                return false;
-        }
-        return true;
-    }
-    std::string Summary() {
-        std::string text;
-        for (const auto& [id, call] : calls_)
-            text += (text.empty() ? "" : "; ") + call.first + " " + call.second;
-        return text;
+        return std::ranges::none_of(Core().CallBuffer, [](const CallBufferEntry& entry) {
+            return entry.Status == "NEW" || entry.Status == "QUEUE";
+        });
     }
 
     std::vector<std::string> boxes;
-    int ticks = 0, mismatches = 0;
+    int ticks = 0, mismatches = 0, longestInStatusBlock = 0;
     qint64 longestTickMs = 0;
-    int longestInStatusBlock = 0;  // most ticks in a row spent receiving a status block
 
   private:
     void Sample() {
@@ -274,5 +256,83 @@ class Program {
     std::map<std::uint32_t, std::pair<std::string, std::string>> calls_;
     int run_ = 0;
 };
+
+// One case's world: a temporary folder with the program directory, the
+// slave and the program.
+struct Case {
+    test::TempDir dir;
+    fs::path data = dir.path() / "prog", link = dir.path() / "ttyESPA";
+    Slave slave;
+    std::unique_ptr<Program> program;
+    std::string saved;  // espa.set before the fault
+
+    Case() { fs::create_directories(data); }
+    // Starts the slave and points COM1 at its pty (or at the link).
+    void StartSlave(const QStringList& options, bool onLink = false,
+                    const Settings& settings = LineSettings()) {
+        EXPECT_TRUE(slave.Start(dir.path(), options, onLink ? link : fs::path()));
+        WriteSetup(data, settings, onLink ? link.string() : slave.pty);
+        saved = test::ReadFileBytes(SettingsPath(data));
+    }
+    Program& Open() {
+        program = std::make_unique<Program>(data);
+        return *program;
+    }
+    int LogLines(const std::string& text) { return Count(test::ReadFileBytes(DayLog(data)), text); }
+    bool SavedFileKept() { return test::ReadFileBytes(SettingsPath(data)) == saved; }
+};
+
+// A slave with options against the program: the calls entered once the link
+// is up and the states each goes through; how often lines appear in the day
+// log and in the slave's output; and, when given, the ticks from the engine
+// taking the first call to its QUEUE and its final state (negative: at
+// least that many).
+struct Played {
+    QStringList options;
+    std::vector<std::pair<QString, std::string>> calls;
+    std::vector<std::pair<std::string, int>> log, slaveSaw;
+    int queueTicks = 0, finalTicks = 0;
+    std::int16_t callStatusCheck = 0, checkInterval = 19;
+};
+inline Program& Play(Case& c, const Played& run) {
+    Settings settings = LineSettings();
+    settings.CallStatusCheck = run.callStatusCheck;
+    settings.CheckInterval = run.checkInterval;
+    c.StartSlave(run.options, false, settings);
+    Program& p = c.Open();
+    EXPECT_TRUE(p.boxes.empty());
+    EXPECT_TRUE(p.LinkIs("ESPA Slave OK", 200));
+    for (const auto& [address, states] : run.calls)
+        p.EnterCall(address);
+    const int called = p.ticks;
+    int picked = -1;
+    std::map<std::string, int> firstTick;  // of each state of the first call
+    EXPECT_TRUE(p.Run(
+        [&] {
+            if (picked < 0 && p.Core().espa.EspaState == 30)
+                picked = p.ticks;
+            firstTick.try_emplace(p.Core().CallBuffer[0].Status, p.ticks - picked);
+            return p.AllSettled();
+        },
+        300));
+    for (const auto& [address, states] : run.calls)
+        EXPECT_EQ(p.States(address.toStdString()), states);
+    for (const auto& [text, times] : run.log)
+        EXPECT_EQ(c.LogLines(text), times) << text;
+    for (const auto& [text, times] : run.slaveSaw)
+        EXPECT_EQ(c.slave.Count(text), times) << text;
+    // A tick late now and then is a busy machine, not the protocol.
+    const std::string& states = run.calls[0].second;
+    for (const auto& [state, ticks] : {std::pair{std::string("QUEUE"), run.queueTicks},
+                                       {states.substr(states.rfind('>') + 1), run.finalTicks}}) {
+        EXPECT_TRUE(ticks == 0 || (firstTick[state] >= std::abs(ticks) &&
+                                   (ticks < 0 || firstTick[state] <= ticks + 2)))
+            << state << " on tick " << firstTick[state] << " after the pick\n"
+            << c.slave.Output();
+    }
+    // The scheduler takes a call within one scan delay.
+    EXPECT_TRUE(picked >= called && picked - called <= 13) << picked - called;
+    return p;
+}
 
 }  // namespace zelvano::proc
