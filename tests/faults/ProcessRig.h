@@ -68,11 +68,6 @@ class Slave {
         pty.pop_back();
         return up;
     }
-    // SIGKILL: the pseudo-terminal goes with it, as an unplugged adapter.
-    void Kill() {
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
     // SIGTERM; true when it ended with 0 and removed its path file and link.
     bool Stop() {
         if (process_.state() == QProcess::NotRunning)
@@ -85,7 +80,6 @@ class Slave {
         return clean;
     }
     const std::string& Output() { return output_ += process_.readAll().toStdString(); }
-    // Lets the slave's last lines come in first.
     int Count(const std::string& text) {
         WaitUntil([] { return false; }, 20);
         return proc::Count(Output(), text);
@@ -120,11 +114,9 @@ inline fs::path DayLog(const fs::path& dir, const char* folder = "Log") {
     return dir / folder / DayFileName(clock.Now());
 }
 
-// The real main window over the real adapter and clock, loaded and shown
-// with its timers stopped: the test ticks it. After each tick it notes the
-// states each call went through (by its identity), rows that disagree with
-// the buffer, the longest tick and the most ticks in a row spent receiving
-// a status block.
+// The real main window over the real adapter, its timers stopped: the test
+// ticks it, and notes the states each call went through (by its identity),
+// rows that disagree with the buffer and the longest tick.
 class Program {
   public:
     explicit Program(const fs::path& dir) : line_(dir), window_(clock_, line_, dir) {
@@ -142,10 +134,8 @@ class Program {
     ~Program() { window_.close(); }
     App& Core() { return window_.app(); }
 
-    // Engine ticks as the 100 ms timer gives them, without its idle time:
-    // after each tick the written bytes go out and the slave has up to 40 ms
-    // to answer; the buffer timer runs every 10th tick. Runs until done()
-    // holds (true) or max ticks ran.
+    // Engine ticks as the 100 ms timer gives them, without its idle time: the
+    // slave has up to 40 ms to answer. Runs until done() holds (true).
     bool Run(const std::function<bool()>& done, int max) {
         for (int i = 0; i < max && !done(); ++i) {
             QElapsedTimer took;
@@ -216,8 +206,7 @@ class Program {
         settings->findChild<QPushButton*>("CmdSave")->click();
     }
 
-    // "NEW>QUEUE>PAGED" for the call to address; without one, every call
-    // with its address.
+    // "NEW>QUEUE>PAGED" for the call to address; without one, all calls.
     std::string States(const std::string& address = "") {
         Sample();
         std::string all;
@@ -257,8 +246,7 @@ class Program {
     int run_ = 0;
 };
 
-// One case's world: a temporary folder with the program directory, the
-// slave and the program.
+// One case's world: a program directory, the slave and the program.
 struct Case {
     test::TempDir dir;
     fs::path data = dir.path() / "prog", link = dir.path() / "ttyESPA";
@@ -274,23 +262,18 @@ struct Case {
         WriteSetup(data, settings, onLink ? link.string() : slave.pty);
         saved = test::ReadFileBytes(SettingsPath(data));
     }
-    Program& Open() {
-        program = std::make_unique<Program>(data);
-        return *program;
-    }
+    Program& Open() { return *(program = std::make_unique<Program>(data)); }
     int LogLines(const std::string& text) { return Count(test::ReadFileBytes(DayLog(data)), text); }
     bool SavedFileKept() { return test::ReadFileBytes(SettingsPath(data)) == saved; }
 };
 
-// A slave with options against the program: the calls entered once the link
-// is up and the states each goes through; how often lines appear in the day
-// log and in the slave's output; and, when given, the ticks from the engine
-// taking the first call to its QUEUE and its final state (negative: at
-// least that many).
+// A slave with options against the program: calls and the states each goes
+// through, lines in the day log and the slave's output with their counts,
+// ticks from the pick of the first call to QUEUE and its end (<0: at least).
 struct Played {
     QStringList options;
     std::vector<std::pair<QString, std::string>> calls;
-    std::vector<std::pair<std::string, int>> log, slaveSaw;
+    std::vector<std::pair<std::string, int>> log = {}, slaveSaw = {};
     int queueTicks = 0, finalTicks = 0;
     std::int16_t callStatusCheck = 0, checkInterval = 19;
 };
