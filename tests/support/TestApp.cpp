@@ -1,11 +1,17 @@
 #include "support/TestApp.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
+
+#include "buffer/BufferDisplay.h"
+#include "buffer/CallBuffer.h"
+#include "espa/AfhandelEspa.h"
+#include "espa/EngineSteps.h"
 
 namespace zelvano::test {
 
@@ -56,6 +62,129 @@ std::string ToHex(const std::vector<std::uint8_t>& bytes) {
         out += buf;
     }
     return out;
+}
+
+
+void RecordingView::ShowLogLines(const std::array<std::string, 10>& lines) {
+    FakeView::ShowLogLines(lines);
+    const int count = screenLog != nullptr ? screenLog->LogLineCount : 0;
+    if (count > 0)
+        allLines.push_back(lines[static_cast<std::size_t>(count - 1)].substr(9));
+}
+
+EngineRig::EngineRig(std::int16_t logLevel) {
+    view.screenLog = &app.screenLog;
+    app.settings.Logfile = logLevel;
+    app.settings.Emulatie = 1;
+    line.open = true;
+}
+
+std::string EngineRig::Tick(std::int16_t request) {
+    ++tick;
+    HandleEspa(app, request);
+    return ToHex(line.TakeWritten());
+}
+
+void EngineRig::AddHello(const std::string& alfa) {
+    AddCall(app, "123", "", alfa, "", "2", "");
+}
+
+std::vector<std::string> EngineRig::NewLog() {
+    std::vector<std::string> out(view.allLines.begin() + static_cast<long>(logSeen),
+                                 view.allLines.end());
+    logSeen = view.allLines.size();
+    return out;
+}
+
+std::string EngineRig::Bytes(const std::string& word) const {
+    const auto named = names.find(word);
+    return named != names.end() ? named->second : word;
+}
+
+void EngineRig::Event(const std::string& what) {
+    const auto n = std::strtoul(what.c_str() + std::min(what.find_first_of("0123456789"), what.size()),
+                                nullptr, 10);
+    if (what == "add") {
+        AddHello();
+    } else if (what == "io") {
+        line.failIo = true;
+    } else if (what.rfind("dbl", 0) == 0) {
+        LabReturnedStatus_DblClick(app, static_cast<std::int16_t>(n));
+    } else if (what.rfind("out", 0) == 0) {
+        app.CallBuffer[n].TimeOutCount = 1;
+        CheckBufferTimeOuts(app);
+    } else {
+        app.CallBuffer[n].Status = what.substr(what.find('=') + 1);
+        ShowCallBuffer(app);
+    }
+}
+
+std::string EngineRig::Run(const std::string& script) {
+    std::istringstream steps(script);
+    for (std::string step; std::getline(steps, step, ';');) {
+        std::istringstream in(step);
+        std::string word, feed, want;
+        std::int16_t request = 0;
+        int at = -1;
+        while (at < 0 && in >> word) {
+            if (word == "start") {
+                request = 10;
+            } else if (word[0] == '!') {
+                Event(word.substr(1));
+            } else if (word == ">" || word == ".") {
+                in >> at;
+                in.ignore(1);  // the colon
+                for (std::string w; word == ">" && in >> w;)
+                    want += (want.empty() ? "" : " ") + Bytes(w);
+            } else {
+                feed += Bytes(word) + " ";
+            }
+        }
+        line.Feed(Hex(feed));
+        if (at < 0)
+            at = request != 0 ? tick + 1 : tick;
+        else if (at <= tick)
+            return "'" + step + "': tick " + std::to_string(tick) + " is past";
+        while (tick < at) {
+            const std::string sent = Tick(std::exchange(request, 0));
+            if (sent != (tick == at ? want : ""))
+                return "'" + step + "': tick " + std::to_string(tick) + " wrote '" + sent + "'";
+        }
+    }
+    return "";
+}
+
+std::string SoundState(const App& app) {
+    static const char* const kWords[] = {"NEW",  "QUEUE",      "PAGED",       "ABSENT", "BUSY",
+                                         "TERMINATED", "SPEECHPAGED", "ERROR", "NO STATUS"};
+    bool freeSeen = false;
+    for (int i = 0; i < kCallBufferSize; ++i) {
+        const CallBufferEntry& e = app.CallBuffer[static_cast<std::size_t>(i)];
+        const std::string at = " at position " + std::to_string(i);
+        if (e.Status.empty()) {
+            freeSeen = true;
+            if (!e.Address.empty() || !e.Alfa.empty() || e.CallId != 0 || e.TimeOutCount != 0)
+                return "leftovers in a free position" + at;
+        } else if (freeSeen) {
+            return "gap before" + at;
+        } else if (std::find(std::begin(kWords), std::end(kWords), e.Status) == std::end(kWords)) {
+            return "unknown state '" + e.Status + "'" + at;
+        } else if (e.CallId == 0) {
+            return "call without identity" + at;
+        }
+    }
+    const ProtocolState& s = app.espa;
+    if (!engine::IsValidStep(s.EspaState) || s.EspaState == engine::kIdle)
+        return "step " + std::to_string(s.EspaState);
+    if (s.EspaTimer < 0 || s.EspaTimer > 100 || s.ScanDelay < 0 || s.ScanDelay > 10)
+        return "timer " + std::to_string(s.EspaTimer) + ", scan delay " +
+               std::to_string(s.ScanDelay);
+    if (s.EspaPosition < 0 || s.EspaPosition >= kCallBufferSize || s.LineOk < -1 || s.LineOk > 1)
+        return "position " + std::to_string(s.EspaPosition) + ", LineOk " +
+               std::to_string(s.LineOk);
+    if (app.screenLog.LogLineCount < 0 || app.screenLog.LogLineCount > 10)
+        return "log line count " + std::to_string(app.screenLog.LogLineCount);
+    return "";
 }
 
 }  // namespace zelvano::test

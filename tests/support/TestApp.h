@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -186,5 +187,51 @@ struct TestApp {
     TempDir dir;
     App app{view, clock, line, dir.path()};
 };
+
+
+// A view that also keeps every screen-log line ever shown, without its time.
+class RecordingView : public FakeView {
+public:
+    void ShowLogLines(const std::array<std::string, 10>& lines) override;
+    const ScreenLog* screenLog = nullptr;
+    std::vector<std::string> allLines;
+};
+
+// The protocol engine over the fake line, ticked by hand.
+struct EngineRig {
+    RecordingView view;
+    FakeClock clock;
+    FakeSerialLine line;
+    TempDir dir;
+    App app{view, clock, line, dir.path()};
+    int tick = 0;  // HandleEspa calls so far
+    std::size_t logSeen = 0;
+    // Names a transcript may use for byte strings.
+    std::map<std::string, std::string> names{{"SEL", "31 05 32 05"}, {"POLL", "32 05"}};
+
+    explicit EngineRig(std::int16_t logLevel = 2);
+    // One tick; the hex of what the master wrote in it.
+    std::string Tick(std::int16_t request = 0);
+    // Runs a transcript of steps separated by ';':
+    //   "[hex] > T: hex"  the slave sends hex (may be empty); the master stays
+    //                     silent until tick T and writes exactly hex in it
+    //   "[hex] . T"       the slave sends hex; silence up to and including tick T
+    //   "start"           the next tick carries the start request
+    //   "!add", "!dblN", "!outN", "!N=WORD", "!io"   events before the ticks: add
+    //   the HELLO call, double-click row N, run out position N's time, set a
+    //   state, make the port fail
+    // Returns "" or the first difference.
+    std::string Run(const std::string& script);
+    std::string Bytes(const std::string& word) const;  // a name's bytes, or word
+    void Event(const std::string& what);
+    // Screen-log lines (without time) written since the last call.
+    std::vector<std::string> NewLog();
+    // Address 123, Alfa HELLO, NrOfTx 2, the other fields empty.
+    void AddHello(const std::string& alfa = "HELLO");
+};
+
+// "" when the call buffer and the engine are in a state the operator can
+// trust (tested after every tick by the soak and the fuzzer), else the fault.
+std::string SoundState(const App& app);
 
 }  // namespace zelvano::test
