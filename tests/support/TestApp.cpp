@@ -160,17 +160,17 @@ std::string SoundState(const App& app) {
     bool freeSeen = false;
     for (int i = 0; i < kCallBufferSize; ++i) {
         const CallBufferEntry& e = app.CallBuffer[static_cast<std::size_t>(i)];
-        const std::string at = " at position " + std::to_string(i);
+        const auto at = [i] { return " at position " + std::to_string(i); };
         if (e.Status.empty()) {
             freeSeen = true;
             if (!e.Address.empty() || !e.Alfa.empty() || e.CallId != 0 || e.TimeOutCount != 0)
-                return "leftovers in a free position" + at;
+                return "leftovers in a free position" + at();
         } else if (freeSeen) {
-            return "gap before" + at;
+            return "gap before" + at();
         } else if (std::find(std::begin(kWords), std::end(kWords), e.Status) == std::end(kWords)) {
-            return "unknown state '" + e.Status + "'" + at;
+            return "unknown state '" + e.Status + "'" + at();
         } else if (e.CallId == 0) {
-            return "call without identity" + at;
+            return "call without identity" + at();
         }
     }
     const ProtocolState& s = app.espa;
@@ -182,6 +182,8 @@ std::string SoundState(const App& app) {
     if (s.EspaPosition < 0 || s.EspaPosition >= kCallBufferSize || s.LineOk < -1 || s.LineOk > 1)
         return "position " + std::to_string(s.EspaPosition) + ", LineOk " +
                std::to_string(s.LineOk);
+    if (s.StatusBlock.size() > 4096)
+        return "status block of " + std::to_string(s.StatusBlock.size()) + " bytes";
     if (app.screenLog.LogLineCount < 0 || app.screenLog.LogLineCount > 10)
         return "log line count " + std::to_string(app.screenLog.LogLineCount);
     return "";
