@@ -174,19 +174,17 @@ std::string SoundState(const App& app) {
         }
     }
     const ProtocolState& s = app.espa;
-    if (!engine::IsValidStep(s.EspaState) || s.EspaState == engine::kIdle)
-        return "step " + std::to_string(s.EspaState);
-    if (s.EspaTimer < 0 || s.EspaTimer > 100 || s.ScanDelay < 0 || s.ScanDelay > 10)
-        return "timer " + std::to_string(s.EspaTimer) + ", scan delay " +
-               std::to_string(s.ScanDelay);
-    if (s.EspaPosition < 0 || s.EspaPosition >= kCallBufferSize || s.LineOk < -1 || s.LineOk > 1)
-        return "position " + std::to_string(s.EspaPosition) + ", LineOk " +
-               std::to_string(s.LineOk);
-    if (s.StatusBlock.size() > 4096)
-        return "status block of " + std::to_string(s.StatusBlock.size()) + " bytes";
-    if (app.screenLog.LogLineCount < 0 || app.screenLog.LogLineCount > 10)
-        return "log line count " + std::to_string(app.screenLog.LogLineCount);
-    return "";
+    const int log = app.screenLog.LogLineCount;
+    if (engine::IsValidStep(s.EspaState) && s.EspaState != engine::kIdle && s.EspaTimer >= 0 &&
+        s.EspaTimer <= 100 && s.ScanDelay >= 0 && s.ScanDelay <= 10 && s.EspaPosition >= 0 &&
+        s.EspaPosition < kCallBufferSize && s.LineOk >= -1 && s.LineOk <= 1 &&
+        s.StatusBlock.size() <= 4096 && log >= 0 && log <= 10)
+        return "";
+    return "step " + std::to_string(s.EspaState) + ", timer " + std::to_string(s.EspaTimer) +
+           ", scan delay " + std::to_string(s.ScanDelay) + ", position " +
+           std::to_string(s.EspaPosition) + ", LineOk " + std::to_string(s.LineOk) +
+           ", status block " + std::to_string(s.StatusBlock.size()) + ", log lines " +
+           std::to_string(log);
 }
 
 }  // namespace zelvano::test

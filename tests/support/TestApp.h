@@ -61,39 +61,17 @@ public:
 // by the test. Each operation can be made to fail.
 class FakeSerialLine : public SerialLine {
 public:
-    bool SetPortNumber(int number) override {
-        portNumber = number;
-        return !failSetPort;
-    }
+    bool SetPortNumber(int number) override { return Set(portNumber, number, !failSetPort); }
     bool SetLineSettings(const std::string& s) override {
-        lineSettings = s;
-        return !failSettings;
+        return Set(lineSettings, s, !failSettings);
     }
-    bool SetFlowControl(FlowControl f) override {
-        flow = f;
-        return true;
-    }
-    bool SetRts(bool on) override {
-        rts = on;
-        return true;
-    }
+    bool SetFlowControl(FlowControl f) override { return Set(flow, f); }
+    bool SetRts(bool on) override { return Set(rts, on); }
     bool Rts() const override { return rts; }
-    bool SetDtr(bool on) override {
-        dtr = on;
-        return true;
-    }
-    bool SetNullDiscard(bool on) override {
-        nullDiscard = on;
-        return true;
-    }
-    bool SetEofEnable(bool on) override {
-        eofEnable = on;
-        return true;
-    }
-    bool SetInputLen(int count) override {
-        inputLen = count;
-        return true;
-    }
+    bool SetDtr(bool on) override { return Set(dtr, on); }
+    bool SetNullDiscard(bool on) override { return Set(nullDiscard, on); }
+    bool SetEofEnable(bool on) override { return Set(eofEnable, on); }
+    bool SetInputLen(int count) override { return Set(inputLen, count); }
     bool Open() override {
         ++openCount;
         if (failOpen) return false;
@@ -135,11 +113,7 @@ public:
     // Queues bytes for the engine to read.
     void Feed(const std::vector<std::uint8_t>& bytes) { input.insert(input.end(), bytes.begin(), bytes.end()); }
     // Returns and forgets what was written so far.
-    std::vector<std::uint8_t> TakeWritten() {
-        std::vector<std::uint8_t> out;
-        out.swap(written);
-        return out;
-    }
+    std::vector<std::uint8_t> TakeWritten() { return std::exchange(written, {}); }
 
     int portNumber = 0;
     std::string lineSettings;
@@ -154,6 +128,13 @@ public:
     std::string lineFailure;  // handed out once by TakeLineFailure
     std::deque<std::uint8_t> input;
     std::vector<std::uint8_t> written;
+
+private:
+    template <typename T>
+    static bool Set(T& field, const T& value, bool result = true) {
+        field = value;
+        return result;
+    }
 };
 
 // A fresh temporary directory, removed with its contents at the end.
