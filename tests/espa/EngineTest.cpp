@@ -20,6 +20,13 @@ const std::map<std::string, std::string> kNames = {
     {"ABSENT", "01 32 02 37 1F 34 03 2F"},
 };
 
+// Common openings: a good line check from the start; a select or a reversed
+// poll answered '1' ENQ, 10 ticks in (after a good line check and a scan).
+const std::pair<std::string, std::string> kMacros[] = {
+    {"GOOD", "start; > 2: 04; > 7: SEL; 06 > 8: 04"},
+    {"CALL", "> 10: 04; > 15: SEL"},
+    {"REQ", "> 10: 04; > 15: POLL; 31 05 > 17: 06"}};
+
 const std::string kLcSent = "Test ESPA connection 1 ENQ 2 ENQ sent.";
 const std::string kLcAck = "Test ESPA connection ACK received -> OK!";
 const std::string kLcOk = "Test ESPA connection -> OK!";
@@ -36,13 +43,21 @@ struct Case {
     const char* name;
     const char* call = nullptr;  // "NEW"/"QUEUE": the HELLO call, added after a good line check
     std::int16_t level = 2, lineCheck = 0, statusCheck = 0, emulatie = 1, interval = 0;
-    void (*extra)(EngineRig&) = nullptr;  // anything else, just before the steps
+    const char* setup = "";  // events (see EngineRig::Run) before the steps
     const char* steps = "";
     std::vector<std::string> log = {};  // every screen-log line of the steps
     const char* status = nullptr;       // of position 0 at the end
     int state = -1, retry = -99, lineOk = -2;
     const char* alfa = "HELLO";
 };
+
+std::string Expand(std::string steps) {
+    for (const auto& [macro, text] : kMacros) {
+        for (std::size_t at; (at = steps.find(macro)) != std::string::npos;)
+            steps.replace(at, macro.size(), text);
+    }
+    return steps;
+}
 
 void RunCase(const Case& c) {
     SCOPED_TRACE(c.name);
@@ -55,18 +70,17 @@ void RunCase(const Case& c) {
     s.CheckInterval = c.interval;
     if (c.call != nullptr) {
         ASSERT_EQ(rig.Run(c.lineCheck == 1 ? "start; > 2: 04; > 7: POLL; 06 > 8: 04"
-                                           : "start; > 2: 04; > 7: SEL; 06 > 8: 04"),
+                                           : Expand("GOOD")),
                   "");
         rig.AddHello(c.alfa);
         rig.app.CallBuffer[0].Status = c.call;
         rig.app.espa.RetryCount = 3;
+        ShowCallBuffer(rig.app);
     }
     s.Logfile = c.level;
-    if (c.extra != nullptr)
-        c.extra(rig);
-    ShowCallBuffer(rig.app);  // states set by hand are on show too
+    ASSERT_EQ(rig.Run(c.setup), "");
     rig.NewLog();
-    EXPECT_EQ(rig.Run(c.steps), "");
+    EXPECT_EQ(rig.Run(Expand(c.steps)), "");
     EXPECT_EQ(rig.NewLog(), c.log);
     std::string got, want;  // the end values the case names
     const auto end = [&](bool named, const char* what, const std::string& is, const std::string& wanted) {
@@ -99,70 +113,64 @@ const Case kLineChecks[] = {
     {.name = "silent slave checked every 75 ticks; -1 to 0 is not reported", .level = 1,
      .steps = "start; > 2: 04; > 7: SEL; > 77: 04; > 82: SEL; > 152: 04", .lineOk = 0},
     {.name = "level 1 reports only changes", .level = 1, .interval = 3,
-     .steps = "start; > 2: 04; > 7: SEL; 06 > 8: 04; > 12: 04; > 17: SEL; 06 > 18: 04; > 22: 04; "
-              "> 27: SEL; 15 . 28; 15 . 29; > 97: 04; > 102: SEL; 06 > 103: 04; > 107: 04; "
-              "> 112: SEL; > 182: 04",
+     .steps = "GOOD; > 12: 04; > 17: SEL; 06 > 18: 04; > 22: 04; > 27: SEL; 15 . 28; 15 . 29; "
+              "> 97: 04; > 102: SEL; 06 > 103: 04; > 107: 04; > 112: SEL; > 182: 04",
 
      .log = {kLcOk, "Test ESPA connection -> ERROR.", kLcOk,
              "Test ESPA connection -> TimeOut receiving data from slave device."},
      .lineOk = 0},
-    {.name = "level 2 reports every check",
-     .steps = "start; > 2: 04; > 7: SEL; 06 > 8: 04; > 10: 04; > 15: SEL; 06 > 16: 04",
+    {.name = "level 2 reports every check", .steps = "GOOD; > 10: 04; > 15: SEL; 06 > 16: 04",
      .log = {kLcSent, kLcAck, kLcSent, kLcAck}},
     {.name = "level 0 reports nothing", .level = 0,
-     .steps = "start; > 2: 04; > 7: SEL; 06 > 8: 04; > 10: 04; > 15: SEL; 06 > 16: 04"},
+     .steps = "GOOD; > 10: 04; > 15: SEL; 06 > 16: 04"},
     {.name = "a negative interval still checks the line", .interval = -1,
-     .steps = "start; > 2: 04; > 7: SEL; 06 > 8: 04; > 10: 04; > 15: SEL; 06 > 16: 04",
-     .log = {kLcSent, kLcAck, kLcSent, kLcAck}},
+     .steps = "GOOD; > 10: 04; > 15: SEL; 06 > 16: 04", .log = {kLcSent, kLcAck, kLcSent, kLcAck}},
     {.name = "'1' on the poll goes to the slave's select", .level = 1, .lineCheck = 1,
      .steps = "start; > 2: 04; > 7: POLL; 31 . 8", .log = {kHasData}, .state = 180, .lineOk = -1},
     {.name = "an unknown kind sends no poll and ignores bytes", .lineCheck = 2,
      .steps = "start; > 2: 04; 06 . 12; 06 . 20; > 77: 04",
      .log = {"Test ESPA connection 2 ENQ sent."}, .lineOk = 0},
-    {.name = "idle until the start request",
-     .extra = [](EngineRig& r) { r.app.espa.EspaTimer = 30; }, .steps = ". 20; start; > 22: 04"},
-    {.name = "unknown step", .level = 1, .extra = [](EngineRig& r) { r.app.espa.EspaState = 99; },
-     .steps = ". 1; > 2: 04", .log = {"Zelvano software in default."}},
+    {.name = "idle until the start request", .setup = "!timer=30",
+     .steps = ". 20; start; > 22: 04"},
+    {.name = "unknown step", .level = 1, .setup = "!step=99", .steps = ". 1; > 2: 04",
+     .log = {"Zelvano software in default."}},
     {.name = "an idle buffer is scanned every 11 ticks", .level = 0, .statusCheck = 2,
-     .interval = 1000, .steps = "start; > 2: 04; > 7: SEL; 06 > 8: 04; . 9; !add; > 21: 04"},
+     .interval = 1000, .steps = "GOOD; . 9; !add; > 21: 04"},
 };
 
 const Case kJobs[] = {
-    {.name = "make call", .call = "NEW", .steps = "> 10: 04; > 15: SEL; 06 > 17: HELLO; 06 . 18",
+    {.name = "make call", .call = "NEW", .steps = "CALL; 06 > 17: HELLO; 06 . 18",
      .log = {"MakeCall: sequence started, 1 ENQ 2 ENQ sent.",
              "MakeCall: ACK received, sent call (SOH1).", "MakeCall: Sent Call (SOH1).",
              "MakeCall: Sent Call, ACK received (SOH1)."},
      .status = "QUEUE", .state = 20},
     {.name = "NAK to every block: four blocks, then ERROR and a line check after the wait",
      .call = "NEW", .level = 1,
-     .steps = "> 10: 04; > 15: SEL; 06 > 17: HELLO; 15 > 19: 04; > 24: SEL; 06 > 26: HELLO; "
-              "15 > 28: 04; > 33: SEL; 06 > 35: HELLO; 15 > 37: 04; > 42: SEL; 06 > 44: HELLO; "
-              "15 . 45; > 94: 04",
+     .steps = "CALL; 06 > 17: HELLO; 15 > 19: 04; > 24: SEL; 06 > 26: HELLO; 15 > 28: 04; "
+              "> 33: SEL; 06 > 35: HELLO; 15 > 37: 04; > 42: SEL; 06 > 44: HELLO; 15 . 45; "
+              "> 94: 04",
      .log = {kNak, kNak, kNak, kNak, "ERROR: Failed 3 times, recheck ESPA slave."},
      .status = "ERROR"},
     {.name = "select refused by EOT four times; line check after 5 ticks", .call = "NEW",
      .level = 1,
-     .steps = "> 10: 04; > 15: SEL; 04 > 17: 04; > 22: SEL; 04 > 24: 04; > 29: SEL; 04 > 31: 04; "
-              "> 36: SEL; 04 > 42: 04",
+     .steps = "CALL; 04 > 17: 04; > 22: SEL; 04 > 24: 04; > 29: SEL; 04 > 31: 04; > 36: SEL; "
+              "04 > 42: 04",
      .log = {kRefused, kRefused, kRefused, kRefused, "ERROR: 3 times failure, recheck ESPA slave"},
      .status = "ERROR"},
     {.name = "silent select times out after 20 ticks", .call = "NEW", .level = 1,
-     .steps = "> 10: 04; > 15: SEL; > 36: 04; > 41: SEL",
+     .steps = "CALL; > 36: 04; > 41: SEL",
      .log = {"ERROR: After sending 1 ENQ 2 ENQ no ACK received."}, .retry = 2},
     {.name = "an unanswered block is sent again with retries reset", .call = "NEW", .level = 1,
-     .steps = "> 10: 04; > 15: SEL; 06 > 17: HELLO; > 69: 04",
+     .steps = "CALL; 06 > 17: HELLO; > 69: 04",
      .log = {"ERROR: TimeOut receiving ACK from ESPA slave"}, .status = "NEW", .retry = 3},
     {.name = "bytes after the select's ACK answer the block", .call = "NEW", .level = 0,
-     .steps = "> 10: 04; > 15: SEL; 06 06 > 17: HELLO; . 18", .status = "QUEUE"},
+     .steps = "CALL; 06 06 > 17: HELLO; . 18", .status = "QUEUE"},
     {.name = "port failure during the block", .call = "NEW", .level = 1,
-     .steps = "> 10: 04; > 15: SEL; 06 . 16; !io; . 17", .log = {kNoSoh1}, .status = "ERROR",
-     .state = 10},
+     .steps = "CALL; 06 . 16; !io; . 17", .log = {kNoSoh1}, .status = "ERROR", .state = 10},
     {.name = "level 4 names the position found", .call = "NEW", .level = 4, .steps = ". 9",
      .log = {"CallStatus is NEW for Position:  0"}, .state = 30, .retry = 3},
     {.name = "status call, then status request: PAGED", .call = "QUEUE",
-     .steps = "> 10: 04; > 15: SEL; 06 15 > 17: SC; 06 > 19: 04; > 24: POLL; 31 05 > 26: 06; "
-              "PAGED > 29: 06",
-
+     .steps = "CALL; 06 15 > 17: SC; 06 > 19: 04; > 24: POLL; 31 05 > 26: 06; PAGED > 29: 06",
      .log = {"StatusCall: 1 ENQ 2 ENQ sent.", "StatusCall: ACK received on Poll (1 ENQ, 2 ENQ).",
              "StatusCall: Sent StatusCall (SOH3).",
              "StatusCall: ACK received on StatusCall (SOH3).", kPollSent, kOne, kEnq,
@@ -172,17 +180,13 @@ const Case kJobs[] = {
              "STATUS: Call from ScreenPosition: 0 is now: PAGED"},
      .status = "PAGED", .state = 20},
     {.name = "level 1 logs only the new state", .call = "QUEUE", .level = 1, .statusCheck = 1,
-     .steps = "> 10: 04; > 15: POLL; 31 05 > 17: 06; PAGED > 20: 06",
-     .log = {"STATUS: Call from ScreenPosition: 0 is now: PAGED"}, .status = "PAGED"},
+     .steps = "REQ; PAGED > 20: 06", .log = {"STATUS: Call from ScreenPosition: 0 is now: PAGED"},
+     .status = "PAGED"},
     {.name = "wrong check character: no ACK, the request starts over", .call = "QUEUE", .level = 1,
-     .statusCheck = 1,
-     .steps = "> 10: 04; > 15: POLL; 31 05 > 17: 06; BADCHECK > 21: 04; > 26: POLL",
+     .statusCheck = 1, .steps = "REQ; BADCHECK > 21: 04; > 26: POLL",
      .log = {"ERROR: Incorrect CheckSum received. Expected: 40 Received: 41"}, .status = "QUEUE"},
     {.name = "CommTechWireLess: no status call, the check character ignored", .call = "QUEUE",
-     .emulatie = 5,
-     .steps = "> 10: 04; > 15: POLL; 31 05 > 17: 06; "
-              "01 32 02 31 1F 31 32 33 1E 37 1F 34 03 99 > 20: 06",
-
+     .emulatie = 5, .steps = "REQ; 01 32 02 31 1F 31 32 33 1E 37 1F 34 03 99 > 20: 06",
      .log = {"Not using SOH3 with CommTechWireLess. Is not implemented there.", kPollSent, kOne,
              kEnq, "StatusRequest: ETX received, awaiting Checksum.",
              "StatusRequest: PATCH Commtech IGNORE checksum. Expected: 47 Received: 153",
@@ -190,29 +194,26 @@ const Case kJobs[] = {
              "STATUS: Call from ScreenPosition: 0 is now: ABSENT"},
      .status = "ABSENT"},
     {.name = "a status block over several ticks", .call = "QUEUE", .level = 0, .statusCheck = 1,
-     .steps = "> 10: 04; > 15: POLL; 31 05 > 17: 06; 01 32 . 18; 02 31 1F . 20; 31 32 33 1E . 21; "
-              "37 1F 33 . 23; 03 . 24; 28 . 25; > 26: 06",
+     .steps = "REQ; 01 32 . 18; 02 31 1F . 20; 31 32 33 1E . 21; 37 1F 33 . 23; 03 . 24; 28 . 25; "
+              "> 26: 06",
      .status = "PAGED"},
     {.name = "the status block has 100 ticks from the ACK", .call = "QUEUE", .level = 1,
-     .statusCheck = 1,
-     .steps = "> 10: 04; > 15: POLL; 31 05 > 17: 06; 01 32 02 31 . 118; > 119: 04",
+     .statusCheck = 1, .steps = "REQ; 01 32 02 31 . 118; > 119: 04",
      .log = {"ERROR: TimeOut receiving Status from Slave. Terminated."}},
     {.name = "EOT in the status block aborts it", .call = "QUEUE", .statusCheck = 1,
-     .steps = "> 10: 04; > 15: POLL; 31 05 > 17: 06; 01 32 02 31 04 > 18: 04",
+     .steps = "REQ; 01 32 02 31 04 > 18: 04",
      .log = {kPollSent, kOne, kEnq, "StatusRequest: EOT received while receiving status. Aborted."},
      .state = 20, .retry = 2},
     {.name = "EOT aborts drive the retries below 0; the next failure gives up", .call = "QUEUE",
-     .level = 1, .statusCheck = 1, .extra = [](EngineRig& r) { r.app.espa.RetryCount = 1; },
-     .steps = "> 10: 04; > 15: POLL; 31 05 > 17: 06; 01 32 02 31 04 > 18: 04; > 20: 04; "
-              "> 25: POLL; 31 05 > 27: 06; 01 04 > 28: 04; > 30: 04; > 35: POLL; 31 05 > 37: 06; "
-              "01 04 > 38: 04; > 40: 04; > 45: POLL; 41 . 46",
+     .level = 1, .statusCheck = 1, .setup = "!retries=1",
+     .steps = "REQ; 01 32 02 31 04 > 18: 04; > 20: 04; > 25: POLL; 31 05 > 27: 06; 01 04 > 28: 04; "
+              "> 30: 04; > 35: POLL; 31 05 > 37: 06; 01 04 > 38: 04; > 40: 04; > 45: POLL; 41 . 46",
 
      .log = {"After Poll&Select expected '1', but received: (&dec)  65",
              "ERROR: Failed 3 times, recheck ESPA slave"},
      .status = "ERROR", .state = 10},
     {.name = "EOT abort stops at the 16-bit floor", .level = 1,
-     .extra = [](EngineRig& r) { r.app.espa.EspaState = 200; r.app.espa.EspaTimer = 10; r.app.espa.RetryCount = -32768; },
-     .steps = "04 > 1: 04", .retry = -32768},
+     .setup = "!step=200 !timer=10 !retries=-32768", .steps = "04 > 1: 04", .retry = -32768},
     {.name = "poll answered by EOT: nothing yet, polled again", .call = "QUEUE", .statusCheck = 1,
      .steps = "> 10: 04; > 15: POLL; 04 > 18: 04",
      .log = {kPollSent, "StatusRequest: No info available (yet). Retry later."}, .status = "QUEUE",
@@ -225,8 +226,7 @@ const Case kJobs[] = {
      .steps = "> 10: 04; > 15: POLL; 04 > 18: 04; > 23: POLL; 04 > 26: 04; > 31: POLL; !0=BUSY; "
               "04 > 34: 04; > 39: SEL"},
     {.name = "the first QUEUE or NEW position wins; retries carry over to status jobs",
-     .call = "NEW", .level = 4,
-     .extra = [](EngineRig& r) { const char* states[] = {"PAGED", "QUEUE", "ERROR", "NEW"}; for (int i = 0; i < 4; ++i) { if (i > 0) r.AddHello(); r.app.CallBuffer[i].Status = states[i]; } r.app.espa.RetryCount = 2; },
+     .call = "NEW", .level = 4, .setup = "!add3 !0=PAGED !1=QUEUE !2=ERROR !retries=2",
      .steps = ". 9", .log = {"CallStatus is QUEUE for Position:  1"}, .state = 100, .retry = 2},
 };
 
@@ -249,45 +249,40 @@ const Case kStatusKinds[] = {
 // when the call is gone.
 const Case kMends[] = {
     {.name = "the ACK lands on the call after an earlier call was removed", .call = "NEW",
-     .level = 0, .extra = [](EngineRig& r) { r.app.CallBuffer[0].Status = "PAGED"; r.AddHello(); },
-     .steps = "> 10: 04; > 15: SEL; 06 > 17: HELLO; !dbl0; 06 . 18", .status = "QUEUE"},
+     .level = 0, .setup = "!0=PAGED !add", .steps = "CALL; 06 > 17: HELLO; !dbl0; 06 . 18",
+     .status = "QUEUE"},
     {.name = "the status of a removed call is dropped, the block still acknowledged",
-     .call = "QUEUE", .level = 1, .statusCheck = 1,
-     .extra = [](EngineRig& r) { r.AddHello(); r.app.CallBuffer[1].Status = "BUSY"; },
-     .steps = "> 10: 04; > 15: POLL; 31 05 > 17: 06; !dbl0; PAGED > 20: 06", .status = "BUSY"},
+     .call = "QUEUE", .level = 1, .statusCheck = 1, .setup = "!add !1=BUSY",
+     .steps = "REQ; !dbl0; PAGED > 20: 06", .status = "BUSY"},
     {.name = "the give-up of a removed call writes no state", .call = "QUEUE", .level = 1,
-     .extra = [](EngineRig& r) { r.app.espa.RetryCount = 0; },
-     .steps = "> 10: 04; > 15: SEL; !dbl0; 15 . 16",
+     .setup = "!retries=0", .steps = "CALL; !dbl0; 15 . 16",
      .log = {"ERROR: No ACK received after Status Poll&Select, but &d 21",
              "ERROR: Fault 3 times, recheck ESPA slave."},
      .status = "", .state = 10},
     {.name = "a call dropped from a full buffer during its select is not sent", .call = "NEW",
-     .level = 1,
-     .extra = [](EngineRig& r) { for (int i = 1; i < kCallBufferSize; ++i) r.AddHello(); },
-     .steps = "> 10: 04; > 15: SEL; !add; 06 . 18; > 19: 04",
+     .level = 1, .setup = "!add9", .steps = "CALL; !add; 06 . 18; > 19: 04",
      .log = {"STATUS: Buffer full, call dropped for Pager: [123]",
              "STATUS: Call to Buffer for Pager: [123] Alfa: [HELLO] NrOfTx: [2]"},
      .status = "NEW", .state = 35},
     {.name = "no status call block for a removed call", .call = "QUEUE", .level = 1,
-     .steps = "> 10: 04; > 15: SEL; !dbl0; 06 . 18; > 19: 04", .status = ""},
+     .steps = "CALL; !dbl0; 06 . 18; > 19: 04", .status = ""},
     {.name = "a late ACK does not revive a call the buffer gave up", .call = "NEW", .level = 0,
-     .statusCheck = 2, .interval = 100,
-     .steps = "> 10: 04; > 15: SEL; 06 > 17: HELLO; !out0; 06 . 40", .status = "ERROR"},
+     .statusCheck = 2, .interval = 100, .steps = "CALL; 06 > 17: HELLO; !out0; 06 . 40",
+     .status = "ERROR"},
     {.name = "a status offered on the line check lands on the call last served", .level = 1,
-     .lineCheck = 1,
-     .extra = [](EngineRig& r) { r.AddHello(); r.AddHello(); r.app.CallBuffer[0].Status = "PAGED"; r.app.CallBuffer[1].Status = "BUSY"; r.app.espa.EspaCallId = r.app.CallBuffer[0].CallId; },
+     .lineCheck = 1, .setup = "!add2 !0=PAGED !1=BUSY !served=0",
      .steps = "start; > 2: 04; > 7: POLL; 31 05 > 9: 06; ABSENT . 11; > 12: 06",
      .log = {kHasData, "STATUS: Call from ScreenPosition: 0 is now: ABSENT"}, .status = "ABSENT"},
     {.name = "... not on a call that moved into its position", .level = 1, .lineCheck = 1,
-     .extra = [](EngineRig& r) { r.AddHello(); r.AddHello(); r.app.CallBuffer[0].Status = "PAGED"; r.app.CallBuffer[1].Status = "BUSY"; r.app.espa.EspaCallId = r.app.CallBuffer[0].CallId; LabReturnedStatus_DblClick(r.app, 0); },
+     .setup = "!add2 !0=PAGED !1=BUSY !served=0 !dbl0",
      .steps = "start; > 2: 04; > 7: POLL; 31 05 > 9: 06; ABSENT . 11; > 12: 06", .log = {kHasData},
      .status = "BUSY"},
     {.name = "... nor anywhere before any job ran", .level = 1, .lineCheck = 1,
-     .extra = [](EngineRig& r) { r.AddHello(); r.app.CallBuffer[0].Status = "BUSY"; },
+     .setup = "!add !0=BUSY",
      .steps = "start; > 2: 04; > 7: POLL; 31 05 > 9: 06; ABSENT . 11; > 12: 06", .log = {kHasData},
      .status = "BUSY"},
     {.name = "a status call block with a control character is not sent", .call = "QUEUE",
-     .level = 1, .steps = "> 10: 04; > 15: SEL; 06 . 17; > 18: 04",
+     .level = 1, .steps = "CALL; 06 . 17; > 18: 04",
      .log = {"ERROR: Transmission of StatusRequest SOH3 failed. Recheck ESPA slave."},
      .status = "ERROR", .alfa = "x\x05"},
 };
@@ -316,7 +311,7 @@ TEST(Engine, UnsendableValueFailsTheCallBeforeSoh) {
         RunCase({.name = alfa,
                  .call = "NEW",
                  .level = 1,
-                 .steps = "> 10: 04; > 15: SEL; 06 . 17; > 22: 04",
+                 .steps = "CALL; 06 . 17; > 22: 04",
                  .log = {kNoSoh1},
                  .status = "ERROR",
                  .alfa = alfa});

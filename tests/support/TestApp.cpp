@@ -102,20 +102,28 @@ std::string EngineRig::Bytes(const std::string& word) const {
 }
 
 void EngineRig::Event(const std::string& what) {
-    const auto n = std::strtoul(what.c_str() + std::min(what.find_first_of("0123456789"), what.size()),
-                                nullptr, 10);
-    if (what == "add") {
-        AddHello();
-    } else if (what == "io") {
+    const std::size_t digits = std::min(what.find_first_of("-0123456789"), what.size());
+    const int n = std::atoi(what.c_str() + digits);
+    const std::string key = what.substr(0, digits);
+    ProtocolState& s = app.espa;
+    if (key == "add") {
+        for (int k = 0; k < std::max(n, 1); ++k)
+            AddHello();
+    } else if (key == "io") {
         line.failIo = true;
-    } else if (what.rfind("dbl", 0) == 0) {
+    } else if (key == "dbl") {
         LabReturnedStatus_DblClick(app, static_cast<std::int16_t>(n));
-    } else if (what.rfind("out", 0) == 0) {
+    } else if (key == "out") {
         app.CallBuffer[n].TimeOutCount = 1;
         CheckBufferTimeOuts(app);
-    } else {
+    } else if (key.empty()) {
         app.CallBuffer[n].Status = what.substr(what.find('=') + 1);
         ShowCallBuffer(app);
+    } else if (key == "served=") {
+        s.EspaCallId = app.CallBuffer[n].CallId;
+    } else {
+        (key == "timer=" ? s.EspaTimer : key == "step=" ? s.EspaState : s.RetryCount) =
+            static_cast<std::int16_t>(n);
     }
 }
 

@@ -198,9 +198,10 @@ struct EngineRig {
     //                     silent until tick T and writes exactly hex in it
     //   "[hex] . T"       the slave sends hex; silence up to and including tick T
     //   "start"           the next tick carries the start request
-    //   "!add", "!dblN", "!outN", "!N=WORD", "!io"   events before the ticks: add
-    //   the HELLO call, double-click row N, run out position N's time, set a
-    //   state, make the port fail
+    //   "!addN", "!dblN", "!outN", "!N=WORD", "!io"   events before the ticks:
+    //   add N HELLO calls, double-click row N, run out position N's time, set
+    //   a state, make the port fail; "!timer=N", "!step=N", "!retries=N" set
+    //   the engine's fields, "!served=N" makes position N the call last served
     // Returns "" or the first difference.
     std::string Run(const std::string& script);
     std::string Bytes(const std::string& word) const;  // a name's bytes, or word
