@@ -21,11 +21,13 @@ const std::map<std::string, std::string> kNames = {
 };
 
 // Common openings: a good line check from the start; a select or a reversed
-// poll answered '1' ENQ, 10 ticks in (after a good line check and a scan).
+// poll answered '1' ENQ, 10 ticks in (after a good line check and a scan); a
+// status block offered on a poll-only line check.
 const std::pair<std::string, std::string> kMacros[] = {
     {"GOOD", "start; > 2: 04; > 7: SEL; 06 > 8: 04"},
     {"CALL", "> 10: 04; > 15: SEL"},
-    {"REQ", "> 10: 04; > 15: POLL; 31 05 > 17: 06"}};
+    {"REQ", "> 10: 04; > 15: POLL; 31 05 > 17: 06"},
+    {"LCDATA", "start; > 2: 04; > 7: POLL; 31 05 > 9: 06; ABSENT . 11; > 12: 06"}};
 
 const std::string kLcSent = "Test ESPA connection 1 ENQ 2 ENQ sent.";
 const std::string kLcAck = "Test ESPA connection ACK received -> OK!";
@@ -270,16 +272,15 @@ const Case kMends[] = {
      .statusCheck = 2, .interval = 100, .steps = "CALL; 06 > 17: HELLO; !out0; 06 . 40",
      .status = "ERROR"},
     {.name = "a status offered on the line check lands on the call last served", .level = 1,
-     .lineCheck = 1, .setup = "!add2 !0=PAGED !1=BUSY !served=0",
-     .steps = "start; > 2: 04; > 7: POLL; 31 05 > 9: 06; ABSENT . 11; > 12: 06",
+     .lineCheck = 1, .setup = "!add2 !0=PAGED !1=BUSY !served=0", .steps = "LCDATA",
      .log = {kHasData, "STATUS: Call from ScreenPosition: 0 is now: ABSENT"}, .status = "ABSENT"},
     {.name = "... not on a call that moved into its position", .level = 1, .lineCheck = 1,
-     .setup = "!add2 !0=PAGED !1=BUSY !served=0 !dbl0",
-     .steps = "start; > 2: 04; > 7: POLL; 31 05 > 9: 06; ABSENT . 11; > 12: 06", .log = {kHasData},
+     .setup = "!add2 !0=PAGED !1=BUSY !served=0 !dbl0", .steps = "LCDATA", .log = {kHasData},
      .status = "BUSY"},
     {.name = "... nor anywhere before any job ran", .level = 1, .lineCheck = 1,
-     .setup = "!add !0=BUSY",
-     .steps = "start; > 2: 04; > 7: POLL; 31 05 > 9: 06; ABSENT . 11; > 12: 06", .log = {kHasData},
+     .setup = "!add !0=BUSY", .steps = "LCDATA", .log = {kHasData}, .status = "BUSY"},
+    {.name = "... nor where the call last served moved to", .level = 1, .lineCheck = 1,
+     .setup = "!add2 !0=PAGED !1=BUSY !served=1 !dbl0", .steps = "LCDATA", .log = {kHasData},
      .status = "BUSY"},
     {.name = "a status call block with a control character is not sent", .call = "QUEUE",
      .level = 1, .steps = "CALL; 06 . 17; > 18: 04",

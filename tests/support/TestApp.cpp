@@ -121,6 +121,7 @@ void EngineRig::Event(const std::string& what) {
         ShowCallBuffer(app);
     } else if (key == "served=") {
         s.EspaCallId = app.CallBuffer[n].CallId;
+        s.EspaPosition = static_cast<std::int16_t>(n);
     } else {
         (key == "timer=" ? s.EspaTimer : key == "step=" ? s.EspaState : s.RetryCount) =
             static_cast<std::int16_t>(n);
