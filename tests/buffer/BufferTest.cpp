@@ -46,7 +46,8 @@ TEST(CallBuffer, AddCallStoresTheFieldsAndLogsTheFilledOnes) {
         // address, bleep, alfa, priority, nrOfTx, callType, log line
         {"1234", "B", "Hello", "2", "3", "1",
          "[1234] Alfa: [Hello] Bleep: [B] NrOfTx: [3] Priority: [2] Calltype: [1]"},
-        {"1234", "1", "", "3", "1", "3", "[1234] Bleep: [1] NrOfTx: [1] Priority: [3] Calltype: [3]"},
+        {"1234", "1", "", "3", "1", "3",
+         "[1234] Bleep: [1] NrOfTx: [1] Priority: [3] Calltype: [3]"},
         {"", "", "", "", "", "", "[]"},
         {"7", "", "x", "", "2", "", "[7] Alfa: [x] NrOfTx: [2]"},
         {"", "F", "", "0", "", "0", "[] Bleep: [F] Priority: [0] Calltype: [0]"},
@@ -130,8 +131,8 @@ TEST(CallBuffer, RemovalClosesTheGapAndLeavesTheRedrawToTheCaller) {
 }
 
 TEST(CallBuffer, TimeOutOnTheSixtiethTickForNewAndQueueOnly) {
-    for (const char* state :
-         {"NEW", "QUEUE", "PAGED", "ABSENT", "BUSY", "TERMINATED", "SPEECHPAGED", "ERROR", "NO_STATUS"}) {
+    for (const char* state : {"NEW", "QUEUE", "PAGED", "ABSENT", "BUSY", "TERMINATED",
+                              "SPEECHPAGED", "ERROR", "NO_STATUS"}) {
         for (std::int16_t level : {1, 0}) {
             TestApp t;
             t.app.settings.Logfile = level;

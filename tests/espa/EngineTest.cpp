@@ -13,8 +13,10 @@ namespace {
 // Byte strings the transcripts name. HELLO and SC are the call and status call
 // blocks of the HELLO call (Emulatie 1); PAGED a status block with its check.
 const std::map<std::string, std::string> kNames = {
-    {"HELLO", "01 31 02 31 1F 31 32 33 1E 32 1F 48 45 4C 4C 4F 1E 33 1F 31 1E 34 1F 33 1E 35 1F 32 03 5C"},
-    {"SC", "01 33 02 31 1F 31 32 33 1E 32 1F 48 45 4C 4C 4F 1E 33 1F 31 1E 34 1F 33 1E 35 1F 32 03 5E"},
+    {"HELLO",
+     "01 31 02 31 1F 31 32 33 1E 32 1F 48 45 4C 4C 4F 1E 33 1F 31 1E 34 1F 33 1E 35 1F 32 03 5C"},
+    {"SC",
+     "01 33 02 31 1F 31 32 33 1E 32 1F 48 45 4C 4C 4F 1E 33 1F 31 1E 34 1F 33 1E 35 1F 32 03 5E"},
     {"PAGED", "01 32 02 31 1F 31 32 33 1E 37 1F 33 03 28"},
     {"BADCHECK", "01 32 02 31 1F 31 32 33 1E 37 1F 33 03 29"},
     {"ABSENT", "01 32 02 37 1F 34 03 2F"},
@@ -71,9 +73,9 @@ void RunCase(const Case& c) {
     s.Emulatie = c.emulatie;
     s.CheckInterval = c.interval;
     if (c.call != nullptr) {
-        ASSERT_EQ(rig.Run(c.lineCheck == 1 ? "start; > 2: 04; > 7: POLL; 06 > 8: 04"
-                                           : Expand("GOOD")),
-                  "");
+        ASSERT_EQ(
+            rig.Run(c.lineCheck == 1 ? "start; > 2: 04; > 7: POLL; 06 > 8: 04" : Expand("GOOD")),
+            "");
         rig.AddHello(c.alfa);
         rig.app.CallBuffer[0].Status = c.call;
         rig.app.espa.RetryCount = 3;
@@ -85,7 +87,8 @@ void RunCase(const Case& c) {
     EXPECT_EQ(rig.Run(Expand(c.steps)), "");
     EXPECT_EQ(rig.NewLog(), c.log);
     std::string got, want;  // the end values the case names
-    const auto end = [&](bool named, const char* what, const std::string& is, const std::string& wanted) {
+    const auto end = [&](bool named, const char* what, const std::string& is,
+                         const std::string& wanted) {
         got += named ? std::string(what) + "=" + is + " " : "";
         want += named ? std::string(what) + "=" + wanted + " " : "";
     };
@@ -101,6 +104,7 @@ void RunCase(const Case& c) {
         EXPECT_EQ(rig.view.lastBuffer[i].Status, rig.app.CallBuffer[i].Status) << i;
 }
 
+// clang-format off
 const Case kLineChecks[] = {
     {.name = "good line; the start request outside idle is an ordinary tick", .interval = 7,
      .steps = "start; > 2: 04; 15 . 6; > 7: SEL; 06 > 8: 04; start . 15; > 16: 04",
@@ -139,9 +143,11 @@ const Case kLineChecks[] = {
     {.name = "an idle buffer is scanned every 11 ticks", .level = 0, .statusCheck = 2,
      .interval = 1000, .steps = "GOOD; . 9; !add; > 21: 04"},
 };
+// clang-format on
 
+// clang-format off
 const Case kJobs[] = {
-    {.name = "make call", .call = "NEW", .steps = "CALL; 06 > 17: HELLO; 06 . 18",
+    {.name = "make call", .call = "NEW", .level = 3, .steps = "CALL; 06 > 17: HELLO; 06 . 18",
      .log = {"MakeCall: sequence started, 1 ENQ 2 ENQ sent.",
              "MakeCall: ACK received, sent call (SOH1).", "MakeCall: Sent Call (SOH1).",
              "MakeCall: Sent Call, ACK received (SOH1)."},
@@ -171,7 +177,7 @@ const Case kJobs[] = {
      .steps = "CALL; 06 . 16; !io; . 17", .log = {kNoSoh1}, .status = "ERROR", .state = 10},
     {.name = "level 4 names the position found", .call = "NEW", .level = 4, .steps = ". 9",
      .log = {"CallStatus is NEW for Position:  0"}, .state = 30, .retry = 3},
-    {.name = "status call, then status request: PAGED", .call = "QUEUE",
+    {.name = "status call, then status request: PAGED", .call = "QUEUE", .level = 3,
      .steps = "CALL; 06 15 > 17: SC; 06 > 19: 04; > 24: POLL; 31 05 > 26: 06; PAGED > 29: 06",
      .log = {"StatusCall: 1 ENQ 2 ENQ sent.", "StatusCall: ACK received on Poll (1 ENQ, 2 ENQ).",
              "StatusCall: Sent StatusCall (SOH3).",
@@ -231,8 +237,10 @@ const Case kJobs[] = {
      .call = "NEW", .level = 4, .setup = "!add3 !0=PAGED !1=QUEUE !2=ERROR !retries=2",
      .steps = ". 9", .log = {"CallStatus is QUEUE for Position:  1"}, .state = 100, .retry = 2},
 };
+// clang-format on
 
 // What the scheduler does with a "QUEUE" call by status check kind and make.
+// clang-format off
 const Case kStatusKinds[] = {
     {.name = "1/0", .call = "QUEUE", .steps = ". 9", .state = 100},
     {.name = "1/1", .call = "QUEUE", .statusCheck = 1, .steps = ". 9", .state = 150},
@@ -246,9 +254,11 @@ const Case kStatusKinds[] = {
     {.name = "1/-1", .call = "QUEUE", .statusCheck = -1, .interval = 100, .steps = ". 40",
      .status = "ERROR"},
 };
+// clang-format on
 
 // A job follows its call when the buffer moves under it, and writes nothing
 // when the call is gone.
+// clang-format off
 const Case kMends[] = {
     {.name = "the ACK lands on the call after an earlier call was removed", .call = "NEW",
      .level = 0, .setup = "!0=PAGED !add", .steps = "CALL; 06 > 17: HELLO; !dbl0; 06 . 18",
@@ -287,6 +297,7 @@ const Case kMends[] = {
      .log = {"ERROR: Transmission of StatusRequest SOH3 failed. Recheck ESPA slave."},
      .status = "ERROR", .alfa = "x\x05"},
 };
+// clang-format on
 
 TEST(Engine, LineCheck) {
     for (const Case& c : kLineChecks)
@@ -308,7 +319,10 @@ TEST(Engine, JobFollowsItsCall) {
 // A value that has no single-byte code or holds a control character fails the
 // call before SOH; a line check follows after 5 ticks.
 TEST(Engine, UnsendableValueFailsTheCallBeforeSoh) {
-    for (const char* alfa : {"\xE2\x98\xBA smile", "HEL\x03LO", "A\x1E" "B", "\x01", "tab\there"}) {
+    for (const char* alfa : {"\xE2\x98\xBA smile", "HEL\x03LO",
+                             "A\x1E"
+                             "B",
+                             "\x01", "tab\there"}) {
         RunCase({.name = alfa,
                  .call = "NEW",
                  .level = 1,

@@ -9,10 +9,10 @@
 namespace zelvano::test {
 namespace {
 
-// Readable frames: '|' stands for US, '/' for RS, '$' for ETX.
+// Readable frames: '^' stands for STX, '|' for US, '/' for RS, '$' for ETX.
 std::string Frame(std::string s) {
     for (char& c : s)
-        c = c == '|' ? US : c == '/' ? RS : c == '$' ? ETX : c;
+        c = c == '^' ? STX : c == '|' ? US : c == '/' ? RS : c == '$' ? ETX : c;
     return s;
 }
 
@@ -84,16 +84,18 @@ TEST(Format, BlockDataAndWhatMayBeSent) {
 
 TEST(Format, BlockCheckAndStateWords) {
     EXPECT_EQ(BlockCheck(""), 0);
-    EXPECT_EQ(BlockCheck(Frame("1\x02" "1|1$")), 0x2F);
-    EXPECT_EQ(BlockCheck(Frame("2\x02" "1|123/7|3$")), 0x28);
+    EXPECT_EQ(BlockCheck(Frame("1^1|1$")), 0x2F);
+    EXPECT_EQ(BlockCheck(Frame("2^1|123/7|3$")), 0x28);
     EXPECT_EQ(BlockCheck("\xFF\x0F"), 0xF0);
-    const std::string head = Frame("2\x02" "1|123/7|");
+    const std::string head = Frame("2^1|123/7|");
+    // clang-format off
     const std::pair<std::string, const char*> words[] = {
-        {head + "1", "BUSY"},   {head + "2", "QUEUE"},      {head + "3", "PAGED"},
-        {head + "4", "ABSENT"}, {head + "5", "TERMINATED"}, {head + "6", "ERROR"},
-        {head + "7", "SPEECHPAGED"}, {head + "8", "ERROR"},  {head, "ERROR"},
-        {Frame("2\x02" "1|123"), "ERROR"},  // no '7' US: the second character, STX
-        {"23", "PAGED"}, {"2", "ERROR"}, {"", "ERROR"}, {Frame("7|4/7|3"), "ABSENT"}};
+        {head + "1", "BUSY"}, {head + "2", "QUEUE"}, {head + "3", "PAGED"}, {head + "4", "ABSENT"},
+        {head + "5", "TERMINATED"}, {head + "6", "ERROR"}, {head + "7", "SPEECHPAGED"},
+        {head + "8", "ERROR"}, {head, "ERROR"}, {"23", "PAGED"}, {"2", "ERROR"}, {"", "ERROR"},
+        {Frame("2^1|123"), "ERROR"},  // no '7' US: the second character, STX
+        {Frame("7|4/7|3"), "ABSENT"}};
+    // clang-format on
     for (const auto& [block, word] : words)
         EXPECT_EQ(ParseCallStatus(block), word) << block;
 }
@@ -106,7 +108,7 @@ TEST(Format, SendEspaStringSendsSingleByteCodesAndFoldsEachIntoBcc) {
     EXPECT_EQ(ToHex(t.line.TakeWritten()), "41 80 E9 03");
     EXPECT_EQ(t.app.espa.Bcc, 0x10 ^ 0x41 ^ 0x80 ^ 0xE9 ^ 0x03);
     t.app.espa.Bcc = 0;
-    EXPECT_EQ(SendEspaString(t.app, "AB\xF0\x9F\x98\x80" "CD"), -1);  // stops at the emoji
+    EXPECT_EQ(SendEspaString(t.app, "AB\xF0\x9F\x98\x80-D"), -1);  // stops at the emoji
     EXPECT_EQ(ToHex(t.line.TakeWritten()), "41 42");
     EXPECT_EQ(t.app.espa.Bcc, 0x41 ^ 0x42);
     t.line.open = false;  // a failing write: folded, then -1
@@ -115,10 +117,10 @@ TEST(Format, SendEspaStringSendsSingleByteCodesAndFoldsEachIntoBcc) {
 }
 
 TEST(Text, NumbersAndSingleByteCodes) {
-    EXPECT_EQ(TrimStr(0) + TrimStr(123) + TrimStr(-7) + TrimStr(-32768), "01237" "32768");
+    EXPECT_EQ(TrimStr(0) + TrimStr(123) + TrimStr(-7) + TrimStr(-32768), "0123732768");
     EXPECT_EQ(SignedStr(-1) + SignedStr(42), "-142");
     const std::pair<std::int16_t, const char*> digits[] = {{0, "0"},  {9, "9"},  {10, "A"},
-                                                          {15, "F"}, {16, "?"}, {-3, "3"}};
+                                                           {15, "F"}, {16, "?"}, {-3, "3"}};
     for (const auto& [n, digit] : digits)
         EXPECT_EQ(HexDigit(n), digit) << n;
     EXPECT_EQ(HexByte(0) + HexByte(6) + HexByte(0x41) + HexByte(255) + HexByte(256),

@@ -43,8 +43,9 @@ TEST(Soak, EngineAndBufferStaySoundAgainstARandomSlave) {
             later(now + delay(), {chance(500) ? NAK : static_cast<std::uint8_t>(rng())});
     };
     const auto field = [&] {
-        static const char* const kPieces[] = {"1",    "23",   "HELLO", "",        "\xC3\xA9",
-                                              "\xE2\x82\xAC", "\x01", "\x1E", "\xF0\x9F\x98\x80", "7"};
+        static const char* const kPieces[] = {
+            "1", "23", "HELLO", "", "\xC3\xA9", "\xE2\x82\xAC", "\x01", "\x1E", "\xF0\x9F\x98\x80",
+            "7"};
         std::string out;
         for (unsigned n = rng() % 3; n > 0; --n)
             out += kPieces[rng() % std::size(kPieces)];
@@ -64,7 +65,8 @@ TEST(Soak, EngineAndBufferStaySoundAgainstARandomSlave) {
         const Bytes w = t.line.TakeWritten();
         const auto soh = std::find(w.begin(), w.end(), SOH);
         const auto endsWith = [&](const Bytes& tail) {
-            return w.size() >= tail.size() && std::equal(tail.begin(), tail.end(), w.end() - tail.size());
+            return w.size() >= tail.size() &&
+                   std::equal(tail.begin(), tail.end(), w.end() - tail.size());
         };
         if (soh != w.end()) {  // SOH, '1' or '3', STX, data, one ETX, its check character
             const std::string body(soh + 1, w.end() - 1);
@@ -86,7 +88,12 @@ TEST(Soak, EngineAndBufferStaySoundAgainstARandomSlave) {
                 later(tick + delay(), {chance(500) ? EOT : ACK});
             }
         } else if (!w.empty() && w.back() == ACK && phase == 1) {
-            std::string body = "2\x02" "1\x1F" + std::to_string(rng() % 1000) + "\x1E" "7\x1F";
+            std::string body =
+                "2\x02"
+                "1\x1F" +
+                std::to_string(rng() % 1000) +
+                "\x1E"
+                "7\x1F";
             body += static_cast<char>('1' + rng() % 8);
             body += static_cast<char>(ETX);
             Bytes block{SOH};
@@ -97,7 +104,8 @@ TEST(Soak, EngineAndBufferStaySoundAgainstARandomSlave) {
             if (chance(50))
                 block.insert(block.begin() + 1 + rng() % block.size(), EOT);  // aborted
             for (std::size_t i = 0, at = tick + delay(); i < block.size(); at += rng() % 3) {
-                const std::size_t n = std::min<std::size_t>(chance(300) ? 1 + rng() % 4 : block.size(), block.size() - i);
+                const std::size_t n = std::min<std::size_t>(
+                    chance(300) ? 1 + rng() % 4 : block.size(), block.size() - i);
                 later(static_cast<long>(at), Bytes(block.begin() + i, block.begin() + i + n));
                 i += n;
             }

@@ -12,7 +12,8 @@
 #include "support/TestApp.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 4) return 0;
+    if (size < 4)
+        return 0;
     zelvano::test::FuzzApp t;
     auto& s = t.app.settings;
     s.LineCheck = static_cast<std::int16_t>(data[0] % 3);

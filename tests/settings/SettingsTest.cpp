@@ -117,7 +117,8 @@ TEST(SettingsFile, FailedSaveKeepsTheOldFile) {
         TestApp t;
         const fs::path file = t.dir.path() / "espa.set", temp = t.dir.path() / "espa.set.tmp";
         WriteFileBytes(file, old);
-        fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+        fs::permissions(file,
+                        fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
         rlimit limit{};
         getrlimit(RLIMIT_FSIZE, &limit);
         const rlimit small{64, limit.rlim_max};

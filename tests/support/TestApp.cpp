@@ -17,7 +17,8 @@ namespace zelvano::test {
 
 TempDir::TempDir() {
     std::string templ = (std::filesystem::temp_directory_path() / "zelvano-test-XXXXXX").string();
-    if (mkdtemp(templ.data()) == nullptr) std::abort();
+    if (mkdtemp(templ.data()) == nullptr)
+        std::abort();
     path_ = templ;
 }
 
@@ -49,7 +50,8 @@ std::vector<std::uint8_t> Hex(const std::string& text) {
     std::vector<std::uint8_t> out;
     std::istringstream in(text);
     std::string tok;
-    while (in >> tok) out.push_back(static_cast<std::uint8_t>(std::stoul(tok, nullptr, 16)));
+    while (in >> tok)
+        out.push_back(static_cast<std::uint8_t>(std::stoul(tok, nullptr, 16)));
     return out;
 }
 
@@ -58,12 +60,12 @@ std::string ToHex(const std::vector<std::uint8_t>& bytes) {
     char buf[4];
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         std::snprintf(buf, sizeof buf, "%02X", bytes[i]);
-        if (i) out += ' ';
+        if (i)
+            out += ' ';
         out += buf;
     }
     return out;
 }
-
 
 void RecordingView::ShowLogLines(const std::array<std::string, 10>& lines) {
     FakeView::ShowLogLines(lines);
@@ -123,8 +125,9 @@ void EngineRig::Event(const std::string& what) {
         s.EspaCallId = app.CallBuffer[n].CallId;
         s.EspaPosition = static_cast<std::int16_t>(n);
     } else {
-        (key == "timer=" ? s.EspaTimer : key == "step=" ? s.EspaState : s.RetryCount) =
-            static_cast<std::int16_t>(n);
+        (key == "timer="  ? s.EspaTimer
+         : key == "step=" ? s.EspaState
+                          : s.RetryCount) = static_cast<std::int16_t>(n);
     }
 }
 
@@ -164,7 +167,7 @@ std::string EngineRig::Run(const std::string& script) {
 }
 
 std::string SoundState(const App& app) {
-    static const char* const kWords[] = {"NEW",  "QUEUE",      "PAGED",       "ABSENT", "BUSY",
+    static const char* const kWords[] = {"NEW",        "QUEUE",       "PAGED", "ABSENT",   "BUSY",
                                          "TERMINATED", "SPEECHPAGED", "ERROR", "NO STATUS"};
     bool freeSeen = false;
     for (int i = 0; i < kCallBufferSize; ++i) {

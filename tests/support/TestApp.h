@@ -15,7 +15,7 @@ namespace zelvano::test {
 
 // Records every call the core makes into the windows.
 class FakeView : public OperatorView {
-public:
+  public:
     void ShowCallBuffer(const CallBufferArray& buffer) override {
         ++showCallBufferCount;
         lastBuffer = buffer;
@@ -52,7 +52,7 @@ public:
 
 // A settable clock.
 class FakeClock : public Clock {
-public:
+  public:
     LocalDateTime Now() override { return now; }
     LocalDateTime now{2026, 12, 5, 14, 3, 22};
 };
@@ -60,7 +60,7 @@ public:
 // A serial line in memory: bytes written are recorded, bytes to read are queued
 // by the test. Each operation can be made to fail.
 class FakeSerialLine : public SerialLine {
-public:
+  public:
     bool SetPortNumber(int number) override { return Set(portNumber, number, !failSetPort); }
     bool SetLineSettings(const std::string& s) override {
         return Set(lineSettings, s, !failSettings);
@@ -74,13 +74,15 @@ public:
     bool SetInputLen(int count) override { return Set(inputLen, count); }
     bool Open() override {
         ++openCount;
-        if (failOpen) return false;
+        if (failOpen)
+            return false;
         open = true;
         return true;
     }
     bool Close() override {
         ++closeCount;
-        if (failClose) return false;
+        if (failClose)
+            return false;
         open = false;
         return true;
     }
@@ -88,30 +90,36 @@ public:
     std::string LastError() const override { return lastError; }
     bool Cts() const override { return open && cts; }
     int BytesWaiting() override {
-        if (!open || failIo) return -1;
+        if (!open || failIo)
+            return -1;
         return static_cast<int>(input.size());
     }
     bool DiscardInput() override {
         ++discardCount;
-        if (!open || failIo) return false;
+        if (!open || failIo)
+            return false;
         input.clear();
         return true;
     }
     int ReadByte() override {
-        if (!open || failIo || input.empty()) return -1;
+        if (!open || failIo || input.empty())
+            return -1;
         const int b = input.front();
         input.pop_front();
         return b;
     }
     bool WriteByte(std::uint8_t b) override {
-        if (!open || failIo) return false;
+        if (!open || failIo)
+            return false;
         written.push_back(b);
         return true;
     }
     std::string TakeLineFailure() override { return std::exchange(lineFailure, {}); }
 
     // Queues bytes for the engine to read.
-    void Feed(const std::vector<std::uint8_t>& bytes) { input.insert(input.end(), bytes.begin(), bytes.end()); }
+    void Feed(const std::vector<std::uint8_t>& bytes) {
+        input.insert(input.end(), bytes.begin(), bytes.end());
+    }
     // Returns and forgets what was written so far.
     std::vector<std::uint8_t> TakeWritten() { return std::exchange(written, {}); }
 
@@ -129,7 +137,7 @@ public:
     std::deque<std::uint8_t> input;
     std::vector<std::uint8_t> written;
 
-private:
+  private:
     template <typename T>
     static bool Set(T& field, const T& value, bool result = true) {
         field = value;
@@ -139,14 +147,14 @@ private:
 
 // A fresh temporary directory, removed with its contents at the end.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -169,10 +177,9 @@ struct TestApp {
     App app{view, clock, line, dir.path()};
 };
 
-
 // A view that also keeps every screen-log line ever shown, without its time.
 class RecordingView : public FakeView {
-public:
+  public:
     void ShowLogLines(const std::array<std::string, 10>& lines) override;
     const ScreenLog* screenLog = nullptr;
     std::vector<std::string> allLines;
