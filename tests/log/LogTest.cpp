@@ -52,6 +52,24 @@ TEST(Log, DayFilesAppendInTheSingleByteCodePageAndSplitAtMidnight) {
               "09:08:0701070312.log");
 }
 
+// A clock a day further on at every reading: a line takes its time and its
+// file from one reading.
+struct SteppingClock : Clock {
+    LocalDateTime Now() override { return {2026, 12, ++day, 23, 59, 59}; }
+    int day = 0;
+};
+
+TEST(Log, OneClockReadingPerLine) {
+    SteppingClock clock;
+    TestApp t;
+    App app(t.view, clock, t.line, t.dir.path());
+    app.settings.Logfile = 2;
+    WriteLog(app, "x");
+    WriteDebugLog(app, "y");
+    EXPECT_EQ(ReadFileBytes(t.dir.path() / "Log" / "01122026.log"), "23:59:59 x\r\n");
+    EXPECT_EQ(ReadFileBytes(t.dir.path() / "DebugLog" / "02122026.log"), "23:59:59 y\r\n");
+}
+
 TEST(Log, ScreenFillsFromTheTopThenScrolls) {
     TestApp t;
     t.app.settings.Logfile = 1;
