@@ -226,6 +226,8 @@ const Case kJobs[] = {
      .steps = "> 10: 04; > 15: POLL; 04 > 18: 04",
      .log = {kPollSent, "StatusRequest: No info available (yet). Retry later."}, .status = "QUEUE",
      .retry = 3},
+    {.name = "an unanswered poll times out after 50 ticks", .call = "QUEUE", .level = 0,
+     .statusCheck = 1, .steps = "> 10: 04; > 15: POLL; > 67: 04"},
     {.name = "an ENQ later than 20 ticks is a time-out", .call = "QUEUE", .level = 1,
      .statusCheck = 1, .steps = "> 10: 04; > 15: POLL; 31 . 36; 05 > 38: 04",
      .log = {"ERROR: TimeOut receiving 1 ENQ from Slave. Terminated."}},
