@@ -7,12 +7,12 @@
 
 #include "support/TestApp.h"
 
-#define FUZZ_CHECK(cond)                                                               \
-    do {                                                                               \
-        if (!(cond)) {                                                                 \
+#define FUZZ_CHECK(cond)                                                                      \
+    do {                                                                                      \
+        if (!(cond)) {                                                                        \
             std::fprintf(stderr, "%s:%d: invariant failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                              \
-        }                                                                              \
+            std::abort();                                                                     \
+        }                                                                                     \
     } while (0)
 
 namespace zelvano::test {

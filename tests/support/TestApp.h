@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,7 +15,7 @@ namespace zelvano::test {
 
 // Records every call the core makes into the windows.
 class FakeView : public OperatorView {
-public:
+  public:
     void ShowCallBuffer(const CallBufferArray& buffer) override {
         ++showCallBufferCount;
         lastBuffer = buffer;
@@ -51,7 +52,7 @@ public:
 
 // A settable clock.
 class FakeClock : public Clock {
-public:
+  public:
     LocalDateTime Now() override { return now; }
     LocalDateTime now{2026, 12, 5, 14, 3, 22};
 };
@@ -59,49 +60,29 @@ public:
 // A serial line in memory: bytes written are recorded, bytes to read are queued
 // by the test. Each operation can be made to fail.
 class FakeSerialLine : public SerialLine {
-public:
-    bool SetPortNumber(int number) override {
-        portNumber = number;
-        return !failSetPort;
-    }
+  public:
+    bool SetPortNumber(int number) override { return Set(portNumber, number, !failSetPort); }
     bool SetLineSettings(const std::string& s) override {
-        lineSettings = s;
-        return !failSettings;
+        return Set(lineSettings, s, !failSettings);
     }
-    bool SetFlowControl(FlowControl f) override {
-        flow = f;
-        return true;
-    }
-    bool SetRts(bool on) override {
-        rts = on;
-        return true;
-    }
+    bool SetFlowControl(FlowControl f) override { return Set(flow, f); }
+    bool SetRts(bool on) override { return Set(rts, on); }
     bool Rts() const override { return rts; }
-    bool SetDtr(bool on) override {
-        dtr = on;
-        return true;
-    }
-    bool SetNullDiscard(bool on) override {
-        nullDiscard = on;
-        return true;
-    }
-    bool SetEofEnable(bool on) override {
-        eofEnable = on;
-        return true;
-    }
-    bool SetInputLen(int count) override {
-        inputLen = count;
-        return true;
-    }
+    bool SetDtr(bool on) override { return Set(dtr, on); }
+    bool SetNullDiscard(bool on) override { return Set(nullDiscard, on); }
+    bool SetEofEnable(bool on) override { return Set(eofEnable, on); }
+    bool SetInputLen(int count) override { return Set(inputLen, count); }
     bool Open() override {
         ++openCount;
-        if (failOpen) return false;
+        if (failOpen)
+            return false;
         open = true;
         return true;
     }
     bool Close() override {
         ++closeCount;
-        if (failClose) return false;
+        if (failClose)
+            return false;
         open = false;
         return true;
     }
@@ -109,36 +90,38 @@ public:
     std::string LastError() const override { return lastError; }
     bool Cts() const override { return open && cts; }
     int BytesWaiting() override {
-        if (!open || failIo) return -1;
+        if (!open || failIo)
+            return -1;
         return static_cast<int>(input.size());
     }
     bool DiscardInput() override {
         ++discardCount;
-        if (!open || failIo) return false;
+        if (!open || failIo)
+            return false;
         input.clear();
         return true;
     }
     int ReadByte() override {
-        if (!open || failIo || input.empty()) return -1;
+        if (!open || failIo || input.empty())
+            return -1;
         const int b = input.front();
         input.pop_front();
         return b;
     }
     bool WriteByte(std::uint8_t b) override {
-        if (!open || failIo) return false;
+        if (!open || failIo)
+            return false;
         written.push_back(b);
         return true;
     }
     std::string TakeLineFailure() override { return std::exchange(lineFailure, {}); }
 
     // Queues bytes for the engine to read.
-    void Feed(const std::vector<std::uint8_t>& bytes) { input.insert(input.end(), bytes.begin(), bytes.end()); }
-    // Returns and forgets what was written so far.
-    std::vector<std::uint8_t> TakeWritten() {
-        std::vector<std::uint8_t> out;
-        out.swap(written);
-        return out;
+    void Feed(const std::vector<std::uint8_t>& bytes) {
+        input.insert(input.end(), bytes.begin(), bytes.end());
     }
+    // Returns and forgets what was written so far.
+    std::vector<std::uint8_t> TakeWritten() { return std::exchange(written, {}); }
 
     int portNumber = 0;
     std::string lineSettings;
@@ -153,18 +136,25 @@ public:
     std::string lineFailure;  // handed out once by TakeLineFailure
     std::deque<std::uint8_t> input;
     std::vector<std::uint8_t> written;
+
+  private:
+    template <typename T>
+    static bool Set(T& field, const T& value, bool result = true) {
+        field = value;
+        return result;
+    }
 };
 
 // A fresh temporary directory, removed with its contents at the end.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -186,5 +176,51 @@ struct TestApp {
     TempDir dir;
     App app{view, clock, line, dir.path()};
 };
+
+// A view that also keeps every screen-log line ever shown, without its time.
+class RecordingView : public FakeView {
+  public:
+    void ShowLogLines(const std::array<std::string, 10>& lines) override;
+    const ScreenLog* screenLog = nullptr;
+    std::vector<std::string> allLines;
+};
+
+// The protocol engine over the fake line, ticked by hand.
+struct EngineRig {
+    RecordingView view;
+    FakeClock clock;
+    FakeSerialLine line;
+    TempDir dir;
+    App app{view, clock, line, dir.path()};
+    int tick = 0;  // HandleEspa calls so far
+    std::size_t logSeen = 0;
+    // Names a transcript may use for byte strings.
+    std::map<std::string, std::string> names{{"SEL", "31 05 32 05"}, {"POLL", "32 05"}};
+
+    explicit EngineRig(std::int16_t logLevel = 2);
+    // One tick; the hex of what the master wrote in it.
+    std::string Tick(std::int16_t request = 0);
+    // Runs a transcript of steps separated by ';':
+    //   "[hex] > T: hex"  the slave sends hex (may be empty); the master stays
+    //                     silent until tick T and writes exactly hex in it
+    //   "[hex] . T"       the slave sends hex; silence up to and including tick T
+    //   "start"           the next tick carries the start request
+    //   "!addN", "!dblN", "!outN", "!N=WORD", "!io"   events before the ticks:
+    //   add N HELLO calls, double-click row N, run out position N's time, set
+    //   a state, make the port fail; "!timer=N", "!step=N", "!retries=N" set
+    //   the engine's fields, "!served=N" makes position N the call last served
+    // Returns "" or the first difference.
+    std::string Run(const std::string& script);
+    std::string Bytes(const std::string& word) const;  // a name's bytes, or word
+    void Event(const std::string& what);
+    // Screen-log lines (without time) written since the last call.
+    std::vector<std::string> NewLog();
+    // Address 123, Alfa HELLO, NrOfTx 2, the other fields empty.
+    void AddHello(const std::string& alfa = "HELLO");
+};
+
+// "" when the call buffer and the engine are in a state the operator can
+// trust (tested after every tick by the soak and the fuzzer), else the fault.
+std::string SoundState(const App& app);
 
 }  // namespace zelvano::test
