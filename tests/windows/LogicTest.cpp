@@ -3,8 +3,6 @@
 // record to lists and back, and the buffer tick.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "app/MainTicks.h"
 #include "app/StartUp.h"
 #include "buffer/CallBuffer.h"
@@ -17,73 +15,61 @@ namespace {
 
 struct Started : test::TestApp {
     Started() { StartUp(app); }
-    int Occupied() const {
-        int n = 0;
+    // The calls queued: Address|Bleep|Alfa|Priority|NrOfTx|CallType each.
+    std::string Sent() const {
+        std::string out;
         for (const CallBufferEntry& e : app.CallBuffer)
-            n += e.IsFree() ? 0 : 1;
-        return n;
+            out += e.IsFree() ? ""
+                              : e.Address + "|" + e.Bleep + "|" + e.Alfa + "|" + e.Priority + "|" +
+                                    e.NrOfTx + "|" + e.CallType + " ";
+        return out;
     }
-    // Runs buffer-tick repeat steps; the ticks after which the buffer grew.
-    std::vector<int> TicksThatQueued(int ticks) {
+    // Buffer-tick repeat steps; the ticks after which the buffer grew.
+    std::vector<int> Queued(int ticks) {
         std::vector<int> queued;
         for (int tick = 1; tick <= ticks; ++tick) {
-            const int before = Occupied();
+            const std::string before = Sent();
             AutoRepeatStep(app);
-            if (Occupied() > before)
+            if (Sent() != before)
                 queued.push_back(tick);
         }
         return queued;
     }
-    CallForm Call(std::int16_t autoRepeat, const std::string& address = "1234") {
-        CallForm form = LoadCallForm(app);
-        form.address = address;
-        form.autoRepeat = autoRepeat;
-        CmdCall_Click(app, form);
-        return form;
+    void Call(std::int16_t autoRepeat, std::string address = "1") {
+        CmdCall_Click(app, {address, "a", 1, 3, 3, 1, autoRepeat});
     }
 };
 
-// Address|Bleep|Alfa|Priority|NrOfTx|CallType of a queued call.
-std::string Sent(const CallBufferEntry& e) {
-    return e.Address + "|" + e.Bleep + "|" + e.Alfa + "|" + e.Priority + "|" + e.NrOfTx + "|" +
-           e.CallType;
-}
-
-// address|alfa|bleep|priority|callType|nrOfTx|autoRepeat|nrOfTx enabled of a form.
+// address|alfa|bleep|priority|callType|nrOfTx|autoRepeat|nrOfTx enabled
 std::string Shown(const CallForm& f) {
-    std::ostringstream out;
-    out << f.address << "|" << f.alfa << "|" << f.bleep << "|" << f.priority << "|" << f.callType
-        << "|" << f.nrOfTx << "|" << f.autoRepeat << "|" << f.nrOfTxEnabled;
-    return out.str();
+    std::string out = f.address + "|" + f.alfa;
+    for (int v : std::initializer_list<int>{f.bleep, f.priority, f.callType, f.nrOfTx, f.autoRepeat,
+                                            int{f.nrOfTxEnabled}})
+        out += "|" + std::to_string(v);
+    return out;
 }
 
 TEST(CallEntry, FieldsSentAndShownAtTheNextOpening) {
-    struct Case {
+    const struct {
         std::int16_t emulatie;
         CallForm form;
-        const char* sent;
-        const char* next;
-    };
-    const Case cases[] = {
+        const char *sent, *next;
+    } cases[] = {
         // Typed over (-1): "1" is sent, no selection is shown again.
-        {1, {"9", "t", -1, -1, -1, -1, 0}, "9|1|t|1|1|1", "9|t|-1|-1|-1|-1|0|1"},
-        {1, {"555", "Hello", 12, 1, 2, 3, 3}, "555|C|Hello|1|3|2", "555|Hello|12|1|2|3|3|1"},
-        {1, {"5", "", 15, 3, 3, 1, 6}, "5|F||3|1|3", "5||15|3|3|1|6|1"},
+        {1, {"9", "t", -1, -1, -1, -1, 0}, "9|1|t|1|1|1 ", "9|t|-1|-1|-1|-1|0|1"},
+        {1, {"555", "Hi", 12, 1, 2, 3, 3}, "555|C|Hi|1|3|2 ", "555|Hi|12|1|2|3|3|1"},
+        {1, {"5", "", 15, 3, 3, 1, 6}, "5|F||3|1|3 ", "5||15|3|3|1|6|1"},
         // Without an address the design texts come back.
-        {1,
-         {"", "only with an address", 1, 3, 3, 1, 0},
-         "|1|only with an address|3|1|3",
-         "1234|Enter AlfaText|1|3|3|1|0|1"},
+        {1, {"", "t", 1, 3, 3, 1, 0}, "|1|t|3|1|3 ", "1234|Enter AlfaText|1|3|3|1|0|1"},
         // The disabled list of a Philips line still gives its digit.
-        {0, {"7", "p", 1, 3, 3, 2, 0}, "7|1|p|3|2|3", "7|p|1|3|3|2|0|0"},
+        {0, {"7", "p", 1, 3, 3, 2, 0}, "7|1|p|3|2|3 ", "7|p|1|3|3|2|0|0"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         Started t;
         t.app.settings.Emulatie = c.emulatie;
         CmdCall_Click(t.app, c.form);
-        EXPECT_EQ(Sent(t.app.CallBuffer[0]), c.sent);
-        EXPECT_EQ(t.app.CallBuffer[0].Status, "NEW");
-        EXPECT_EQ(t.view.lastBuffer[0].Address, c.form.address);  // the rows are redrawn
+        EXPECT_EQ(t.Sent(), c.sent);
+        EXPECT_EQ(t.app.CallBuffer[0].Status + t.view.lastBuffer[0].Alfa, "NEW" + c.form.alfa);
         EXPECT_EQ(Shown(LoadCallForm(t.app)), c.next) << c.sent;
     }
     Started t;  // stored values outside the lists leave no selection
@@ -92,63 +78,39 @@ TEST(CallEntry, FieldsSentAndShownAtTheNextOpening) {
     EXPECT_EQ(Shown(LoadCallForm(t.app)), "1|x|-1|-1|-1|-1|-1|0");
 }
 
-TEST(CallEntry, RepeatPeriodFollowsTheChoice) {
-    for (std::int16_t choice = 1; choice <= 6; ++choice) {
+TEST(CallEntry, AutoRepeat) {
+    for (std::int16_t choice = 1; choice <= 6; ++choice) {  // every 10 s times the choice
         Started t;
         t.Call(choice);
         EXPECT_TRUE(StopButtonEnabled(t.app));
-        EXPECT_EQ(t.TicksThatQueued(20 * choice), (std::vector<int>{10 * choice, 20 * choice}));
+        EXPECT_EQ(t.Queued(20 * choice), (std::vector<int>{10 * choice, 20 * choice}));
     }
-}
-
-TEST(CallEntry, RepeatSendsTheRememberedCallAsItStandsWhenDue) {
-    Started t;
-    CallForm form = LoadCallForm(t.app);
-    form.autoRepeat = 1;
-    form.bleep = 15;
-    form.nrOfTx = -1;
-    CmdCall_Click(t.app, form);
-    t.app.LastCall.Address = "999";
-    t.TicksThatQueued(10);
-    EXPECT_EQ(Sent(t.app.CallBuffer[1]), "999|F|Enter AlfaText|3|-1|3");  // "-1" as remembered
-}
-
-TEST(CallEntry, CallWithANewPeriodRestartsTheRepeat) {
-    Started t;
-    t.Call(1);
-    t.TicksThatQueued(5);
-    t.Call(2, "42");
-    EXPECT_EQ(t.TicksThatQueued(20), (std::vector<int>{20}));
-    EXPECT_EQ(t.app.CallBuffer[2].Address, "42");
-}
-
-TEST(CallEntry, CallWithoutAPeriodOrStopEndsTheRepeat) {
-    for (const std::int16_t end : {0, -1, 99}) {  // 99: the Stop button
+    for (const int end : {0, -1, 9}) {  // a Call without a period ends it, as does Stop (9)
         Started t;
         t.Call(1);
-        if (end == 99)
-            CmdStopAutoCall_Click(t.app);
-        else
-            t.Call(end);
+        end == 9 ? CmdStopAutoCall_Click(t.app) : t.Call(std::int16_t(end), "2");
         EXPECT_FALSE(StopButtonEnabled(t.app)) << end;
-        EXPECT_TRUE(t.TicksThatQueued(30).empty()) << end;
-        EXPECT_EQ(t.Occupied(), end == 99 ? 1 : 2);
+        EXPECT_TRUE(t.Queued(30).empty()) << end;
     }
+    Started t;  // a new period starts afresh; the remembered call is sent as it stands
+    t.Call(1);
+    t.Queued(5);
+    CmdCall_Click(t.app, {"2", "b", 15, 1, 2, -1, 2});
+    t.app.LastCall.Address = "3";
+    EXPECT_EQ(t.Queued(20), (std::vector<int>{20}));
+    EXPECT_EQ(t.Sent(), "1|1|a|3|1|3 2|F|b|1|1|2 3|F|b|1|-1|2 ");
 }
 
 TEST(CallEntry, RepeatCountdown) {
-    const struct {
-        std::int16_t countdown;
-        bool due;
-        std::int16_t after;
-    } cases[] = {{5, false, 4}, {1, true, 30}, {0, true, 30}, {-1, false, -1}, {-300, false, -300}};
-    for (const auto& c : cases) {
+    const std::int16_t cases[][3] = {
+        {5, 0, 4}, {1, 1, 30}, {0, 1, 30}, {-1, 0, -1}, {-300, 0, -300}};
+    for (const auto& [countdown, queued, after] : cases) {
         Started t;
-        t.app.autoRepeat = {3, 1, c.countdown};
+        t.app.autoRepeat = {3, 1, countdown};
         t.app.LastCall.Address = "1";
         AutoRepeatStep(t.app);
-        EXPECT_EQ(t.Occupied(), c.due ? 1 : 0) << c.countdown;
-        EXPECT_EQ(t.app.autoRepeat.AutoRepeatCountdown, c.after) << c.countdown;
+        EXPECT_EQ(t.Sent().empty(), !queued) << countdown;
+        EXPECT_EQ(t.app.autoRepeat.AutoRepeatCountdown, after) << countdown;
     }
 }
 
@@ -159,56 +121,47 @@ TEST(MainTicks, BufferTickRunsTheTimeOutsBeforeTheRepeat) {
     t.app.LastCall = {"2", 1, "again", 3, 3, "1"};
     t.app.autoRepeat = {1, 1, 1};
     TmrBuffer_Timer(t.app);
-    EXPECT_EQ(t.app.CallBuffer[0].Status, "ERROR");
-    EXPECT_EQ(t.app.CallBuffer[1].Status, "NEW");
+    EXPECT_EQ(t.app.CallBuffer[0].Status + t.app.CallBuffer[1].Status, "ERRORNEW");
     EXPECT_EQ(t.app.CallBuffer[1].TimeOutCount, 60);  // queued after: its count is whole
     EXPECT_EQ(t.app.autoRepeat.AutoRepeatCountdown, 10);
 }
 
 TEST(SettingsForm, RecordToListsAndBack) {
     using Single = std::array<std::int16_t, kSingleComboCount>;
-    using Items = std::array<std::int16_t, kEspaTransCount>;
     // Lists in window order: emulation, port, speed, parity, bits, stop bits,
-    // handshake, line check, status check, log, interval.
+    // handshake, line check, status check, log, interval; the fallbacks:
     const Single fallbacks{0, 1, 1, 1, 1, 1, 0, 0, 0, 0, -1};
+    const Settings stored{1, 0, 1, 1, 1, 1, 0, 0, 0, 0, -1, {}, 1};
     const struct {
         Settings record;
         Single single;
-        Items items;
-        bool tick;
+        std::array<std::int16_t, kEspaTransCount> items;
         Settings saved;
     } cases[] = {
         // The last entry of every list survives the round trip.
         {{7, 5, 7, 2, 1, 1, 2, 1, 2, 3, 20, {6, 5, 4, 3, 2, 1}, 1},
          {5, 7, 7, 2, 1, 1, 2, 1, 2, 3, 20},
          {6, 5, 4, 3, 2, 1},
-         true,
          {7, 5, 7, 2, 1, 1, 2, 1, 2, 3, 20, {6, 5, 4, 3, 2, 1}, 1}},
         // Just past the end, or below 0: the fallback is shown and then stored.
-        {{8, 6, 8, 3, 2, 2, 3, 2, 3, 4, 21, {7, 7, 7, 7, 7, 7}, 5},
+        {{8, 6, 8, 3, 2, 2, 3, 2, 3, 4, 21, {7, 7, 7, 7, 7, 7}, 5}, fallbacks, {}, stored},
+        {{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, {-1, -1, -1, -1, -1, -1}, -1},
          fallbacks,
          {},
-         true,
-         {1, 0, 1, 1, 1, 1, 0, 0, 0, 0, -1, {}, 1}},
-        {{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, {-1, -1, -1, -1, -1, -1}, 0},
-         fallbacks,
-         {},
-         false,
-         {1, 0, 1, 1, 1, 1, 0, 0, 0, 0, -1, {}, 0}},
+         stored},
     };
     for (const auto& c : cases) {
         const SettingsSelection shown = UpdateCombo(c.record);
         EXPECT_EQ(shown.single, c.single);
         EXPECT_EQ(shown.espaTrans, c.items);
-        EXPECT_EQ(shown.variableEspaString, c.tick);
         EXPECT_TRUE(ComboToSettings(shown) == c.saved);
     }
-    // A list without a selected entry stores -1.
-    SettingsSelection none;
+    SettingsSelection none;  // no selected entry stores -1; an unticked box 0
     none.single.fill(-1);
     none.espaTrans.fill(-1);
-    const Settings minus{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, {-1, -1, -1, -1, -1, -1}, 0};
-    EXPECT_TRUE(ComboToSettings(none) == minus);
+    EXPECT_TRUE(
+        ComboToSettings(none) ==
+        Settings({-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, {-1, -1, -1, -1, -1, -1}, 0}));
 }
 
 }  // namespace

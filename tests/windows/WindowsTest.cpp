@@ -17,6 +17,7 @@
 #include "windows/TypeableCombo.h"
 
 using namespace zelvano;
+using namespace Qt::Literals::StringLiterals;
 using Combo = TypeableCombo;
 
 namespace {
@@ -59,30 +60,22 @@ struct H {
         return Get<T>(w.get(), name);
     }
     // The named controls, '|' between: texts, "x" for a ticked box, "#" after
-    // a locked list, "-" after a disabled control; "text on background" for *.
+    // a locked list, "-" after a disabled control; for *name the colours.
     QString State(const QString& names) const {
         QStringList out;
         for (QString name : names.split(' ')) {
-            const bool look = name.startsWith('*');
+            const bool colours = name.startsWith('*');
             const QWidget* c = At(name.remove('*'));
             QString v = c->property(c->inherits("QComboBox") ? "currentText" : "text").toString();
             if (auto* button = qobject_cast<const QAbstractButton*>(c))
                 v = button->isChecked() ? "x" : "";
             if (auto* combo = qobject_cast<const Combo*>(c); combo && combo->IsLocked())
                 v += "#";
-            out << (look ? Look(c) : v + (c->isEnabled() ? "" : "-"));
+            out << (colours ? c->palette().color(QPalette::WindowText).name() + " on " +
+                                  c->palette().color(QPalette::Window).name()
+                            : v + (c->isEnabled() ? "" : "-"));
         }
         return out.join('|');
-    }
-    static QString Look(const QWidget* c) {
-        return c->palette().color(QPalette::WindowText).name() + " on " +
-               c->palette().color(QPalette::Window).name();
-    }
-    QString Log() const {
-        QString all;
-        for (int i = 0; i < 10; ++i)
-            all += At<QLineEdit>(QString("Text2_%1").arg(i))->text() + "\n";
-        return all;
     }
     int Calls() {
         return std::count_if(app().CallBuffer.begin(), app().CallBuffer.end(),
@@ -108,11 +101,13 @@ struct H {
     int beeps = 0, quits = 0;
 };
 
-const char* kCallForm =
+const QString kLog =
+    "Text2_0 Text2_1 Text2_2 Text2_3 Text2_4 Text2_5 Text2_6 Text2_7 Text2_8 Text2_9";
+const QString kRow0 = "LabAdres_0 LabInfo_0 LabBleep_0 LabCallType_0 LabPriority_0";
+const QString kCallForm =
     "TextAdres TextAlfa ComboBleep ComboCallType ComboPrio ComboNrOfTx ComboAutoRepeatTime "
     "CmdStopAutoCall";
-const char* kRow0 = "LabAdres_0 LabInfo_0 LabBleep_0 LabCallType_0 LabPriority_0";
-const char* kSettings =
+const QString kSettings =
     "ComboEmulatie ComboCom ComboBaud ComboParity ComboBits ComboStop ComboRtsCts ComboLineCheck "
     "ComboStatusCheck ComboLogfile ComboDeviceCheckInterval ComboEspaTrans_0 ComboEspaTrans_5 "
     "ChkVariableEspaString CmdSave CmdCancel CmdWijzigen CmdClose";
@@ -129,12 +124,11 @@ class WindowsTest : public QObject {
   private slots:
     void menuAndTimers() {
         H h;
-        QCOMPARE(QString("%1 %2 %3 %4")
-                     .arg(h.At<QTimer>("TmrAfhandel")->interval())
-                     .arg(h.At<QTimer>("TmrAfhandel")->timerType() == Qt::PreciseTimer)
-                     .arg(h.At<QTimer>("LedTimer")->interval())
-                     .arg(h.At<QTimer>("TmrBuffer")->interval()),
-                 QString("100 1 250 1000"));
+        QString timers;
+        for (const char* name : {"TmrAfhandel", "LedTimer", "TmrBuffer"})
+            timers += u"%1 "_s.arg(h.At<QTimer>(name)->interval());
+        QCOMPARE(timers + (h.At<QTimer>("TmrAfhandel")->timerType() == Qt::PreciseTimer ? "!" : ""),
+                 u"100 250 1000 !"_s);
         for (const char* menu : {"CallPager", "Instellingen", "Info", "CallPager"})
             h.At<QAction>(menu)->trigger();
         QVERIFY(h.w->callWindow()->isVisible() && h.w->settingsWindow()->isVisible() &&
@@ -145,14 +139,12 @@ class WindowsTest : public QObject {
     void startUpBoxWhenThePortIsMissing() {
         H h(Demo(1), /*failOpen=*/true);
         QCOMPARE(h.boxes, QStringList{kPortError});  // before the main window shows
-        QVERIFY(h.Log().contains("Error opening ComPort:  1"));
+        QVERIFY(h.State(kLog).contains("Error opening ComPort:  1"));
         for (int i = 0; i < 20; ++i)
             h.w->TmrAfhandel_Timer();
         h.w->LedTimer_Timer();
         QCOMPARE(h.app().espa.EspaState, std::int16_t{0});  // the handler stays idle
-        QCOMPARE(h.State("LabLink FrmCommunicatie") + h.At("LabLinkStatus")->toolTip(),
-                 QString("|RTS status, click on text to change"));
-        QCOMPARE(h.At("FrmCommunicatie")->property("title"), QVariant("Serial Port: X"));
+        QCOMPARE(h.State("LabLink"), QString());
     }
 
     void quitAsksCloseBoxDoesNot() {
@@ -174,29 +166,25 @@ class WindowsTest : public QObject {
 
     void ledTickAndRtsClick() {
         H h;
-        QCOMPARE(h.At("LabLinkStatus")->toolTip(), QString("RTS status, click here to change"));
-        auto lights = [&] {
-            QString out;
-            for (const char* name : {"ShpTx", "ShpRx", "ShpCTS", "ShpRTS"})
-                out += h.At(name)->palette().color(QPalette::Window).name();
-            return out + " " + h.State("LabLink *LabLink");
-        };
         h.app().activity.TxdActive = h.app().activity.RxdActive = true;
         h.line.cts = true;
         h.app().espa.LineOk = 1;
+        const QString lights = "*ShpTx *ShpRx *ShpCTS *ShpRTS LabLink *LabLink";
         h.w->LedTimer_Timer();
-        QCOMPARE(lights(), "#ff0000#00ff00#ffff80#c0c000 ESPA Slave OK|#000000 on " +
-                               ToQColor(CellColor::ButtonFace()).name());
+        QCOMPARE(h.State(lights).remove("#000000 on "),
+                 "#ff0000|#00ff00|#ffff80|#c0c000|ESPA Slave OK|" +
+                     ToQColor(CellColor::ButtonFace()).name());
         h.app().espa.LineOk = 0;
         for (int tick = 0; tick < 2; ++tick) {  // off after one tick, then left dark
             h.w->LedTimer_Timer();
-            QCOMPARE(lights(), QString("#800000#008000#ffff80#c0c000 ERROR connecting ESPA Slave|"
-                                       "#ffffff on #ff0000"));
+            QCOMPARE(
+                h.State(lights).remove("#000000 on "),
+                u"#800000|#008000|#ffff80|#c0c000|ERROR connecting ESPA Slave|#ffffff on #ff0000"_s);
         }
         h.Click("LabLinkStatus");
         h.w->LedTimer_Timer();
-        QVERIFY(lights().startsWith("#800000#008000#ffff80#ffff80"));
-        QVERIFY(h.Log().contains("STATUS: RTS made ACTIVE (+12V)."));
+        QCOMPARE(h.State("*ShpRTS"), u"#000000 on #ffff80"_s);
+        QVERIFY(h.State(kLog).contains("STATUS: RTS made ACTIVE (+12V)."));
     }
 
     void bufferRowsAndDoubleClick() {
@@ -212,15 +200,15 @@ class WindowsTest : public QObject {
             QTest::mouseDClick(h.At("LabAdres_0"), Qt::LeftButton);  // only state cells react
             // One beep, one removal; the call that moved up is not examined again.
             const bool removed = !QStringList{"NEW", "BUSY", "SPEECHPAGED"}.contains(state);
-            QCOMPARE(QString("%1 %2 ").arg(h.beeps).arg(h.Calls()) + h.State("LabAdres_1"),
-                     removed ? QString("1 2 300") : QString("0 3 200"));
+            QCOMPARE(u"%1 %2 "_s.arg(h.beeps).arg(h.Calls()) + h.State("LabAdres_1"),
+                     removed ? u"1 2 300"_s : u"0 3 200"_s);
         }
         H h;  // a row shows its call; a later state paints every property again
         AddCall(h.app(), "22", "C", "text two", "2", "1", "1");
         for (const char* state : {"PAGED", "NEW"}) {
             h.app().CallBuffer[0].Status = state;
             ShowCallBuffer(h.app());
-            QCOMPARE(h.State(kRow0 + QString(" LabReturnedStatus_0 *LabReturnedStatus_0")) +
+            QCOMPARE(h.State(kRow0 + " LabReturnedStatus_0 *LabReturnedStatus_0") +
                          h.At("LabReturnedStatus_0")->toolTip(),
                      QString(state) == "NEW"
                          ? "22|text two|C|1|2||" + ToQColor(CellColor::WindowText()).name() +
@@ -233,16 +221,16 @@ class WindowsTest : public QObject {
     void callWindow() {
         H h;
         h.w->CallPager_Click();
-        QCOMPARE(h.State(kCallForm), QString("1234|Enter AlfaText|1 = bleeppattern 1|"
-                                             "3 = Standard (code) Call|3 = Normal|"
-                                             "1 = 1 transmission|No AutoRepeat call|-"));
+        QCOMPARE(h.State(kCallForm),
+                 u"1234|Enter AlfaText|1 = bleeppattern 1|3 = Standard "
+                 "(code) Call|3 = Normal|1 = 1 transmission|No AutoRepeat "
+                 "call|-"_s);
         h.Click("CmdCall");
         QVERIFY(!h.w->callWindow());  // unloaded
-        QCOMPARE(h.State(kRow0), QString("1234|Enter AlfaText|1|3|3"));
+        QCOMPARE(h.State(kRow0), u"1234|Enter AlfaText|1|3|3"_s);
         QVERIFY(
-            h.Log().contains("STATUS: Call to Buffer for Pager: [1234] Alfa: [Enter AlfaText] "
-                             "Bleep: [1] NrOfTx: [1] Priority: [3] Calltype: [3]"));
-
+            h.State(kLog).contains("STATUS: Call to Buffer for Pager: [1234] Alfa: [Enter "
+                                   "AlfaText] Bleep: [1] NrOfTx: [1] Priority: [3] Calltype: [3]"));
         h.w->CallPager_Click();
         h.At<QLineEdit>("TextAdres")->setText("555");
         h.Pick("ComboBleep", 12);
@@ -256,51 +244,49 @@ class WindowsTest : public QObject {
         QCOMPARE(sent.Address + sent.Bleep + sent.Priority + sent.CallType, "555C12");
         h.BufferTicks(30);  // repeated after 30 s
         QCOMPARE(h.Calls(), 3);
-
         h.app().settings.Emulatie = 0;  // Philips: no choice of transmissions
         h.w->CallPager_Click();         // the call is remembered
-        QCOMPARE(h.State(kCallForm), QString("555|Enter AlfaText|C|2 = Speech Call||"
-                                             "1 = 1 transmission-|AutoRepeat every 30secs|"));
+        QCOMPARE(h.State(kCallForm),
+                 u"555|Enter AlfaText|C|2 = Speech Call||1 = 1 transmission-|"
+                 "AutoRepeat every 30secs|"_s);
         h.Click("CmdStopAutoCall");
         h.w->callWindow()->Timer1_Timer();
-        QCOMPARE(h.State("ComboAutoRepeatTime CmdStopAutoCall"), QString("No AutoRepeat call|-"));
+        QCOMPARE(h.State("ComboAutoRepeatTime CmdStopAutoCall"), u"No AutoRepeat call|-"_s);
         h.BufferTicks(60);
         QVERIFY(h.w->callWindow()->isVisible() && h.Calls() == 3);  // Stop leaves it open
         h.At<QLineEdit>("TextAdres")->setText("888");
         h.Click("CmdCancel");
-        QVERIFY(!h.w->callWindow() && h.Calls() == 3);
-        QCOMPARE(h.app().LastCall.Address, std::string("555"));
+        QVERIFY(!h.w->callWindow() && h.Calls() == 3 && h.app().LastCall.Address == "555");
         h.w->CallPager_Click();  // the period is offered again
-        QCOMPARE(h.State("ComboAutoRepeatTime"), QString("AutoRepeat every 30secs"));
+        QCOMPARE(h.State("ComboAutoRepeatTime"), u"AutoRepeat every 30secs"_s);
     }
 
     void settingsWindow() {
         H h(std::nullopt);  // no espa.set: the all-zero record
         h.w->Instellingen_Click();
-        auto greys = [&] {
-            int n = 0;
+        auto state = [&] {  // the lists and buttons, and how many lists are grey
+            int greys = 0;
             for (const Combo* c : h.w->settingsWindow()->findChildren<Combo*>())
-                n += c->TextColor() == QColor(192, 192, 192) ? 1 : 0;
-            return n;
+                greys += c->TextColor() == QColor(192, 192, 192) ? 1 : 0;
+            return h.State(kSettings) + " " + QString::number(greys);
         };
-        QCOMPARE(h.State(kSettings) + QString::number(greys()), kZeroSettings + "17");
+        QCOMPARE(state(), kZeroSettings + " 17");
         h.At("ComboBaud")->setFocus();
         QTest::keyClick(h.At("ComboBaud"), Qt::Key_Down);  // a locked list refuses the keyboard
         h.Type("ComboBaud", "9");
         h.Click("CmdWijzigen");
-        QCOMPARE(h.State(kSettings) + QString::number(greys()),
-                 QString(kZeroSettings).remove('#').replace("-|-|-||", "|||-|-") + "0");
+        QCOMPARE(state(), QString(kZeroSettings).remove('#').replace("-|-|-||", "|||-|-") + " 0");
         h.Pick("ComboBaud", 7);
         h.At<QCheckBox>("ChkVariableEspaString")->setChecked(true);
         h.Click("CmdCancel");  // back as it was, nothing written
-        QCOMPARE(h.State(kSettings) + QString::number(greys()), kZeroSettings + "17");
+        QCOMPARE(state(), kZeroSettings + " 17");
         QVERIFY(!std::filesystem::exists(SettingsPath(h.dir.path())) && h.line.openCount == 1);
         h.Click("CmdWijzigen");  // the close box drops changes too
         h.Pick("ComboParity", 2);
         h.w->settingsWindow()->close();
         H::Settle();
         h.w->Instellingen_Click();
-        QCOMPARE(h.State(kSettings), kZeroSettings);
+        QCOMPARE(state(), kZeroSettings + " 17");
 
         QCOMPARE(h.w->WindowHeightTwips(), 6705);
         h.app().espa.EspaState = 0;
@@ -312,16 +298,16 @@ class WindowsTest : public QObject {
         h.Click("CmdSave");
         Settings saved{0, 0, 5, 0, 0, 0, 0, 0, 0, 1, -1, {1, 0, 0, 0, 0, 0}, 0};
         QCOMPARE(test::ReadFileBytes(SettingsPath(h.dir.path())), FormatSettings(saved));
-        QVERIFY(h.app().settings == saved);
-        QCOMPARE(h.State("ComboLogfile CmdSave CmdClose"), QString("Simple Log to screen#|-|"));
+        QVERIFY(h.app().settings == saved && h.boxes.isEmpty());
+        QCOMPARE(h.State("ComboLogfile CmdSave CmdClose"), u"Simple Log to screen#|-|"_s);
         // The taller window shows the whole log frame; the port opens again
         // with the new values and the line check starts.
         QCOMPARE(h.w->WindowHeightTwips(), 9930);
         QVERIFY(h.At("frameDiagnose")->geometry().bottom() < h.w->centralWidget()->height());
-        QVERIFY(h.line.closeCount == 2 && h.line.openCount == 2 && h.boxes.isEmpty());
-        QCOMPARE(h.line.lineSettings + " " + std::to_string(h.app().espa.EspaState),
-                 "19200,N,7,1 10");
-
+        QCOMPARE(u"%1%2 "_s.arg(h.line.closeCount).arg(h.line.openCount) +
+                     QString::fromStdString(h.line.lineSettings) + " " +
+                     QString::number(h.app().espa.EspaState),
+                 u"22 19200,N,7,1 10"_s);
         h.line.failOpen = true;  // a port that does not open: the box, the values kept
         h.app().espa.EspaState = 0;
         h.Click("CmdWijzigen");
@@ -337,8 +323,7 @@ class WindowsTest : public QObject {
         H h;
         h.w->Info_Click();
         QCOMPARE(h.State("Label4 LabDataFolder TxtDataFolder"),
-                 QString("Software version: %1.%2|Data folder:|%3")
-                     .arg(ZELVANO_VERSION_MAJOR)
+                 u"Software version: %1.%2|Data folder:|%3"_s.arg(ZELVANO_VERSION_MAJOR)
                      .arg(ZELVANO_VERSION_MINOR)
                      .arg(QString::fromStdString(h.dir.path().string())));
         QVERIFY(h.At<QLineEdit>("TxtDataFolder")->isReadOnly());
@@ -351,40 +336,35 @@ class WindowsTest : public QObject {
     void focusStaysOnTheNewestWindow() {
         H h;
         h.w->show();
+        QVERIFY(QTest::qWaitForWindowActive(h.w.get()));
         h.w->CallPager_Click();
         QWidget* call = h.w->callWindow();
-        QVERIFY(QTest::qWaitForWindowActive(call));
-        h.w->activateWindow();  // the main window loses to the call window, with a beep
-        QTRY_COMPARE(h.beeps, 1);
-        QTRY_COMPARE(QApplication::activeWindow(), call);
         h.w->Info_Click();
-        QWidget* about = h.w->aboutWindow();
-        QVERIFY(QTest::qWaitForWindowActive(about));
-        const int reclaims = h.w->focusKeeper()->Reclaims();
+        QVERIFY(QTest::qWaitForWindowActive(h.w->aboutWindow()));
         for (QWidget* other : {call, static_cast<QWidget*>(h.w.get())}) {
             other->activateWindow();  // an older window and the main window lose to the newest
-            QTRY_COMPARE(QApplication::activeWindow(), about);
+            QTRY_COMPARE(h.w->focusKeeper()->Reclaims(), other == call ? 1 : 2);
+            QTRY_COMPARE(QApplication::activeWindow(), h.w->aboutWindow());
         }
-        QTest::qWait(100);  // and nothing passes the focus on and on
-        QCOMPARE(h.w->focusKeeper()->Reclaims(), reclaims + 2);
-        about->close();
-        H::Settle();
+        QTest::qWait(100);  // nothing passes the focus on and on; a beep, not a din
+        QVERIFY(h.w->focusKeeper()->Reclaims() == 2 && h.beeps >= 1 && h.beeps <= 2);
+        h.Click("CmdSluit");  // then the call window keeps the focus again
         QCOMPARE(h.w->focusKeeper()->Keeper(), call);
     }
 
     void quitOnSignals() {
         for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
             int calls = 0;
-            QuitOnSignal guard([&calls] { ++calls; });
-            std::raise(signal);
-            QVERIFY(guard.Requested() && calls == 0);  // from the event loop, not the handler
-            QTRY_COMPARE(calls, 1);
-            QTest::qWait(20);
-            QCOMPARE(calls, 1);
-        }
-        for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {  // the default actions are back
-            struct sigaction current {};
-            QVERIFY(::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_DFL);
+            {
+                QuitOnSignal guard([&calls] { ++calls; });
+                std::raise(signal);
+                QVERIFY(guard.Requested() && calls == 0);  // from the event loop only
+                QTRY_COMPARE(calls, 1);
+                QTest::qWait(20);
+            }
+            struct sigaction current {};  // once; then the default action is back
+            QVERIFY(calls == 1 && ::sigaction(signal, nullptr, &current) == 0 &&
+                    current.sa_handler == SIG_DFL);
         }
     }
 };
@@ -413,17 +393,15 @@ class EndToEndTest : public QObject {
         window.SetQuitHandler([] {});
         window.Form_Load();
         QVERIFY(line.IsOpen());
-        window.show();
         window.CallPager_Click();  // at once: the call follows the start-up line check
         Get<QLineEdit>(&window, "TextAdres")->setText("4321");
         QTest::mouseClick(Get(&window, "CmdCall"), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(Get<QLabel>(&window, "LabReturnedStatus_0")->text(),
-                                  QString("PAGED"), 20000);
-        QTRY_COMPARE(Get<QLabel>(&window, "LabLink")->text(), QString("ESPA Slave OK"));
+        QTRY_COMPARE_WITH_TIMEOUT(Get<QLabel>(&window, "LabReturnedStatus_0")->text(), "PAGED"_L1,
+                                  20000);
+        QTRY_COMPARE(Get<QLabel>(&window, "LabLink")->text(), "ESPA Slave OK"_L1);
         window.close();
-        QVERIFY(!line.IsOpen());
         slave.terminate();
-        QVERIFY(slave.waitForFinished(10000) && slave.readAll().contains("4321"));
+        QVERIFY(!line.IsOpen() && slave.waitForFinished(10000) && slave.readAll().contains("4321"));
 #endif
     }
 };
@@ -432,11 +410,9 @@ class EndToEndTest : public QObject {
 int Screenshots(const QString& dir) {
     H h(Demo(2));
     const QStringList rows =
-        QString(
-            "PAGED:Room 12 call nurse,ABSENT:Visitor at desk,QUEUE:Meeting in 5 min,"
-            "NO STATUS:Lab results ready,BUSY:Porter to ward 3,ERROR:Test call,"
-            "NEW:Enter AlfaText")
-            .split(',');
+        u"PAGED:Room 12 call nurse,ABSENT:Visitor at desk,QUEUE:Meeting in 5 "
+        "min,NO STATUS:Lab results ready,BUSY:Porter to ward 3,ERROR:Test "
+        "call,NEW:Enter AlfaText"_s.split(',');
     for (int i = 0; i < rows.size(); ++i) {
         AddCall(h.app(), std::to_string(1234 + i * 111), std::string(1, "1C3A5F2"[i]),
                 rows[i].section(':', 1).toStdString(), std::to_string(i % 4), "1", "3");
@@ -450,8 +426,7 @@ int Screenshots(const QString& dir) {
     auto save = [&](void (MainWindow::*open)(), auto window, const char* name) {
         (h.w.get()->*open)();
         QWidget* shown = (h.w.get()->*window)();
-        for (int i = 0; i < 5; ++i)
-            QApplication::processEvents();
+        QApplication::processEvents();
         ok = shown->grab().save(QDir(dir).filePath(name)) && ok;
         std::printf("%s %s/%s\n", ok ? "wrote" : "FAILED", qPrintable(dir), name);
     };
@@ -466,7 +441,7 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     const QByteArray mode = argc > 1 ? argv[1] : "";
     if (mode == "--screenshots")
-        return Screenshots(argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString("docs"));
+        return Screenshots(argc > 2 ? QString::fromLocal8Bit(argv[2]) : u"docs"_s);
     EndToEndTest e2e;
     WindowsTest windows;
     return mode == "--e2e" ? QTest::qExec(&e2e, argc - 1, argv + 1)
