@@ -1,9 +1,8 @@
 // The call window's and the settings window's rules without the windows: the
-// fields a form gives, what the next opening shows, the auto-repeat step, the
-// record to lists and back, and the buffer tick.
+// fields a form gives, what the next opening shows, the auto-repeat step, and
+// the record to lists and back.
 #include <gtest/gtest.h>
 
-#include "app/MainTicks.h"
 #include "app/StartUp.h"
 #include "buffer/CallBuffer.h"
 #include "settings/SettingsForm.h"
@@ -99,63 +98,28 @@ TEST(CallEntry, AutoRepeat) {
     t.app.LastCall.Address = "3";
     EXPECT_EQ(t.Queued(20), (std::vector<int>{20}));
     EXPECT_EQ(t.Sent(), "1|1|a|3|1|3 2|F|b|1|1|2 3|F|b|1|-1|2 ");
-}
-
-TEST(CallEntry, RepeatCountdown) {
-    const std::int16_t cases[][3] = {
-        {5, 0, 4}, {1, 1, 30}, {0, 1, 30}, {-1, 0, -1}, {-300, 0, -300}};
-    for (const auto& [countdown, queued, after] : cases) {
-        Started t;
-        t.app.autoRepeat = {3, 1, countdown};
-        t.app.LastCall.Address = "1";
-        AutoRepeatStep(t.app);
-        EXPECT_EQ(t.Sent().empty(), !queued) << countdown;
-        EXPECT_EQ(t.app.autoRepeat.AutoRepeatCountdown, after) << countdown;
+    // A countdown at 0 is due at once; one below 0 never.
+    for (const std::int16_t countdown : {0, -1, -300}) {
+        t.app.autoRepeat.AutoRepeatCountdown = countdown;
+        EXPECT_EQ(t.Queued(1).size(), countdown == 0 ? 1u : 0u) << countdown;
+        EXPECT_EQ(t.app.autoRepeat.AutoRepeatCountdown, countdown == 0 ? 20 : countdown);
     }
-}
-
-TEST(MainTicks, BufferTickRunsTheTimeOutsBeforeTheRepeat) {
-    test::TestApp t;
-    AddCall(t.app, "1", "1", "old", "3", "1", "3");
-    t.app.CallBuffer[0].TimeOutCount = 1;
-    t.app.LastCall = {"2", 1, "again", 3, 3, "1"};
-    t.app.autoRepeat = {1, 1, 1};
-    TmrBuffer_Timer(t.app);
-    EXPECT_EQ(t.app.CallBuffer[0].Status + t.app.CallBuffer[1].Status, "ERRORNEW");
-    EXPECT_EQ(t.app.CallBuffer[1].TimeOutCount, 60);  // queued after: its count is whole
-    EXPECT_EQ(t.app.autoRepeat.AutoRepeatCountdown, 10);
 }
 
 TEST(SettingsForm, RecordToListsAndBack) {
-    using Single = std::array<std::int16_t, kSingleComboCount>;
-    // Lists in window order: emulation, port, speed, parity, bits, stop bits,
-    // handshake, line check, status check, log, interval; the fallbacks:
-    const Single fallbacks{0, 1, 1, 1, 1, 1, 0, 0, 0, 0, -1};
-    const Settings stored{1, 0, 1, 1, 1, 1, 0, 0, 0, 0, -1, {}, 1};
-    const struct {
-        Settings record;
-        Single single;
-        std::array<std::int16_t, kEspaTransCount> items;
-        Settings saved;
-    } cases[] = {
-        // The last entry of every list survives the round trip.
-        {{7, 5, 7, 2, 1, 1, 2, 1, 2, 3, 20, {6, 5, 4, 3, 2, 1}, 1},
-         {5, 7, 7, 2, 1, 1, 2, 1, 2, 3, 20},
-         {6, 5, 4, 3, 2, 1},
-         {7, 5, 7, 2, 1, 1, 2, 1, 2, 3, 20, {6, 5, 4, 3, 2, 1}, 1}},
-        // Just past the end, or below 0: the fallback is shown and then stored.
-        {{8, 6, 8, 3, 2, 2, 3, 2, 3, 4, 21, {7, 7, 7, 7, 7, 7}, 5}, fallbacks, {}, stored},
-        {{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, {-1, -1, -1, -1, -1, -1}, -1},
-         fallbacks,
-         {},
-         stored},
-    };
-    for (const auto& c : cases) {
-        const SettingsSelection shown = UpdateCombo(c.record);
-        EXPECT_EQ(shown.single, c.single);
-        EXPECT_EQ(shown.espaTrans, c.items);
-        EXPECT_TRUE(ComboToSettings(shown) == c.saved);
-    }
+    // The last entry of every list (window order: emulation, port, speed,
+    // parity, bits, stop bits, handshake, line check, status check, log,
+    // interval) is shown and survives the round trip.
+    const Settings last{7, 5, 7, 2, 1, 1, 2, 1, 2, 3, 20, {6, 5, 4, 3, 2, 1}, 1};
+    EXPECT_EQ(UpdateCombo(last).single,
+              (std::array<std::int16_t, 11>{5, 7, 7, 2, 1, 1, 2, 1, 2, 3, 20}));
+    EXPECT_TRUE(ComboToSettings(UpdateCombo(last)) == last);
+    // Just past the end, or below 0: the fallback is shown and then stored.
+    const Settings fallback{1, 0, 1, 1, 1, 1, 0, 0, 0, 0, -1, {}, 1};
+    for (const Settings& outside :
+         {Settings{8, 6, 8, 3, 2, 2, 3, 2, 3, 4, 21, {7, 7, 7, 7, 7, 7}, 5},
+          Settings{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, {-1, -1, -1, -1, -1, -1}, -1}})
+        EXPECT_TRUE(ComboToSettings(UpdateCombo(outside)) == fallback);
     SettingsSelection none;  // no selected entry stores -1; an unticked box 0
     none.single.fill(-1);
     none.espaTrans.fill(-1);
