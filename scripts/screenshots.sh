@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# Pictures of the four windows into docs/ on a virtual screen (Xvfb), taken by
-# the window test program from the real windows over a fake serial line.
+# Pictures of the four windows into docs/, taken on a virtual screen (Xvfb).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh

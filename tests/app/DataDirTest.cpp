@@ -6,8 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <functional>
-
 #include "app/DataDir.h"
 #include "support/TestApp.h"
 
@@ -20,28 +18,21 @@ using test::WriteFileBytes;
 
 // Runs check without the rights to write into folders one does not own: as
 // root (CI) in a child process that becomes nobody.
-bool Unprivileged(const std::function<bool()>& check) {
-    if (geteuid() != 0)
-        return check();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const passwd* nobody = getpwnam("nobody");
-        _exit(nobody && setgroups(0, nullptr) == 0 && setgid(nobody->pw_gid) == 0 &&
-                      setuid(nobody->pw_uid) == 0 && check()
-                  ? 0
-                  : 1);
-    }
+template <class Check>
+bool Unprivileged(Check check) {
+    const passwd* nobody = getpwnam("nobody");
+    const pid_t pid = geteuid() == 0 ? fork() : -1;
+    if (pid == 0)
+        _exit(setgroups(0, nullptr) || setgid(nobody->pw_gid) || setuid(nobody->pw_uid) ||
+              !check());
     int status = 1;
-    return pid > 0 && waitpid(pid, &status, 0) == pid && status == 0;
+    return pid < 0 ? check() : waitpid(pid, &status, 0) == pid && status == 0;
 }
 
 // A folder anyone may write into, or (closed) only root.
 fs::path Folder(const fs::path& path, bool closed = false) {
     fs::create_directories(path);
-    fs::permissions(path,
-                    fs::perms::all & ~(closed ? fs::perms::owner_write | fs::perms::group_write |
-                                                    fs::perms::others_write
-                                              : fs::perms::none));
+    fs::permissions(path, closed ? fs::perms(0555) : fs::perms::all);
     return path;
 }
 
@@ -72,29 +63,24 @@ TEST_F(DataDirTest, PortableCopyKeepsItsFilesAnInstalledOneUsesTheUsersFolder) {
     EXPECT_FALSE(fs::exists(tmp.path() / "other" / "espa.set"));
 }
 
-TEST_F(DataDirTest, ReadOnlyProgramFolderMovesEveryFileToTheUsersFolder) {
-    WriteFileBytes(program / "espa.set", "0\r\n4\r\n");
-    Folder(program, /*closed=*/true);
-    Folder(tmp.path() / "home");
-    EXPECT_TRUE(Unprivileged([&] {
-        const DataDirChoice choice = ChooseDataDir(program, user, SystemProgramDirs(""));
-        return choice.dir == user && choice.problem.empty() && DirIsWritable(user) &&
-               ReadFileBytes(user / "espa.set") == "0\r\n4\r\n";
-    }));
-}
-
-TEST_F(DataDirTest, UnusableUserFolderIsReportedAndNothingGoesIntoASystemFolder) {
+TEST_F(DataDirTest, UnusableFoldersAreReportedAndNothingGoesIntoASystemFolder) {
     WriteFileBytes(tmp.path() / "file", "x");
     const fs::path underAFile = tmp.path() / "file" / "zelvano";
     const DataDirChoice installed = ChooseDataDir(program, underAFile, SystemProgramDirs(program));
     EXPECT_EQ(installed.dir, underAFile);  // still not the system folder itself
     EXPECT_NE(installed.problem.find(underAFile.string()), std::string::npos) << installed.problem;
     EXPECT_NE(ChooseDataDir(program, "relative/zelvano", SystemProgramDirs(program)).problem, "");
-    // A read-only portable copy keeps its own folder, so its files are read.
+    // A read-only program folder moves every file to the user's folder; if
+    // that cannot be used either, the copy keeps its own so its files are read.
+    WriteFileBytes(program / "espa.set", "0\r\n4\r\n");
     Folder(program, /*closed=*/true);
+    Folder(tmp.path() / "home");
     EXPECT_TRUE(Unprivileged([&] {
         const DataDirChoice portable = ChooseDataDir(program, underAFile, SystemProgramDirs(""));
-        return portable.dir == program && !portable.problem.empty();
+        const DataDirChoice moved = ChooseDataDir(program, user, SystemProgramDirs(""));
+        return portable.dir == program && !portable.problem.empty() && moved.dir == user &&
+               moved.problem.empty() && DirIsWritable(user) &&
+               ReadFileBytes(user / "espa.set") == "0\r\n4\r\n";
     }));
 }
 

@@ -2,6 +2,8 @@
 // opened and the first line check asked for, the call window's defaults.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "app/StartUp.h"
 #include "buffer/CallBuffer.h"
 #include "espa/AfhandelEspa.h"
@@ -15,8 +17,7 @@ TEST(StartUp, StepsRunInOrderFromAnyEarlierState) {
     TestApp t;
     WriteFileBytes(SettingsPath(t.dir.path()),
                    FormatSettings({2, 0, 4, 0, 1, 0, 0, 0, 0, 2, 0, {}, 0}));
-    // Leftovers that start-up must clear or keep.
-    AddCall(t.app, "1", "1", "old", "", "1", "3");
+    AddCall(t.app, "1", "1", "old", "", "1", "3");  // leftovers to clear or keep
     t.app.screenLog.LogLines.fill("design-time text");
     t.app.screenLog.LogLineCount = 10;
     t.app.espa.EspaState = 150;
@@ -25,46 +26,38 @@ TEST(StartUp, StepsRunInOrderFromAnyEarlierState) {
     t.app.autoRepeat = {2, 1, 5};
     t.line.open = true;
     StartUp(t.app);
-    EXPECT_TRUE(t.app.CallBuffer[0].IsFree() && t.app.CallBuffer[0].Alfa.empty());
-    EXPECT_EQ(t.view.windowHeight, 9930);  // from the settings just read
-    // Nothing but the port lines since the log was emptied.
-    EXPECT_EQ(t.app.screenLog.LogLineCount, 2);
+    // The buffer emptied, the height from the settings just read, two port
+    // lines only, closed and opened once, the start request (a line check)
+    // with the link unknown, the call window's defaults, no repeat running.
+    const ProtocolState& e = t.app.espa;
+    const LastCallRecord& l = t.app.LastCall;
+    std::ostringstream got;
+    got << t.app.CallBuffer[0].IsFree() << " " << t.view.windowHeight << " "
+        << t.app.screenLog.LogLineCount << " " << t.line.closeCount << t.line.openCount << " "
+        << e.EspaState << " " << e.LineOk << " " << e.CheckCountdown << " " << l.Address << "|"
+        << l.Alfa << "|" << l.NrOfTx << "|" << l.BleepIndex << l.PriorityIndex << l.CallTypeIndex
+        << " " << t.app.autoRepeat.AutoRepeatActive << t.app.autoRepeat.AutoRepeatChoice;
+    EXPECT_EQ(got.str(), "1 9930 2 11 10 -1 0 ||1|133 02");
     EXPECT_EQ(t.view.logLines[0].substr(9) + "|" + t.view.logLines[1].substr(9) + "|" +
                   t.view.logLines[2],
               "Comport closed by software.|Com: 3 opened for ESPA emulation with: 9600,N,8,1|");
-    // Closed and opened once; the start request (a line check), the link unknown.
-    const ProtocolState& espa = t.app.espa;
-    EXPECT_EQ(std::to_string(t.line.closeCount) + std::to_string(t.line.openCount) + " " +
-                  std::to_string(espa.EspaState) + " " + std::to_string(espa.LineOk) + " " +
-                  std::to_string(espa.CheckCountdown),
-              "11 10 -1 0");
-    // The call window's defaults; a repeat no longer runs, its choice stays.
-    const LastCallRecord& last = t.app.LastCall;
-    EXPECT_EQ(last.Address + "|" + last.Alfa + "|" + last.NrOfTx + "|" +
-                  std::to_string(last.BleepIndex) + std::to_string(last.PriorityIndex) +
-                  std::to_string(last.CallTypeIndex) + "|" +
-                  std::to_string(t.app.autoRepeat.AutoRepeatActive) +
-                  std::to_string(t.app.autoRepeat.AutoRepeatChoice),
-              "||1|133|02");
 }
 
 TEST(StartUp, WorkingPortAtLevelZeroWritesNothingAndStartsTheLineCheck) {
     TestApp t;  // no espa.set: all settings 0
     StartUp(t.app);
-    EXPECT_TRUE(t.view.messageBoxes.empty());
-    EXPECT_EQ(t.app.screenLog.LogLineCount, 0);
+    EXPECT_EQ(t.view.messageBoxes.size() + t.app.screenLog.LogLineCount, 0u);
     EXPECT_EQ(t.view.showLogLinesCount, 1);  // the emptied screen log only
-    EXPECT_EQ(std::to_string(t.line.portNumber) + " " + t.line.lineSettings, "1 300,N,7,1");
+    EXPECT_EQ(std::to_string(t.line.portNumber) + " " + t.line.lineSettings + " " +
+                  std::to_string(t.view.windowHeight),
+              "1 300,N,7,1 6705");
     HandleEspa(t.app, 0);
     EXPECT_EQ(ToHex(t.line.TakeWritten()), "04");
-    EXPECT_FALSE(std::filesystem::exists(t.dir.path() / "Log"));
-    EXPECT_FALSE(std::filesystem::exists(SettingsPath(t.dir.path())));
-    for (const auto& [level, height] : {std::pair{0, 6705}, {-1, 6705}, {1, 9930}, {4, 9930}}) {
-        t.app.settings.Logfile = static_cast<std::int16_t>(level);
-        if (level != 0)
-            ApplyWindowHeight(t.app);
-        EXPECT_EQ(t.view.windowHeight, height) << level;
-    }
+    EXPECT_FALSE(std::filesystem::exists(t.dir.path() / "Log") ||
+                 std::filesystem::exists(SettingsPath(t.dir.path())));
+    t.app.settings.Logfile = -1;
+    ApplyWindowHeight(t.app);
+    EXPECT_EQ(t.view.windowHeight, 6705);
 }
 
 }  // namespace

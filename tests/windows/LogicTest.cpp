@@ -23,15 +23,12 @@ struct Started : test::TestApp {
                                     e.NrOfTx + "|" + e.CallType + " ";
         return out;
     }
-    // Buffer-tick repeat steps; the ticks after which the buffer grew.
+    // Buffer-tick repeat steps; the ticks after which a call was queued.
     std::vector<int> Queued(int ticks) {
         std::vector<int> queued;
-        for (int tick = 1; tick <= ticks; ++tick) {
-            const std::string before = Sent();
-            AutoRepeatStep(app);
-            if (Sent() != before)
+        for (int tick = 1; tick <= ticks; ++tick)
+            if (const std::string before = Sent(); (AutoRepeatStep(app), Sent() != before))
                 queued.push_back(tick);
-        }
         return queued;
     }
     void Call(std::int16_t autoRepeat, std::string address = "1") {
@@ -56,7 +53,6 @@ TEST(CallEntry, FieldsSentAndShownAtTheNextOpening) {
     } cases[] = {
         // Typed over (-1): "1" is sent, no selection is shown again.
         {1, {"9", "t", -1, -1, -1, -1, 0}, "9|1|t|1|1|1 ", "9|t|-1|-1|-1|-1|0|1"},
-        {1, {"555", "Hi", 12, 1, 2, 3, 3}, "555|C|Hi|1|3|2 ", "555|Hi|12|1|2|3|3|1"},
         {1, {"5", "", 15, 3, 3, 1, 6}, "5|F||3|1|3 ", "5||15|3|3|1|6|1"},
         // Without an address the design texts come back.
         {1, {"", "t", 1, 3, 3, 1, 0}, "|1|t|3|1|3 ", "1234|Enter AlfaText|1|3|3|1|0|1"},

@@ -11,7 +11,6 @@
 #include "buffer/CallBuffer.h"
 #include "settings/SettingsFile.h"
 #include "support/TestApp.h"
-#include "windows/FocusKeeper.h"
 #include "windows/QtLook.h"
 #include "windows/TypeableCombo.h"
 
@@ -52,10 +51,6 @@ struct H {
             timer->stop();
     }
     ~H() { w.reset(), Settle(); }
-    static QString Plain() {
-        return ToQColor(CellColor::WindowText()).name() + " on " +
-               ToQColor(CellColor::ButtonFace()).name();
-    }
     static void Settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
     App& app() { return w->app(); }
     template <class T = QWidget>
@@ -63,7 +58,7 @@ struct H {
         return Get<T>(w.get(), name);
     }
     // The named controls, '|' between: texts, "x" for a ticked box, "#" after
-    // a locked list, "-" after a disabled control; for *name the colours.
+    // a locked (grey) list, "-" after a disabled control; for *name the colours.
     QString State(const QString& names) const {
         QStringList out;
         for (QString name : names.split(' ')) {
@@ -72,8 +67,10 @@ struct H {
             QString v = c->property(c->inherits("QComboBox") ? "currentText" : "text").toString();
             if (auto* button = qobject_cast<const QAbstractButton*>(c))
                 v = button->isChecked() ? "x" : "";
-            if (auto* combo = qobject_cast<const Combo*>(c); combo && combo->IsLocked())
-                v += "#";
+            if (auto* combo = qobject_cast<const Combo*>(c))  // '!': grey but not locked or so
+                v +=
+                    QString(combo->IsLocked() ? "#" : "") +
+                    ((combo->TextColor() == QColor(192, 192, 192)) != combo->IsLocked() ? "!" : "");
             out << (colours ? c->palette().color(QPalette::WindowText).name() + " on " +
                                   c->palette().color(QPalette::Window).name()
                             : v + (c->isEnabled() ? "" : "-"));
@@ -110,13 +107,10 @@ const QString kCallForm =
     "TextAdres TextAlfa ComboBleep ComboCallType ComboPrio ComboNrOfTx ComboAutoRepeatTime "
     "CmdStopAutoCall";
 const QString kSettings =
-    "ComboEmulatie ComboCom ComboBaud ComboParity ComboBits ComboStop ComboRtsCts ComboLineCheck "
-    "ComboStatusCheck ComboLogfile ComboDeviceCheckInterval ComboEspaTrans_0 ComboEspaTrans_5 "
-    "ChkVariableEspaString CmdSave CmdCancel CmdWijzigen CmdClose";
+    "ComboEmulatie ComboCom ComboBaud ComboParity ComboLogfile ComboDeviceCheckInterval "
+    "ComboEspaTrans_5 ChkVariableEspaString CmdSave CmdCancel CmdWijzigen CmdClose";
 const QString kZeroSettings =
-    "Philips#|Com1#|300#|N#|7#|1#|No HandShake#|LineCheck 1 ENQ 2 ENQ #|"
-    "StatusCheck With SOH 3 before 2 ENQ#|No Log enabled#|Check 100ms Interval#|Not Used#|"
-    "Not Used#|-|-|-||";
+    "Philips#|Com1#|300#|N#|No Log enabled#|Check 100ms Interval#|Not Used#|-|-|-||";
 const QString kPortError = "Error setting Comport!\r\nCheck settings|Zelvano";
 
 }  // namespace
@@ -140,8 +134,6 @@ class WindowsTest : public QObject {
                      .arg(ZELVANO_VERSION_MINOR)
                      .arg(QString::fromStdString(h.dir.path().string())));
         QVERIFY(h.At<QLineEdit>("TxtDataFolder")->isReadOnly());
-        const QImage image = h.At<QLabel>("Image1")->pixmap().toImage();  // drawn, not blank
-        QVERIFY(image.pixelColor(2, 2) != image.pixelColor(image.width() / 2, image.height() / 2));
         h.Click("CmdSluit");
         QVERIFY(!h.w->aboutWindow());
     }
@@ -214,7 +206,9 @@ class WindowsTest : public QObject {
             const QString caption = removed ? "ERROR" : state == "NEW" ? "" : state;
             QCOMPARE(u"%1 %2 "_s.arg(h.beeps).arg(h.Calls()) + h.State("LabAdres_1 " + cell) +
                          h.At(cell.left(19))->toolTip(),
-                     (removed ? "1 2 300|" : "0 3 200|") + caption + "|" + H::Plain());
+                     (removed ? "1 2 300|" : "0 3 200|") + caption + "|" +
+                         ToQColor(CellColor::WindowText()).name() + " on " +
+                         ToQColor(CellColor::ButtonFace()).name());
         }
     }
 
@@ -265,22 +259,17 @@ class WindowsTest : public QObject {
     void settingsWindow() {
         H h(std::nullopt);  // no espa.set: the all-zero record
         h.w->Instellingen_Click();
-        auto state = [&] {  // the lists and buttons, and how many lists are grey
-            int greys = 0;
-            for (const Combo* c : h.w->settingsWindow()->findChildren<Combo*>())
-                greys += c->TextColor() == QColor(192, 192, 192) ? 1 : 0;
-            return h.State(kSettings) + " " + QString::number(greys);
-        };
-        QCOMPARE(state(), kZeroSettings + " 17");
+        QCOMPARE(h.State(kSettings), kZeroSettings);
         h.At("ComboBaud")->setFocus();
         QTest::keyClick(h.At("ComboBaud"), Qt::Key_Down);  // a locked list refuses the keyboard
         h.Type("ComboBaud", "9");
         h.Click("CmdWijzigen");
-        QCOMPARE(state(), QString(kZeroSettings).remove('#').replace("-|-|-||", "|||-|-") + " 0");
+        QCOMPARE(h.State(kSettings),
+                 QString(kZeroSettings).remove('#').replace("-|-|-||", "|||-|-"));
         h.Pick("ComboBaud", 7);
         h.At<QCheckBox>("ChkVariableEspaString")->setChecked(true);
         h.Click("CmdCancel");  // back as it was, nothing written
-        QCOMPARE(state(), kZeroSettings + " 17");
+        QCOMPARE(h.State(kSettings), kZeroSettings);
         QVERIFY(!std::filesystem::exists(SettingsPath(h.dir.path())) && h.line.openCount == 1);
 
         QCOMPARE(h.w->WindowHeightTwips(), 6705);
@@ -303,25 +292,6 @@ class WindowsTest : public QObject {
                      QString::fromStdString(h.line.lineSettings) + " " +
                      QString::number(h.app().espa.EspaState),
                  u"22 19200,N,7,1 10"_s);
-    }
-
-    void focusStaysOnTheNewestWindow() {
-        H h;
-        h.w->show();
-        QVERIFY(QTest::qWaitForWindowActive(h.w.get()));
-        h.w->CallPager_Click();
-        QWidget* call = h.w->callWindow();
-        h.w->Info_Click();
-        QVERIFY(QTest::qWaitForWindowActive(h.w->aboutWindow()));
-        for (QWidget* other : {call, static_cast<QWidget*>(h.w.get())}) {
-            other->activateWindow();  // an older window and the main window lose to the newest
-            QTRY_COMPARE(h.w->focusKeeper()->Reclaims(), other == call ? 1 : 2);
-            QTRY_COMPARE(QApplication::activeWindow(), h.w->aboutWindow());
-        }
-        QTest::qWait(100);  // nothing passes the focus on and on; a beep, not a din
-        QVERIFY(h.w->focusKeeper()->Reclaims() == 2 && h.beeps >= 1 && h.beeps <= 2);
-        h.Click("CmdSluit");  // then the call window keeps the focus again
-        QCOMPARE(h.w->focusKeeper()->Keeper(), call);
     }
 
     void quitOnSignals() {
@@ -358,19 +328,13 @@ int Screenshots(const QString& dir) {
     h.app().activity.TxdActive = true;
     h.w->LedTimer_Timer();
     h.w->show();
-    h.w->CallPager_Click();
-    h.w->Instellingen_Click();
-    h.w->Info_Click();
-    QApplication::processEvents();
+    QStringList names{"main", "call", "settings", "about"};
+    for (const char* menu : {"CallPager", "Instellingen", "Info"})
+        h.At<QAction>(menu)->trigger();
     bool ok = QDir().mkpath(dir);
-    for (const auto& [window, name] :
-         {std::pair<QWidget*, const char*>{h.w.get(), "main-window.png"},
-          {h.w->callWindow(), "call-window.png"},
-          {h.w->settingsWindow(), "settings-window.png"},
-          {h.w->aboutWindow(), "about-window.png"}}) {
-        ok = window->grab().save(QDir(dir).filePath(name)) && ok;
-        std::printf("%s %s/%s\n", ok ? "wrote" : "FAILED", qPrintable(dir), name);
-    }
+    for (QWidget* window : {h.w->window(), h.w->callWindow()->window(),
+                            h.w->settingsWindow()->window(), h.w->aboutWindow()->window()})
+        ok = window->grab().save(QDir(dir).filePath(names.takeFirst() + "-window.png")) && ok;
     return ok ? 0 : 1;
 }
 
