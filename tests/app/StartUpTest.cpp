@@ -1,5 +1,4 @@
-// Start-up: the state emptied, the settings read, the window height, the port
-// opened and the first line check asked for, the call window's defaults.
+// Start-up: state emptied, settings read, window height, port opened, line check asked for.
 #include <gtest/gtest.h>
 
 #include <sstream>

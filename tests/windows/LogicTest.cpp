@@ -1,6 +1,5 @@
-// The call window's and the settings window's rules without the windows: the
-// fields a form gives, what the next opening shows, the auto-repeat step, and
-// the record to lists and back.
+// The call and settings windows' rules without the windows: fields sent, what
+// the next opening shows, the auto-repeat step, the record to lists and back.
 #include <gtest/gtest.h>
 
 #include "app/StartUp.h"
@@ -67,10 +66,6 @@ TEST(CallEntry, FieldsSentAndShownAtTheNextOpening) {
         EXPECT_EQ(t.app.CallBuffer[0].Status + t.view.lastBuffer[0].Alfa, "NEW" + c.form.alfa);
         EXPECT_EQ(Shown(LoadCallForm(t.app)), c.next) << c.sent;
     }
-    Started t;  // stored values outside the lists leave no selection
-    t.app.LastCall = {"1", 16, "x", 4, -1, "4"};
-    t.app.autoRepeat.AutoRepeatChoice = 7;
-    EXPECT_EQ(Shown(LoadCallForm(t.app)), "1|x|-1|-1|-1|-1|-1|0");
 }
 
 TEST(CallEntry, AutoRepeat) {
@@ -94,12 +89,6 @@ TEST(CallEntry, AutoRepeat) {
     t.app.LastCall.Address = "3";
     EXPECT_EQ(t.Queued(20), (std::vector<int>{20}));
     EXPECT_EQ(t.Sent(), "1|1|a|3|1|3 2|F|b|1|1|2 3|F|b|1|-1|2 ");
-    // A countdown at 0 is due at once; one below 0 never.
-    for (const std::int16_t countdown : {0, -1, -300}) {
-        t.app.autoRepeat.AutoRepeatCountdown = countdown;
-        EXPECT_EQ(t.Queued(1).size(), countdown == 0 ? 1u : 0u) << countdown;
-        EXPECT_EQ(t.app.autoRepeat.AutoRepeatCountdown, countdown == 0 ? 20 : countdown);
-    }
 }
 
 TEST(SettingsForm, RecordToListsAndBack) {
