@@ -5,7 +5,6 @@
 
 #include "app/StartUp.h"
 #include "buffer/CallBuffer.h"
-#include "espa/AfhandelEspa.h"
 #include "settings/SettingsFile.h"
 #include "support/TestApp.h"
 
@@ -37,9 +36,6 @@ TEST(StartUp, StepsRunInOrderFromAnyEarlierState) {
         << l.Alfa << "|" << l.NrOfTx << "|" << l.BleepIndex << l.PriorityIndex << l.CallTypeIndex
         << " " << t.app.autoRepeat.AutoRepeatActive << t.app.autoRepeat.AutoRepeatChoice;
     EXPECT_EQ(got.str(), "1 9930 2 11 10 -1 0 ||1|133 02");
-    EXPECT_EQ(t.view.logLines[0].substr(9) + "|" + t.view.logLines[1].substr(9) + "|" +
-                  t.view.logLines[2],
-              "Comport closed by software.|Com: 3 opened for ESPA emulation with: 9600,N,8,1|");
 }
 
 TEST(StartUp, WorkingPortAtLevelZeroWritesNothingAndStartsTheLineCheck) {
@@ -50,8 +46,6 @@ TEST(StartUp, WorkingPortAtLevelZeroWritesNothingAndStartsTheLineCheck) {
     EXPECT_EQ(std::to_string(t.line.portNumber) + " " + t.line.lineSettings + " " +
                   std::to_string(t.view.windowHeight),
               "1 300,N,7,1 6705");
-    HandleEspa(t.app, 0);
-    EXPECT_EQ(ToHex(t.line.TakeWritten()), "04");
     EXPECT_FALSE(std::filesystem::exists(t.dir.path() / "Log") ||
                  std::filesystem::exists(SettingsPath(t.dir.path())));
     t.app.settings.Logfile = -1;
