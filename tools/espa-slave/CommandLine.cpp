@@ -604,7 +604,7 @@ std::vector<std::string> DescribeOptions(const Options& options) {
     std::string scripts = "scripts: DEFAULT=" + DescribeScript(slave.scripts.fallback);
     for (const auto& [address, script] : slave.scripts.byAddress)
         scripts += "; " + address + "=" + DescribeScript(script);
-    lines.push_back(scripts);
+    lines.push_back(slave.noStatus ? "scripts: not used (--no-status)" : scripts);
     std::string behaviour;
     if (slave.silent)
         behaviour = "silent";
