@@ -366,7 +366,8 @@ const std::vector<OptionSpec>& Specs() {
          }},
         {"--refuse-delay", "MS",
          "How long after a refused status call block its '1' NAK EOT follows, on top of "
-         "--delay (default 3000, 0 to 60000).",
+         "--delay (default 3000, 0 to 60000). Needs --refuse-status-call or --profile "
+         "status-less.",
          SetRefuseDelay},
         {"--no-status", nullptr,
          "Report no status at all: every poll ('2' ENQ) is answered with EOT, whatever the "
@@ -381,7 +382,8 @@ const std::vector<OptionSpec>& Specs() {
          "16 (e.g. EOT or NAK,EOT). Where they go: --stray-on.",
          SetStray},
         {"--stray-on", "WHERE",
-         "Where the --stray bytes go, comma-separated (default check,poll). check: after the "
+         "Where the --stray bytes go, comma-separated (default check,poll); needs --stray. "
+         "check: after the "
          "master's EOT that ends an acknowledged select with no block behind it (its '1' ENQ "
          "'2' ENQ line check). poll: after every EOT answer to a poll (its '2' ENQ line check, "
          "and a status request with nothing to report). select: straight after every ACK to a "
