@@ -77,7 +77,8 @@ std::string CallToBufferLine(const CallBufferEntry& e) {
 void TimeOutPosition(App& app, std::int16_t position) {
     CallBufferEntry& e = EntryAt(app, position);
     e.TimeOutCount = 0;
-    e.Status = "ERROR";
+    // A call the slave accepted was not lost; only its state is unknown.
+    e.Status = e.Delivered ? "NO STATUS" : "ERROR";
     if (app.settings.Logfile >= 1) {
         WriteLog(app, "Bufferpositie:  " + TrimStr(position) + " TimeOut.");
     }

@@ -21,6 +21,14 @@ struct CallBufferEntry {
     // Identity of the call, so a protocol job can follow its call when removals
     // shift positions. 0 in a free position; never shown or sent.
     std::uint32_t CallId = 0;
+    // The slave has accepted the call (ACKed its block or reported on it): a
+    // call that cannot be asked about any more is then "NO STATUS", not "ERROR".
+    bool Delivered = false;
+    // Status jobs take turns: the call asked longest ago goes first.
+    std::uint32_t StatusTurn = 0;
+    // Engine tick before which the call is not asked again (the slave had
+    // nothing to report yet).
+    std::uint32_t AskAfterTick = 0;
 
     bool IsFree() const { return Status.empty(); }
 };

@@ -1,5 +1,7 @@
 #include "espa/AfhandelEspa.h"
 
+#include <algorithm>
+
 #include "app/App.h"
 #include "buffer/CallBuffer.h"
 #include "common/Text.h"
@@ -67,6 +69,43 @@ std::string WithValue(std::string_view text, int value) {
     return line;
 }
 
+std::string DescribeBytes(const std::vector<std::uint8_t>& bytes) {
+    std::string text;
+    for (std::uint8_t b : bytes) {
+        if (!text.empty())
+            text += ' ';
+        if (b < 0x20 || b == 0x7F) {
+            const std::string name = ControlCharName(b);  // "[NAK]"
+            text += name.substr(1, name.size() - 2);
+        } else if (b < 0x7F) {
+            text += '\'';
+            text += static_cast<char>(b);
+            text += '\'';
+        } else {
+            text += HexByte(b);
+        }
+    }
+    return text;
+}
+
+bool LogUnexpectedAnswer(App& app, std::string_view text, std::uint8_t byte) {
+    // The rest of the answer is read (and so traced) whatever the log level;
+    // the next step would discard it anyway.
+    constexpr std::size_t kMostShown = 32;
+    std::vector<std::uint8_t> answer{byte};
+    while (answer.size() < kMostShown) {
+        const std::int16_t next = ReceiveByte(app);
+        if (next < 0)
+            break;
+        answer.push_back(static_cast<std::uint8_t>(next));
+    }
+    if (LogLevel(app, 1)) {
+        Log(app, 1, WithValue(text, byte));
+        Log(app, 1, "Slave answered: " + DescribeBytes(answer));
+    }
+    return std::find(answer.begin(), answer.end(), NAK) != answer.end();
+}
+
 void SendBytes(App& app, std::initializer_list<std::uint8_t> bytes) {
     for (std::uint8_t b : bytes)
         SendByte(app, b);
@@ -112,25 +151,63 @@ std::optional<std::int16_t> ServedPosition(App& app) {
     return std::nullopt;
 }
 
-bool WriteServedState(App& app, const std::string& state) {
+CallBufferEntry* ServedEntry(App& app) {
     const auto position = ServedPosition(app);
     if (!position)
-        return false;
-    CallBufferEntry& entry = app.CallBuffer[static_cast<std::size_t>(*position)];
-    // A call the buffer's time-out gave up stays "ERROR": a late "QUEUE" would
-    // put it back into the polling with no time-out left, for ever.
-    if (entry.Status == "ERROR" && entry.TimeOutCount == 0)
-        return false;
+        return nullptr;
+    return &app.CallBuffer[static_cast<std::size_t>(*position)];
+}
+
+namespace {
+
+// Redrawn at once: nothing else may redraw the rows for a long time, and a
+// call given up would otherwise go on showing as waiting.
+void SetStatus(App& app, CallBufferEntry& entry, const std::string& state) {
     entry.Status = state;
-    // Redrawn at once: nothing else may redraw the rows for a long time, and a
-    // call given up would otherwise go on showing as waiting.
     ShowCallBuffer(app);
+}
+
+// The master has stopped asking about the call: its status jobs ended with
+// "NO STATUS", or its time-out struck.
+bool AskingEnded(const CallBufferEntry& entry) {
+    return entry.Status == "NO STATUS" || (entry.Status == "ERROR" && entry.TimeOutCount == 0);
+}
+
+}  // namespace
+
+bool WriteServedState(App& app, const std::string& state) {
+    CallBufferEntry* entry = ServedEntry(app);
+    if (entry == nullptr)
+        return false;
+    entry->Delivered = true;  // the slave acknowledged or reported the call
+    // "QUEUE" (or an unknown word) must not put a call back into the polling
+    // once the master stopped asking: with no time-out left it would be polled
+    // for ever. A final word is news and always lands.
+    const bool finalWord = state == "BUSY" || state == "PAGED" || state == "ABSENT" ||
+                           state == "TERMINATED" || state == "SPEECHPAGED";
+    if (AskingEnded(*entry) && !finalWord) {
+        if (entry->Status == "ERROR")
+            SetStatus(app, *entry, "NO STATUS");  // delivered after all
+        return false;
+    }
+    SetStatus(app, *entry, state);
     return true;
+}
+
+void FailServedCall(App& app) {
+    CallBufferEntry* entry = ServedEntry(app);
+    if (entry == nullptr)
+        return;
+    if (!entry->Delivered) {
+        SetStatus(app, *entry, "ERROR");
+    } else if (entry->Status == "QUEUE") {
+        SetStatus(app, *entry, "NO STATUS");
+    }
 }
 
 void GiveUp(App& app, std::string_view giveUpText, bool pauseFive) {
     Log(app, 1, giveUpText);
-    WriteServedState(app, "ERROR");
+    FailServedCall(app);
     if (pauseFive)
         app.espa.EspaTimer = 5;
     app.espa.EspaState = kLineCheckStart;
@@ -257,6 +334,7 @@ void DispatchStep(App& app, std::int16_t request) {
 
 void HandleEspa(App& app, std::int16_t request) {
     ProtocolState& s = app.espa;
+    ++s.TickCount;
     if (s.EspaTimer > 0)
         --s.EspaTimer;
     if (s.CheckCountdown > 0)

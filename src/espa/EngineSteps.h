@@ -7,10 +7,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zelvano {
 
 class App;
+struct CallBufferEntry;
 
 namespace engine {
 
@@ -58,6 +60,13 @@ std::string WithValue(std::string_view text, int value);
 
 void SendBytes(App& app, std::initializer_list<std::uint8_t> bytes);
 
+// Bytes as the operator reads them: "'1' NAK EOT".
+std::string DescribeBytes(const std::vector<std::uint8_t>& bytes);
+// An answer that is not the one awaited: logs text with the byte's value (the
+// step's own line), then the whole answer that came with it. True when the
+// answer holds a NAK.
+bool LogUnexpectedAnswer(App& app, std::string_view text, std::uint8_t byte);
+
 // First step of a job: EOT, then nextStep after a pause of 5 ticks.
 void StartSequence(App& app, std::int16_t nextStep);
 // After the pause: clear the input, send the select '1' ENQ '2' ENQ and allow
@@ -67,14 +76,20 @@ void SendSelect(App& app, std::int16_t answerStep, std::string_view logText);
 // The position that now holds the call the job serves (EspaPosition is moved
 // to it), or nullopt when that call has left the buffer.
 std::optional<std::int16_t> ServedPosition(App& app);
-// Writes a state word into the served call's position; false (nothing
-// written) when the call is gone.
+// The served call's entry, or nullptr when that call has left the buffer.
+CallBufferEntry* ServedEntry(App& app);
+// Writes a state word the slave gave for the served call (its ACK is "QUEUE")
+// and marks the call delivered; false when nothing was written (the call is
+// gone, or the master stopped asking and the word is not a final one).
 bool WriteServedState(App& app, const std::string& state);
+// The master gives up on the served call: "ERROR" when the slave never
+// accepted it, "NO STATUS" when it did but its state could not be had.
+void FailServedCall(App& app);
 
 // Shared retry rule: a retry left goes to retryStep, else the job gives up.
 void RetryOrGiveUp(App& app, std::int16_t retryStep, std::string_view giveUpText,
                    bool pauseFive = false);
-// Give up: log, the served call "ERROR", a line check follows.
+// Give up: log, fail the served call, a line check follows.
 void GiveUp(App& app, std::string_view giveUpText, bool pauseFive);
 
 enum class BlockSend { Sent, Failed, CallGone };

@@ -22,12 +22,9 @@ void AwaitCallSelectAnswer(App& app) {
         app.espa.EspaState = kMakeCallBlock;
         Log(app, 2, "MakeCall: ACK received, sent call (SOH1).");
     } else if (got.kind == Awaited::Kind::Byte) {
-        if (LogLevel(app, 1)) {
-            Log(app, 1,
-                WithValue(
-                    "ERROR: At Transfer CallToEspaSlave: No ACK after 1ENQ, 2 ENQ received: &d",
-                    got.byte));
-        }
+        LogUnexpectedAnswer(
+            app, "ERROR: At Transfer CallToEspaSlave: No ACK after 1ENQ, 2 ENQ received: &d",
+            got.byte);
         RetryOrGiveUp(app, kMakeCallStart, "ERROR: 3 times failure, recheck ESPA slave", true);
     } else {
         Log(app, 1, "ERROR: After sending 1 ENQ 2 ENQ no ACK received.");
@@ -46,7 +43,7 @@ void SendCallBlock(App& app) {
         case BlockSend::Failed:
             Log(app, 1, "ERROR: Transfer of SOH1 failed, recheck ESPA slave.");
             s.EspaTimer = 5;
-            WriteServedState(app, "ERROR");
+            FailServedCall(app);
             s.EspaState = kLineCheckStart;
             break;
         case BlockSend::CallGone:
@@ -65,9 +62,7 @@ void AwaitCallBlockAnswer(App& app) {
         app.espa.EspaState = kScheduler;
         Log(app, 2, "MakeCall: Sent Call, ACK received (SOH1).");
     } else if (got.kind == Awaited::Kind::Byte) {
-        if (LogLevel(app, 1)) {
-            Log(app, 1, WithValue("ERROR: No ACK on transmitted ESPA, but: %d", got.byte));
-        }
+        LogUnexpectedAnswer(app, "ERROR: No ACK on transmitted ESPA, but: %d", got.byte);
         RetryOrGiveUp(app, kMakeCallStart, "ERROR: Failed 3 times, recheck ESPA slave.");
     } else {
         Log(app, 1, "ERROR: TimeOut receiving ACK from ESPA slave");

@@ -10,14 +10,26 @@ namespace {
 
 constexpr std::int16_t kCommTechWireLess = 5;
 
-// The first position in "QUEUE" or "NEW", or -1.
-std::int16_t FirstPendingPosition(const App& app) {
+// True while a "QUEUE" call rests after the slave had nothing to report.
+bool Resting(const App& app, const CallBufferEntry& entry) {
+    return static_cast<std::int32_t>(entry.AskAfterTick - app.espa.TickCount) > 0;
+}
+
+// The next call to serve, or -1: every "NEW" call before any status job, so
+// no call waits to be sent while others are asked about; then the "QUEUE"
+// call asked longest ago, so status jobs take turns.
+std::int16_t NextJobPosition(const App& app) {
+    std::int16_t best = -1;
     for (std::int16_t i = 0; i < kCallBufferSize; ++i) {
-        const std::string& status = app.CallBuffer[static_cast<std::size_t>(i)].Status;
-        if (status == "QUEUE" || status == "NEW")
+        const CallBufferEntry& entry = app.CallBuffer[static_cast<std::size_t>(i)];
+        if (entry.Status == "NEW")
             return i;
+        if (entry.Status != "QUEUE" || Resting(app, entry))
+            continue;
+        if (best < 0 || entry.StatusTurn < app.CallBuffer[static_cast<std::size_t>(best)].StatusTurn)
+            best = i;
     }
-    return -1;
+    return best;
 }
 
 // The job follows its call by identity from here on.
@@ -40,6 +52,7 @@ void StartQueueCallJob(App& app, std::int16_t position) {
     if (LogLevel(app, 4))
         Log(app, 4, WithValue("CallStatus is QUEUE for Position: ", position));
     BeginJob(app, position);
+    app.CallBuffer[static_cast<std::size_t>(position)].StatusTurn = ++app.espa.StatusTurns;
     const bool commTech = app.settings.Emulatie == kCommTechWireLess;
     switch (app.settings.CallStatusCheck) {
         case 0:
@@ -63,7 +76,7 @@ void StartQueueCallJob(App& app, std::int16_t position) {
 }
 
 void ScanForJob(App& app) {
-    const std::int16_t position = FirstPendingPosition(app);
+    const std::int16_t position = NextJobPosition(app);
     if (position < 0) {
         app.espa.ScanDelay = 10;
         return;

@@ -7,6 +7,26 @@
 
 namespace zelvano::engine {
 
+namespace {
+
+// The slave NAKed the '3' block of a call it had accepted: many paging
+// systems give no status that way. The call ends "NO STATUS" at once instead
+// of being retried into "ERROR", and the operator learns which setting fits.
+void StatusCallRefused(App& app) {
+    ProtocolState& s = app.espa;
+    if (!s.StatusCallRefusalTold) {
+        s.StatusCallRefusalTold = true;
+        Log(app, 1,
+            "STATUS: ESPA slave refuses status calls (SOH3); accepted calls end as NO STATUS. "
+            "Choose \"StatusCheck Only 2 ENQ\" in Settings, or \"StatusCheck None\" when the "
+            "slave gives no status at all.");
+    }
+    FailServedCall(app);
+    s.EspaState = kScheduler;
+}
+
+}  // namespace
+
 void StartStatusCall(App& app) {
     StartSequence(app, kStatusCallSelect);
 }
@@ -24,10 +44,8 @@ void AwaitStatusSelectAnswer(App& app) {
         app.espa.EspaState = kStatusCallBlock;
         Log(app, 2, "StatusCall: ACK received on Poll (1 ENQ, 2 ENQ).");
     } else if (got.kind == Awaited::Kind::Byte) {
-        if (LogLevel(app, 1)) {
-            Log(app, 1,
-                WithValue("ERROR: No ACK received after Status Poll&Select, but &d", got.byte));
-        }
+        LogUnexpectedAnswer(app, "ERROR: No ACK received after Status Poll&Select, but &d",
+                            got.byte);
         RetryOrGiveUp(app, kScheduler, "ERROR: Fault 3 times, recheck ESPA slave.");
     } else {
         Log(app, 1, "ERROR: TimeOut at receiving ACK after 1ENQ 2 ENQ Poll Select.");
@@ -48,7 +66,7 @@ void SendStatusCallBlock(App& app) {
             break;
         case BlockSend::Failed:
             Log(app, 1, "ERROR: Transmission of StatusRequest SOH3 failed. Recheck ESPA slave.");
-            WriteServedState(app, "ERROR");
+            FailServedCall(app);
             s.EspaState = kLineCheckStart;
             break;
         case BlockSend::CallGone:
@@ -67,9 +85,10 @@ void AwaitStatusCallBlockAnswer(App& app) {
         app.espa.EspaState = kStatusRequestStart;
         Log(app, 2, "StatusCall: ACK received on StatusCall (SOH3).");
     } else if (got.kind == Awaited::Kind::Byte) {
-        if (LogLevel(app, 1)) {
-            Log(app, 1,
-                WithValue("ERROR: No ACK received at StatusRequest SOH3, but &d", got.byte));
+        if (LogUnexpectedAnswer(app, "ERROR: No ACK received at StatusRequest SOH3, but &d",
+                                got.byte)) {
+            StatusCallRefused(app);
+            return;
         }
         RetryOrGiveUp(app, kScheduler, "ERROR: Failed 3 times to receive. Recheck ESPA slave.");
     } else {

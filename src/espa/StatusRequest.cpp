@@ -14,6 +14,7 @@ namespace zelvano::engine {
 namespace {
 
 constexpr std::int16_t kCommTechWireLess = 5;
+constexpr std::uint32_t kNoInfoRestTicks = 30;
 constexpr const char* kFailed3Times = "ERROR: Failed 3 times, recheck ESPA slave.";
 
 // The slave aborted its block. RetryCount goes down untested (it may go below
@@ -82,13 +83,15 @@ void AwaitPollAnswer(App& app) {
         s.EspaState = kSlaveSelect;
         Log(app, 2, "StatusRequest: '1' received on reversed poll.");
     } else if (got.kind == Awaited::Kind::Byte && got.byte == EOT) {
+        // Nothing yet: the call rests a while so other calls and the line
+        // check get the line.
+        if (CallBufferEntry* entry = ServedEntry(app))
+            entry->AskAfterTick = s.TickCount + kNoInfoRestTicks;
         s.EspaState = kScheduler;
         Log(app, 2, "StatusRequest: No info available (yet). Retry later.");
     } else if (got.kind == Awaited::Kind::Byte) {
-        if (LogLevel(app, 1)) {
-            Log(app, 1,
-                WithValue("After Poll&Select expected '1', but received: (&dec) ", got.byte));
-        }
+        LogUnexpectedAnswer(app, "After Poll&Select expected '1', but received: (&dec) ",
+                            got.byte);
         RetryOrGiveUp(app, kScheduler, "ERROR: Failed 3 times, recheck ESPA slave");
     } else {
         Log(app, 1, "ERROR: TimeOut receiving 1 ENQ from Slave. Terminated.");
@@ -109,9 +112,7 @@ void AwaitSlaveSelect(App& app) {
         s.EspaState = kStatusBlock;
         Log(app, 2, "StatusRequest: ENQ received on reversed poll, ACK sent.");
     } else if (got.kind == Awaited::Kind::Byte) {
-        if (LogLevel(app, 1)) {
-            Log(app, 1, WithValue("ERROR: After Poll&Select received no '2', but: &d", got.byte));
-        }
+        LogUnexpectedAnswer(app, "ERROR: After Poll&Select received no '2', but: &d", got.byte);
         RetryOrGiveUp(app, kScheduler, kFailed3Times);
     } else {
         Log(app, 1, "ERROR: TimeOut receiving 1 ENQ from Slave. Terminated.");

@@ -101,6 +101,19 @@ void WriteHeldTrace(App& app, HeldTrace& held) {
 }
 
 void ClearInput(App& app) {
+    // In the trace the bytes thrown away show too, so it holds all the slave sent.
+    if (app.settings.Logfile >= kTraceLevel) {
+        const int waiting = app.port.BytesWaiting();
+        HeldTrace held;
+        for (int i = 0; i < waiting; ++i) {
+            const int byte = app.port.ReadByte();
+            if (byte < 0 || byte > 255)
+                break;
+            held.push_back(
+                {app.clock.Now(), TraceText(static_cast<std::int16_t>(byte), 2) + "discarded"});
+        }
+        WriteHeldTrace(app, held);
+    }
     if (!app.port.DiscardInput())
         ReportLineFailure(app);
 }

@@ -12,6 +12,7 @@
 
 #include "app/App.h"
 #include "common/Text.h"
+#include "log/Log.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -260,7 +261,37 @@ void KeepPermissions(const fs::path& from, const fs::path& to) {
     fs::permissions(to, old.permissions(), fs::perm_options::replace, ec);
 }
 
+// The file a link at path points to, through any chain of links; path itself
+// when it is no link.
+fs::path LinkTarget(fs::path path) {
+    std::error_code ec;
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(path, ec)); ++hops) {
+        const fs::path next = fs::read_symlink(path, ec);
+        if (ec)
+            break;
+        path = next.is_absolute() ? next : path.parent_path() / next;
+    }
+    return path;
+}
+
 }  // namespace
+
+bool SettingsFileLocked(const fs::path& file) {
+    const fs::path target = LinkTarget(file);
+    std::error_code ec;
+    const fs::file_status st = fs::status(target, ec);
+    if (ec || !fs::is_regular_file(st))
+        return false;
+    // No write bit at all is a lock even for root, who could write anyway.
+    const auto writeBits = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    if ((st.permissions() & writeBits) == fs::perms::none)
+        return true;
+#if !defined(_WIN32)
+    return access(target.c_str(), W_OK) != 0;
+#else
+    return false;
+#endif
+}
 
 fs::path SettingsPath(const fs::path& dataDir) {
     return dataDir / "espa.set";
@@ -308,7 +339,12 @@ Settings ReadSettingsFile(const fs::path& file) {
     return ParseSettings(bytes);
 }
 
-bool WriteSettingsFile(const fs::path& file, const Settings& settings) {
+bool WriteSettingsFile(const fs::path& link, const Settings& settings) {
+    // A locked file is left alone; a linked one is replaced at its target, so
+    // the link stays.
+    if (SettingsFileLocked(link))
+        return false;
+    const fs::path file = LinkTarget(link);
     fs::path temp = file;
     temp += ".tmp";
     RemoveStaleTemp(temp);
@@ -339,7 +375,11 @@ void ReadSettings(App& app) {
 }
 
 void WriteSettings(App& app) {
-    WriteSettingsFile(SettingsPath(app.dataDir), app.settings);
+    const fs::path file = SettingsPath(app.dataDir);
+    if (WriteSettingsFile(file, app.settings))
+        return;
+    if (SettingsFileLocked(file) && app.settings.Logfile >= 1)
+        WriteLog(app, "STATUS: Settings not saved, espa.set is read-only: " + file.string());
 }
 
 }  // namespace zelvano

@@ -21,9 +21,13 @@ std::string FormatSettings(const Settings& settings);
 // All-zero record when the file is missing or unreadable; never creates it.
 Settings ReadSettingsFile(const std::filesystem::path& file);
 // Writes through a temporary file renamed over the old one: on any failure the
-// old file stays whole. Returns false on failure (callers stay silent).
+// old file stays whole. A link is followed (the temporary file goes beside its
+// target); a read-only file is left alone. Returns false on failure.
 bool WriteSettingsFile(const std::filesystem::path& file, const Settings& settings);
 
+// True for an existing file the user may not (or, having no write bit, should
+// not) write: an administrator's lock on the settings.
+bool SettingsFileLocked(const std::filesystem::path& file);
 void ReadSettings(App& app);
 void WriteSettings(App& app);
 

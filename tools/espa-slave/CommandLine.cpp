@@ -7,6 +7,9 @@
 #include <functional>
 #include <string_view>
 
+#include "BlockText.h"
+#include "common/Text.h"
+
 namespace zelvano::slave {
 
 namespace {
@@ -171,6 +174,110 @@ bool SetForget(Options& options, std::string_view value, std::string& error) {
     return true;
 }
 
+constexpr std::size_t kMaxStrayBytes = 16;
+
+std::string Upper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// One --stray byte: a control name (EOT, NAK, SP, RUB...), 0xHH, or one
+// printable character.
+std::optional<char> ParseStrayByte(std::string_view token) {
+    const std::string name = Upper(token);
+    for (int byte = 0; byte <= 0x7F; ++byte) {
+        if ((byte <= 0x20 || byte == 0x7F) && name == ByteName(static_cast<std::uint8_t>(byte)))
+            return static_cast<char>(byte);
+    }
+    if (name.size() == 4 && name.starts_with("0X") &&
+        std::isxdigit(static_cast<unsigned char>(name[2])) &&
+        std::isxdigit(static_cast<unsigned char>(name[3])))
+        return static_cast<char>(std::stoi(name.substr(2), nullptr, 16));
+    if (token.size() == 1 && token[0] > 0x20 && token[0] < 0x7F)
+        return token[0];
+    return std::nullopt;
+}
+
+bool SetStray(Options& options, std::string_view value, std::string& error) {
+    std::string bytes;
+    while (true) {
+        const auto comma = value.find(',');
+        const std::string_view token = value.substr(0, comma);
+        const auto byte = ParseStrayByte(token);
+        if (!byte) {
+            error = "bad byte \"" + std::string(token) +
+                    "\" (a control name such as EOT or NAK, 0xHH, or one character)";
+            return false;
+        }
+        bytes += *byte;
+        if (comma == std::string_view::npos)
+            break;
+        value.remove_prefix(comma + 1);
+    }
+    if (bytes.size() > kMaxStrayBytes) {
+        error = "at most " + std::to_string(kMaxStrayBytes) + " bytes";
+        return false;
+    }
+    options.slave.stray = bytes;
+    return true;
+}
+
+bool SetStrayOn(Options& options, std::string_view value, std::string& error) {
+    int places = 0;
+    while (true) {
+        const auto comma = value.find(',');
+        const std::string_view word = value.substr(0, comma);
+        if (word == "check")
+            places |= StrayAfterCheck;
+        else if (word == "poll")
+            places |= StrayAfterPoll;
+        else if (word == "select")
+            places |= StrayAfterSelect;
+        else {
+            error = "expected check, poll and/or select, comma-separated; got \"" +
+                    std::string(word) + "\"";
+            return false;
+        }
+        if (comma == std::string_view::npos)
+            break;
+        value.remove_prefix(comma + 1);
+    }
+    options.slave.strayOn = places;
+    options.strayOnGiven = true;
+    return true;
+}
+
+bool SetRefuseDelay(Options& options, std::string_view value, std::string& error) {
+    if (!Number(&Options::slave, &SlaveConfig::refuseDelayMs, 0, 60'000)(options, value, error))
+        return false;
+    options.refuseDelayGiven = true;
+    return true;
+}
+
+// A profile only switches behaviours on, so it combines with the other
+// options in any order.
+bool SetProfile(Options& options, std::string_view value, std::string& error) {
+    if (Upper(value) == "STATUS-LESS") {
+        options.slave.refuseStatusCall = true;
+        options.slave.noStatus = true;
+        return true;
+    }
+    error = "unknown profile \"" + std::string(value) + "\" (known: status-less)";
+    return false;
+}
+
+// Options that only shape another one, given without it.
+std::string CheckCombination(const Options& options) {
+    if (options.strayOnGiven && options.slave.stray.empty())
+        return "--stray-on: has no effect without --stray";
+    if (options.refuseDelayGiven && !options.slave.refuseStatusCall)
+        return "--refuse-delay: has no effect without --refuse-status-call or --profile "
+               "status-less";
+    return "";
+}
+
 const std::vector<OptionSpec>& Specs() {
     static const std::vector<OptionSpec> specs{
         {"--device", "PATH",
@@ -247,6 +354,59 @@ const std::vector<OptionSpec>& Specs() {
         {"--forget", "SECONDS",
          "Forget a call after this long without polls or blocks about it (default 120).",
          SetForget},
+        {"--profile", "NAME",
+         "Play a known kind of paging system; see PROFILES. NAME: status-less.", SetProfile},
+        {"--refuse-status-call", nullptr,
+         "Refuse every status call block (header '3') with '1' NAK EOT instead of ACK, "
+         "--refuse-delay after the block, as a system without that block does. A block with a "
+         "wrong check character still gets NAK at once.",
+         [](Options& o, std::string_view, std::string&) {
+             o.slave.refuseStatusCall = true;
+             return true;
+         }},
+        {"--refuse-delay", "MS",
+         "How long after a refused status call block its '1' NAK EOT follows, on top of "
+         "--delay (default 3000, 0 to 60000). Needs --refuse-status-call or --profile "
+         "status-less.",
+         SetRefuseDelay},
+        {"--no-status", nullptr,
+         "Report no status at all: every poll ('2' ENQ) is answered with EOT, whatever the "
+         "call's script says. Call blocks are still taken with ACK.",
+         [](Options& o, std::string_view, std::string&) {
+             o.slave.noStatus = true;
+             return true;
+         }},
+        {"--stray", "BYTES",
+         "After answering a line check, also send BYTES the master did not ask for: "
+         "comma-separated control names (EOT, NAK, ACK...), 0xHH or single characters, at most "
+         "16 (e.g. EOT or NAK,EOT). Where they go: --stray-on.",
+         SetStray},
+        {"--stray-on", "WHERE",
+         "Where the --stray bytes go, comma-separated (default check,poll); needs --stray. "
+         "check: after the "
+         "master's EOT that ends an acknowledged select with no block behind it (its '1' ENQ "
+         "'2' ENQ line check). poll: after every EOT answer to a poll (its '2' ENQ line check, "
+         "and a status request with nothing to report). select: straight after every ACK to a "
+         "select, the one before a block included, as a slave cannot tell the two apart.",
+         SetStrayOn},
+        {"--ascii-only", nullptr,
+         "Answer a call block or status call block holding any byte of 0x80 or above with NAK "
+         "(the call is not taken); the log names the byte and its record.",
+         [](Options& o, std::string_view, std::string&) {
+             o.slave.asciiOnly = true;
+             return true;
+         }},
+        {"--refuse-empty-text", nullptr,
+         "Answer a call block or status call block whose text (record 2) is empty or missing "
+         "with NAK (the call is not taken).",
+         [](Options& o, std::string_view, std::string&) {
+             o.slave.refuseEmptyText = true;
+             return true;
+         }},
+        {"--eot-delay", "MS",
+         "Send every EOT answer to a poll MS milliseconds late, on top of --delay (default 0, "
+         "0 to 60000). Answers keep their order, so any that follow wait too.",
+         Number(&Options::slave, &SlaveConfig::eotDelayMs, 0, 60'000)},
         {"--quiet", nullptr, "Show only calls, delivered states and warnings, not every exchange.",
          Flag(&Options::quiet)},
         {"--raw", nullptr, "Also show every chunk read and written as hex bytes.",
@@ -320,6 +480,14 @@ STATUS SCRIPTS (--script ADDRESS=STATES)
   Examples: --script DEFAULT=PAGED --script 555=ABSENT --script 777=1:BUSY
             --script 900=QUEUE,QUEUE,3:SPEECHPAGED --script 999=NONE
 
+PROFILES (--profile NAME; combines with the other options in any order)
+  status-less  A paging system that takes calls but reports no status, as
+               many real ones do. Call blocks are accepted with ACK; a status
+               call block (header '3') is refused with '1' NAK EOT about 3 s
+               later (--refuse-delay changes the time); every poll ('2' ENQ)
+               is answered with EOT, so no call ever gets a state. The same
+               as --refuse-status-call --no-status.
+
 WHEN (for the misbehaviour options)
   always | never | every=N (the Nth, 2Nth... time) | first=N (the first N
   times) | after=N (every time after the first N) | prob=P (chance P, 0 to 1)
@@ -348,6 +516,7 @@ EXAMPLES
   espa-slave --nak-block every=3 --delay 50-400 --seed 7
   espa-slave --device /dev/ttyUSB0 --baud 19200 --parity E --data-bits 7
   espa-slave --split 4,300 --bad-bcc first=1 --noise 5%
+  espa-slave --profile status-less --stray EOT --eot-delay 800
 )";
 
 // Words of text in lines of at most width columns, each starting with indent.
@@ -404,6 +573,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         if (!spec->set(options, value.value_or(""), error))
             return {std::nullopt, std::string(spec->name) + ": " + error};
     }
+    if (std::string error = CheckCombination(options); !error.empty())
+        return {std::nullopt, error};
     return {std::move(options), ""};
 }
 
@@ -435,7 +606,7 @@ std::vector<std::string> DescribeOptions(const Options& options) {
     std::string scripts = "scripts: DEFAULT=" + DescribeScript(slave.scripts.fallback);
     for (const auto& [address, script] : slave.scripts.byAddress)
         scripts += "; " + address + "=" + DescribeScript(script);
-    lines.push_back(scripts);
+    lines.push_back(slave.noStatus ? "scripts: not used (--no-status)" : scripts);
     std::string behaviour;
     if (slave.silent)
         behaviour = "silent";
@@ -452,6 +623,30 @@ std::vector<std::string> DescribeOptions(const Options& options) {
         behaviour += (behaviour.empty() ? "status block in " : ", status block in ") +
                      std::to_string(slave.splitPieces) + " pieces " +
                      std::to_string(slave.splitGapMs) + " ms apart";
+    const auto add = [&](const std::string& item) {
+        behaviour += (behaviour.empty() ? "" : ", ") + item;
+    };
+    if (slave.refuseStatusCall)
+        add("status call blocks refused ('1' NAK EOT after " + std::to_string(slave.refuseDelayMs) +
+            " ms)");
+    if (slave.noStatus)
+        add("no status (every poll EOT)");
+    if (!slave.stray.empty()) {
+        std::string places;
+        for (const auto& [flag, name] :
+             {std::pair{StrayAfterCheck, "check"}, std::pair{StrayAfterPoll, "poll"},
+              std::pair{StrayAfterSelect, "select"}}) {
+            if ((slave.strayOn & flag) != 0)
+                places += (places.empty() ? "" : ",") + std::string(name);
+        }
+        add("stray " + ByteNames(slave.stray) + " after " + places);
+    }
+    if (slave.asciiOnly)
+        add("ASCII only");
+    if (slave.refuseEmptyText)
+        add("empty texts refused");
+    if (slave.eotDelayMs > 0)
+        add("EOT answers to polls " + std::to_string(slave.eotDelayMs) + " ms late");
     lines.push_back("misbehaviour: " + (behaviour.empty() ? std::string("none") : behaviour));
     lines.push_back("seed " + std::to_string(slave.seed));
     return lines;

@@ -29,6 +29,8 @@ struct Options {
     bool quiet = false;
     bool raw = false;
     bool help = false;
+    bool strayOnGiven = false;      // for the check that --stray-on has --stray
+    bool refuseDelayGiven = false;  // ... and --refuse-delay a refusal to time
 };
 
 struct ParseResult {

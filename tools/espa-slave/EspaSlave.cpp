@@ -1,6 +1,7 @@
 #include "EspaSlave.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "BlockText.h"
 #include "common/Text.h"
@@ -16,6 +17,15 @@ std::string Byte(std::uint8_t value) {
 
 std::string ShowAddress(const std::string& address) {
     return address.empty() ? "(no address)" : address;
+}
+
+// "record 2" for the record that holds data[at], "the data" outside any record.
+std::string RecordAt(std::string_view data, std::size_t at) {
+    const auto rs = data.rfind(static_cast<char>(RS), at);
+    const std::size_t start = rs == std::string_view::npos ? 0 : rs + 1;
+    if (start + 1 < data.size() && start < at && static_cast<std::uint8_t>(data[start + 1]) == US)
+        return std::string("record ") + data[start];
+    return "the data";
 }
 
 }  // namespace
@@ -44,6 +54,8 @@ void EspaSlave::Take(std::uint8_t byte) {
         OnBlock(byte);
         return;
     }
+    // Only an EOT straight after an acknowledged select closes a line check.
+    const bool lineCheckEnds = std::exchange(checkOpen_, false) && byte == EOT;
     if (pendingDigit_ != 0) {
         const char digit = pendingDigit_;
         pendingDigit_ = 0;
@@ -61,6 +73,8 @@ void EspaSlave::Take(std::uint8_t byte) {
     switch (byte) {
         case EOT:
             OnEot();
+            if (lineCheckEnds)
+                SendStray("the line check");
             break;
         case ACK:
             OnAck();
@@ -136,6 +150,10 @@ void EspaSlave::OnSelect() {
     } else {
         selected_ = true;
         Reply(Byte(ACK), "ACK");
+        if (!config_.stray.empty() && (config_.strayOn & StrayAfterSelect) != 0)
+            SendStray("the select's ACK");
+        else if (!config_.stray.empty() && (config_.strayOn & StrayAfterCheck) != 0)
+            checkOpen_ = true;
     }
 }
 
@@ -149,11 +167,20 @@ void EspaSlave::OnPoll() {
     }
     const bool ignore = StrikesNow(Fault::IgnorePoll);
     const bool eot = StrikesNow(Fault::EotPoll);
+    if (config_.noStatus) {
+        // No call is ever reported, so a poll names none and keeps none alive.
+        askedAddress_.reset();
+        if (ignore)
+            Log(LogLevel::Exchange, "   (--ignore-poll: no answer)");
+        else
+            ReplyPollEot(eot ? "EOT (--eot-poll)" : "EOT (--no-status)");
+        return;
+    }
     const PollTarget target = FindPollTarget();
     if (ignore)
         Log(LogLevel::Exchange, "   (--ignore-poll: no answer)");
     else if (eot)
-        Reply(Byte(EOT), "EOT (--eot-poll)");
+        ReplyPollEot("EOT (--eot-poll)");
     else
         AnswerPoll(target);
 }
@@ -161,17 +188,17 @@ void EspaSlave::OnPoll() {
 void EspaSlave::AnswerPoll(const PollTarget& target) {
     SlaveCall* call = target.call;
     if (call == nullptr) {
-        Reply(Byte(EOT), "EOT (nothing to report)");
+        ReplyPollEot("EOT (nothing to report)");
     } else if (!call->Finished() && call->holdLeft > 0) {
         --call->holdLeft;
-        Reply(Byte(EOT), "EOT (call " + ShowAddress(call->address) + ": nothing yet, " +
-                             std::to_string(call->holdLeft) + " more polls to hold)");
+        ReplyPollEot("EOT (call " + ShowAddress(call->address) + ": nothing yet, " +
+                     std::to_string(call->holdLeft) + " more polls to hold)");
     } else if (!call->Finished()) {
         StartReport(*call, call->script[call->step].digit, false);
     } else if (target.named && call->lastDigit != 0) {
         StartReport(*call, call->lastDigit, true);
     } else {
-        Reply(Byte(EOT), "EOT (call " + ShowAddress(call->address) + ": nothing new)");
+        ReplyPollEot("EOT (call " + ShowAddress(call->address) + ": nothing new)");
     }
 }
 
@@ -241,8 +268,45 @@ void EspaSlave::OnBlock(std::uint8_t check) {
         Log(LogLevel::Exchange, "   (silent: no answer)");
     else if (!good)
         Reply(Byte(NAK), "NAK");
-    else
+    else if (!RefuseByLimits(header, data))
         AnswerGoodBlock(header, data);
+}
+
+// A good block that this kind of paging system does not take. These refusals
+// come before the fault rules and are no occasion for them.
+bool EspaSlave::RefuseByLimits(char header, std::string_view data) {
+    if (header == '3' && config_.refuseStatusCall) {
+        Log(LogLevel::Exchange, "   (--refuse-status-call: refusing in " +
+                                    std::to_string(config_.refuseDelayMs) + " ms)");
+        Reply("1" + Byte(NAK) + Byte(EOT),
+              "'1' NAK EOT (--refuse-status-call: status call blocks not supported)",
+              config_.refuseDelayMs);
+        return true;
+    }
+    const std::string what = std::string(header == '1' ? "call block" : "status call block") +
+                             " for " + ShowAddress(RecordValue(data, '1').value_or(""));
+    if (config_.asciiOnly) {
+        const auto at = std::find_if(data.begin(), data.end(),
+                                     [](char c) { return static_cast<std::uint8_t>(c) >= 0x80; });
+        if (at != data.end()) {
+            const auto index = static_cast<std::size_t>(at - data.begin());
+            Log(LogLevel::Essential, what + " refused: byte " +
+                                         HexByte(static_cast<std::uint8_t>(*at)) + " in " +
+                                         RecordAt(data, index) + " is not ASCII (--ascii-only)");
+            Reply(Byte(NAK), "NAK (--ascii-only)");
+            return true;
+        }
+    }
+    if (config_.refuseEmptyText) {
+        const auto text = RawRecordValue(data, '2');
+        if (!text || text->empty()) {
+            Log(LogLevel::Essential, what + " refused: its text (record 2) is " +
+                                         (text ? "empty" : "missing") + " (--refuse-empty-text)");
+            Reply(Byte(NAK), "NAK (--refuse-empty-text)");
+            return true;
+        }
+    }
+    return false;
 }
 
 void EspaSlave::AnswerGoodBlock(char header, std::string_view data) {
@@ -279,8 +343,9 @@ void EspaSlave::RegisterCall(std::string_view data) {
     call.script = config_.scripts.For(call.address);
     call.holdLeft = call.script.empty() ? 0 : call.script.front().holdPolls;
     call.lastNewsMs = now_;
-    Log(LogLevel::Essential,
-        "call " + ShowAddress(call.address) + " received; reports: " + DescribeScript(call.script));
+    Log(LogLevel::Essential, "call " + ShowAddress(call.address) + " received; reports: " +
+                                 (config_.noStatus ? std::string("nothing (--no-status)")
+                                                   : DescribeScript(call.script)));
     calls_.push_back(std::move(call));
     if (calls_.size() > kMaxCalls) {
         Log(LogLevel::Essential, "forgot call " + ShowAddress(calls_.front().address) +
@@ -466,9 +531,25 @@ std::string EspaSlave::TakeDue(std::int64_t nowMs) {
     return bytes;
 }
 
-std::int64_t EspaSlave::Reply(std::string bytes, std::string text) {
+// An EOT answer to a poll: late by --eot-delay, and followed by the stray
+// bytes when they go after polls.
+void EspaSlave::ReplyPollEot(std::string text) {
+    Reply(Byte(EOT), std::move(text), config_.eotDelayMs);
+    if (!config_.stray.empty() && (config_.strayOn & StrayAfterPoll) != 0)
+        SendStray("the poll's EOT");
+}
+
+// Bytes the master did not ask for, straight behind the last answer.
+void EspaSlave::SendStray(const char* after) {
+    const std::int64_t due = std::max(now_, lastDueMs_);
+    out_.push_back(
+        {due, config_.stray, "-> " + ByteNames(config_.stray) + " (--stray, after " + after + ")"});
+    lastDueMs_ = due;
+}
+
+std::int64_t EspaSlave::Reply(std::string bytes, std::string text, int extraDelayMs) {
     // Answers never overtake each other, whatever their delays.
-    const std::int64_t due = std::max(now_ + DrawDelay(), lastDueMs_);
+    const std::int64_t due = std::max(now_ + DrawDelay() + extraDelayMs, lastDueMs_);
     if (StrikesNow(Fault::Noise)) {
         std::string noise(std::uniform_int_distribution<int>(1, 3)(rng_), '\0');
         for (char& c : noise)

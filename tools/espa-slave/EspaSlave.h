@@ -92,6 +92,9 @@ class EspaSlave {
     void OnBlock(std::uint8_t check);
     void AnswerPoll(const PollTarget& target);
     void AnswerGoodBlock(char header, std::string_view data);
+    bool RefuseByLimits(char header, std::string_view data);
+    void ReplyPollEot(std::string text);
+    void SendStray(const char* after);
     void StartReport(const SlaveCall& call, char digit, bool repeat);
     void SendStatusBlock();
     void DeliverReport();
@@ -104,7 +107,7 @@ class EspaSlave {
 
     bool StrikesNow(Fault fault);
     int DrawDelay();
-    std::int64_t Reply(std::string bytes, std::string text);
+    std::int64_t Reply(std::string bytes, std::string text, int extraDelayMs = 0);
     void Junk(std::uint8_t byte);
     void FlushJunk();
     void Log(LogLevel level, std::string text);
@@ -120,6 +123,7 @@ class EspaSlave {
     char pendingDigit_ = 0;       // a digit waiting for its ENQ
     bool selectStarted_ = false;  // '1' ENQ seen, '2' ENQ to follow
     bool selected_ = false;       // select acknowledged, a block may follow
+    bool checkOpen_ = false;      // select acknowledged, an EOT now makes it a line check
     std::string junk_;
 
     Await await_ = Await::None;

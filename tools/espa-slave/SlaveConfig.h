@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "FaultRule.h"
 #include "StatusScript.h"
@@ -23,6 +24,14 @@ enum class Fault : std::size_t {
 };
 inline constexpr std::size_t kFaultCount = 8;
 
+// Where --stray puts its bytes (bit flags).
+enum StrayPlace : int {
+    StrayAfterCheck = 1,   // after the master's EOT that ends an acknowledged select
+                           // with no block behind it: the '1' ENQ '2' ENQ line check
+    StrayAfterPoll = 2,    // after every EOT answer to a poll
+    StrayAfterSelect = 4,  // right after every ACK to a select
+};
+
 struct SlaveConfig {
     ScriptTable scripts;
     std::array<FaultRule, kFaultCount> faults{};
@@ -34,6 +43,16 @@ struct SlaveConfig {
     std::uint32_t seed = 1;
     int replyTimeoutMs = 3000;    // wait for the master's ACK, or a block's end
     int forgetAfterMs = 120'000;  // a call without news this long is forgotten
+
+    // Ways a real paging system falls short of a full slave; all off by default.
+    bool refuseStatusCall = false;  // a status call block gets '1' NAK EOT, not ACK
+    int refuseDelayMs = 3000;       // ... this long after the block
+    bool noStatus = false;          // every poll gets EOT, whatever the scripts say
+    std::string stray;              // bytes sent, unasked, after a line check answer
+    int strayOn = StrayAfterCheck | StrayAfterPoll;
+    bool asciiOnly = false;        // a block holding a byte >= 0x80 gets NAK
+    bool refuseEmptyText = false;  // a block without text (record 2) gets NAK
+    int eotDelayMs = 0;            // EOT answers to polls come this much later
 
     FaultRule& Rule(Fault fault) { return faults[static_cast<std::size_t>(fault)]; }
     const FaultRule& Rule(Fault fault) const { return faults[static_cast<std::size_t>(fault)]; }
