@@ -20,6 +20,7 @@ const std::map<std::string, std::string> kNames = {
     {"PAGED", "01 32 02 31 1F 31 32 33 1E 37 1F 33 03 28"},
     {"BADCHECK", "01 32 02 31 1F 31 32 33 1E 37 1F 33 03 29"},
     {"ABSENT", "01 32 02 37 1F 34 03 2F"},
+    {"QBLK", "01 32 02 31 1F 31 32 33 1E 37 1F 32 03 29"},
 };
 
 // Common openings: a good line check from the start; a select or a reversed
@@ -37,6 +38,9 @@ const std::string kLcOk = "Test ESPA connection -> OK!";
 const std::string kHasData = "Test ESPA connection antwoord 1 op Poll, dus er zijn gegevens...";
 const std::string kNoSoh1 = "ERROR: Transfer of SOH1 failed, recheck ESPA slave.";
 const std::string kNak = "ERROR: No ACK on transmitted ESPA, but: %d 21";
+const std::string kSaidNak = "Slave answered: NAK", kSaidEot = "Slave answered: EOT";
+const std::string kSoh3Nak = "ERROR: No ACK received at StatusRequest SOH3, but &d 49";
+const std::string kSaid1NakEot = "Slave answered: '1' NAK EOT";
 const std::string kRefused =
     "ERROR: At Transfer CallToEspaSlave: No ACK after 1ENQ, 2 ENQ received: &d 4";
 const std::string kPollSent = "StatusRequest: 2 ENQ sent.";
@@ -78,6 +82,7 @@ void RunCase(const Case& c) {
             "");
         rig.AddHello(c.alfa);
         rig.app.CallBuffer[0].Status = c.call;
+        rig.app.CallBuffer[0].Delivered = std::string(c.call) == "QUEUE";
         rig.app.espa.RetryCount = 3;
         ShowCallBuffer(rig.app);
     }
@@ -157,13 +162,15 @@ const Case kJobs[] = {
      .steps = "CALL; 06 > 17: HELLO; 15 > 19: 04; > 24: SEL; 06 > 26: HELLO; 15 > 28: 04; "
               "> 33: SEL; 06 > 35: HELLO; 15 > 37: 04; > 42: SEL; 06 > 44: HELLO; 15 . 45; "
               "> 94: 04",
-     .log = {kNak, kNak, kNak, kNak, "ERROR: Failed 3 times, recheck ESPA slave."},
+     .log = {kNak, kSaidNak, kNak, kSaidNak, kNak, kSaidNak, kNak, kSaidNak,
+             "ERROR: Failed 3 times, recheck ESPA slave."},
      .status = "ERROR"},
     {.name = "select refused by EOT four times; line check after 5 ticks", .call = "NEW",
      .level = 1,
      .steps = "CALL; 04 > 17: 04; > 22: SEL; 04 > 24: 04; > 29: SEL; 04 > 31: 04; > 36: SEL; "
               "04 > 42: 04",
-     .log = {kRefused, kRefused, kRefused, kRefused, "ERROR: 3 times failure, recheck ESPA slave"},
+     .log = {kRefused, kSaidEot, kRefused, kSaidEot, kRefused, kSaidEot, kRefused, kSaidEot,
+             "ERROR: 3 times failure, recheck ESPA slave"},
      .status = "ERROR"},
     {.name = "silent select times out after 20 ticks", .call = "NEW", .level = 1,
      .steps = "CALL; > 36: 04; > 41: SEL",
@@ -217,9 +224,9 @@ const Case kJobs[] = {
      .steps = "REQ; 01 32 02 31 04 > 18: 04; > 20: 04; > 25: POLL; 31 05 > 27: 06; 01 04 > 28: 04; "
               "> 30: 04; > 35: POLL; 31 05 > 37: 06; 01 04 > 38: 04; > 40: 04; > 45: POLL; 41 . 46",
 
-     .log = {"After Poll&Select expected '1', but received: (&dec)  65",
+     .log = {"After Poll&Select expected '1', but received: (&dec)  65", "Slave answered: 'A'",
              "ERROR: Failed 3 times, recheck ESPA slave"},
-     .status = "ERROR", .state = 10},
+     .status = "NO STATUS", .state = 10},
     {.name = "EOT abort stops at the 16-bit floor", .level = 1,
      .setup = "!step=200 !timer=10 !retries=-32768", .steps = "04 > 1: 04", .retry = -32768},
     {.name = "poll answered by EOT: nothing yet, polled again", .call = "QUEUE", .statusCheck = 1,
@@ -231,13 +238,33 @@ const Case kJobs[] = {
     {.name = "an ENQ later than 20 ticks is a time-out", .call = "QUEUE", .level = 1,
      .statusCheck = 1, .steps = "> 10: 04; > 15: POLL; 31 . 36; 05 > 38: 04",
      .log = {"ERROR: TimeOut receiving 1 ENQ from Slave. Terminated."}},
-    {.name = "no line check while calls are pending; one as soon as none is", .call = "QUEUE",
-     .level = 0, .statusCheck = 1,
-     .steps = "> 10: 04; > 15: POLL; 04 > 18: 04; > 23: POLL; 04 > 26: 04; > 31: POLL; !0=BUSY; "
-              "04 > 34: 04; > 39: SEL"},
-    {.name = "the first QUEUE or NEW position wins; retries carry over to status jobs",
-     .call = "NEW", .level = 4, .setup = "!add3 !0=PAGED !1=QUEUE !2=ERROR !retries=2",
+    {.name = "a call the slave has nothing on yet rests: the line check gets the line",
+     .call = "QUEUE", .level = 0, .statusCheck = 1,
+     .steps = "> 10: 04; > 15: POLL; 04 > 18: 04; > 23: SEL"},
+    {.name = "... and is asked again 30 ticks after the EOT", .call = "QUEUE", .level = 0,
+     .statusCheck = 1, .interval = 100, .steps = "> 10: 04; > 15: POLL; 04 > 51: 04; > 56: POLL"},
+    {.name = "status jobs take turns: the call just asked goes behind", .call = "QUEUE",
+     .level = 1, .statusCheck = 1, .setup = "!add !1=QUEUE",
+     .steps = "REQ; QBLK > 20: 06; > 22: 04; > 27: POLL; 31 05 > 29: 06; PAGED > 32: 06",
+     .log = {"STATUS: Call from ScreenPosition: 0 is now: QUEUE",
+             "STATUS: Call from ScreenPosition: 1 is now: PAGED"},
+     .status = "QUEUE"},
+    {.name = "every NEW call before any status job; a QUEUE call keeps its retries",
+     .call = "NEW", .level = 4, .setup = "!add3 !0=PAGED !1=QUEUE !2=ERROR !3=PAGED !retries=2",
      .steps = ". 9", .log = {"CallStatus is QUEUE for Position:  1"}, .state = 100, .retry = 2},
+    {.name = "... a NEW call after a QUEUE one goes first", .call = "NEW", .level = 4,
+     .setup = "!add3 !0=PAGED !1=QUEUE !2=ERROR", .steps = ". 9",
+     .log = {"CallStatus is NEW for Position:  3"}, .state = 30, .retry = 3},
+    {.name = "a status call refused with NAK: NO STATUS at once, the hint once", .call = "QUEUE",
+     .level = 1, .setup = "!add !1=QUEUE",
+     .steps = "CALL; 06 > 17: SC; 31 15 04 . 18; > 20: 04; > 25: SEL; 06 > 27: SC; 31 15 04 . 28; "
+              "> 30: 04",
+     .log = {kSoh3Nak, kSaid1NakEot,
+             "STATUS: ESPA slave refuses status calls (SOH3); accepted calls end as NO STATUS. "
+             "Choose \"StatusCheck Only 2 ENQ\" in Settings, or \"StatusCheck None\" when the "
+             "slave gives no status at all.",
+             kSoh3Nak, kSaid1NakEot},
+     .status = "NO STATUS"},
 };
 // clang-format on
 
@@ -270,7 +297,7 @@ const Case kMends[] = {
      .steps = "REQ; !dbl0; PAGED > 20: 06", .status = "BUSY"},
     {.name = "the give-up of a removed call writes no state", .call = "QUEUE", .level = 1,
      .setup = "!retries=0", .steps = "CALL; !dbl0; 15 . 16",
-     .log = {"ERROR: No ACK received after Status Poll&Select, but &d 21",
+     .log = {"ERROR: No ACK received after Status Poll&Select, but &d 21", kSaidNak,
              "ERROR: Fault 3 times, recheck ESPA slave."},
      .status = "", .state = 10},
     {.name = "a call dropped from a full buffer during its select is not sent", .call = "NEW",
@@ -280,9 +307,16 @@ const Case kMends[] = {
      .status = "NEW", .state = 35},
     {.name = "no status call block for a removed call", .call = "QUEUE", .level = 1,
      .steps = "CALL; !dbl0; 06 . 18; > 19: 04", .status = ""},
-    {.name = "a late ACK does not revive a call the buffer gave up", .call = "NEW", .level = 0,
-     .statusCheck = 2, .interval = 100, .steps = "CALL; 06 > 17: HELLO; !out0; 06 . 40",
-     .status = "ERROR"},
+    {.name = "a late ACK shows a given-up call delivered but does not revive it", .call = "NEW",
+     .level = 0, .statusCheck = 1, .interval = 100, .steps = "CALL; 06 > 17: HELLO; !out0; 06 . 40",
+     .status = "NO STATUS"},
+    {.name = "a final word after the time-out is shown and logged", .call = "QUEUE", .level = 1,
+     .statusCheck = 1, .steps = "REQ; !out0; PAGED > 20: 06",
+     .log = {"Bufferpositie:  0 TimeOut.", "STATUS: Call from ScreenPosition: 0 is now: PAGED"},
+     .status = "PAGED"},
+    {.name = "... a QUEUE after it is not", .call = "QUEUE", .level = 1, .statusCheck = 1,
+     .interval = 100, .steps = "REQ; !out0; QBLK > 20: 06; . 40",
+     .log = {"Bufferpositie:  0 TimeOut."}, .status = "NO STATUS"},
     {.name = "a status offered on the line check lands on the call last served", .level = 1,
      .lineCheck = 1, .setup = "!add2 !0=PAGED !1=BUSY !served=0", .steps = "LCDATA",
      .log = {kHasData, "STATUS: Call from ScreenPosition: 0 is now: ABSENT"}, .status = "ABSENT"},
@@ -297,7 +331,7 @@ const Case kMends[] = {
     {.name = "a status call block with a control character is not sent", .call = "QUEUE",
      .level = 1, .steps = "CALL; 06 . 17; > 18: 04",
      .log = {"ERROR: Transmission of StatusRequest SOH3 failed. Recheck ESPA slave."},
-     .status = "ERROR", .alfa = "x\x05"},
+     .status = "NO STATUS", .alfa = "x\x05"},
 };
 // clang-format on
 
@@ -335,8 +369,10 @@ TEST(Engine, UnsendableValueFailsTheCallBeforeSoh) {
     }
 }
 
-// Every failing exchange: its log line, the retry step; with no retry left the
-// give-up line, the call in "ERROR" and a line check.
+// Every failing exchange: its log line (and the whole answer after an
+// unexpected byte), the retry step; with no retry left the give-up line, the
+// call in "ERROR" (in "NO STATUS" when the slave had accepted it: a status job)
+// and a line check.
 struct Failure {
     std::int16_t step;
     const char* slave;  // "" = nothing comes: time-out
@@ -359,7 +395,7 @@ const Failure kFailures[] = {
      "ERROR: Fault 3 times, recheck ESPA slave.", false},
     {107, "", "ERROR: TimeOut at receiving ACK after 1ENQ 2 ENQ Poll Select.", 20,
      "ERROR: Fault remains 3 times, recheck ESPA slave.", false},
-    {110, "15", "ERROR: No ACK received at StatusRequest SOH3, but &d 21", 20,
+    {110, "32", "ERROR: No ACK received at StatusRequest SOH3, but &d 50", 20,
      "ERROR: Failed 3 times to receive. Recheck ESPA slave.", false},
     {110, "", "ERROR: TimeOut receiving ACK.", 20, "ERROR: Failed 3 times, recheck ESPA slave.",
      false},
@@ -379,6 +415,12 @@ const Failure kFailures[] = {
      "ERROR: Failed 3 times, recheck ESPA slave.", false},
 };
 
+// "15" -> "NAK", "41" -> "'A'".
+std::string Said(const std::string& hex) {
+    const int b = std::stoi(hex, nullptr, 16);
+    return b == 0x15 ? "NAK" : "'" + std::string(1, static_cast<char>(b)) + "'";
+}
+
 TEST(Engine, EveryFailureRetriesThenGivesUp) {
     for (const Failure& f : kFailures) {
         for (std::int16_t retries : {2, 0, -2}) {
@@ -387,6 +429,8 @@ TEST(Engine, EveryFailureRetriesThenGivesUp) {
             rig.AddHello();
             rig.AddHello();
             rig.app.CallBuffer[1].Status = "QUEUE";
+            const bool delivered = f.step >= 100;
+            rig.app.CallBuffer[1].Delivered = delivered;
             ProtocolState& s = rig.app.espa;
             s.EspaPosition = 1;
             s.EspaCallId = rig.app.CallBuffer[1].CallId;
@@ -405,12 +449,15 @@ TEST(Engine, EveryFailureRetriesThenGivesUp) {
             const bool retry = retries > 0;
             EXPECT_EQ(s.EspaState, retry ? f.retryStep : 10);
             EXPECT_EQ(s.RetryCount, retry ? retries - 1 : retries);
-            EXPECT_EQ(rig.app.CallBuffer[1].Status, retry ? "QUEUE" : "ERROR");
+            EXPECT_EQ(rig.app.CallBuffer[1].Status,
+                      retry ? "QUEUE" : delivered ? "NO STATUS" : "ERROR");
             EXPECT_EQ(rig.app.CallBuffer[0].Status, "NEW");
             EXPECT_EQ(s.EspaTimer, retry || !f.pauseFive ? 0 : 5);
             std::vector<std::string> log;
             if (retries != -2)
                 log.push_back(f.errorLine);
+            if (retries != -2 && !silence && f.step != 210)
+                log.push_back("Slave answered: " + Said(f.slave));
             if (retries == 0)
                 log.push_back(f.giveUpLine);
             EXPECT_EQ(rig.NewLog(), log);

@@ -134,7 +134,7 @@ void RandomNoise(Case& c) {
 
 void WrongCheckCharacters(Case& c) {
     Play(c, {.options = {"--bad-bcc", "always", "--script", "4001=PAGED"},
-             .calls = {{"4001", "NEW>QUEUE>ERROR"}},
+             .calls = {{"4001", "NEW>QUEUE>NO STATUS"}},
              .log = {{"ERROR: Incorrect CheckSum received. Expected: ", 4},
                      {"ERROR: Failed 3 times, recheck ESPA slave.", 1},
                      {"StatusRequest: Status received, ACK sent.", 0}}});
@@ -160,9 +160,9 @@ void SlaveVanishesMidBlock(Case& c) {
     c.slave.Stop();
     ASSERT_TRUE(p.Run([&] { return !p.Problem().empty(); }, 50));
     EXPECT_TRUE(p.ScreenLogHas("STATUS: Serial port lost: "));
-    ASSERT_TRUE(p.RunUntil("6001", "ERROR"));
+    ASSERT_TRUE(p.RunUntil("6001", "NO STATUS"));
     ASSERT_TRUE(p.LinkIs(kLinkFailed, 300));
-    EXPECT_EQ(p.States("6001"), "NEW>QUEUE>ERROR");
+    EXPECT_EQ(p.States("6001"), "NEW>QUEUE>NO STATUS");
     // The adapter is back (a new slave on the same link).
     Slave again;
     ASSERT_TRUE(again.Start(c.dir.path(), {"--script", "6002=PAGED"}, c.link));

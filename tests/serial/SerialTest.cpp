@@ -86,7 +86,8 @@ TEST(ByteTransfer, SendReceiveClear) {
         EXPECT_TRUE(t.app.activity.TxdActive && t.app.activity.RxdActive);
         EXPECT_EQ(t.line.written, Hex("05 FF"));
         const std::string traced = level < 3 ? "" : Lines({"TxD: [ENQ] 5     0x05  ",
-            "TxD: \xFF     255   0xFF  ", R + "[ACK] 6     0x06  ", R + "\x80     128   0x80  "});
+            "TxD: \xFF     255   0xFF  ", R + "[ACK] 6     0x06  ", R + "\x80     128   0x80  ",
+            R + "[SOH] 1     0x01  discarded", R + "[STX] 2     0x02  discarded"});
         EXPECT_EQ(Trace(t), traced);
         t.line.Feed(Hex("41"));
         for (const bool closed : {false, true}) {

@@ -120,6 +120,7 @@ void EngineRig::Event(const std::string& what) {
         CheckBufferTimeOuts(app);
     } else if (key.empty()) {
         app.CallBuffer[n].Status = what.substr(what.find('=') + 1);
+        app.CallBuffer[n].Delivered = app.CallBuffer[n].Status == "QUEUE";  // the slave has it
         ShowCallBuffer(app);
     } else if (key == "served=") {
         s.EspaCallId = app.CallBuffer[n].CallId;
