@@ -71,13 +71,8 @@ int main(int argc, char* argv[]) {
     zelvano::SystemClock clock;
     zelvano::QtSerialLine line(dataDir);
     zelvano::MainWindow window(clock, line, dataDir);
-    // A termination signal closes the window like its close box, and any box
-    // open at the time (the start-up one among them) first.
-    zelvano::QuitOnSignal quitOnSignal([&window] {
-        for (int i = 0; i < 8 && QApplication::activeModalWidget() != nullptr; ++i)
-            QApplication::activeModalWidget()->close();
-        window.close();
-    });
+    // A termination signal closes the window like its close box.
+    zelvano::QuitOnSignal quitOnSignal([&window] { window.close(); });
     // The load step (StartUp, with its message box when the port fails)
     // runs before the window is shown.
     window.Form_Load();

@@ -4,7 +4,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QSocketNotifier>
+#include <QWidget>
 #include <cerrno>
 #include <csignal>
 
@@ -62,6 +64,10 @@ void QuitOnSignal::OnSignal() {
     char bytes[16];
     while (::read(signalPair[0], bytes, sizeof bytes) > 0) {
     }
+    // A box open at the time (the start-up one among them) would keep the
+    // program running: it is closed first.
+    for (int i = 0; i < 8 && QApplication::activeModalWidget() != nullptr; ++i)
+        QApplication::activeModalWidget()->close();
     if (action_)
         action_();
 }

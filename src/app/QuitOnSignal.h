@@ -1,7 +1,7 @@
 // Ends the program cleanly on SIGTERM, SIGINT and SIGHUP (a desktop logout, a
 // system shutdown, Ctrl+C in a terminal): the handler only writes a byte to a
-// pipe, and the event loop then calls the given action, which closes the main
-// window like its close box does. The port is closed by the program, so a
+// pipe, and the event loop then closes any open box and calls the given action,
+// which closes the main window like its close box does. The port is closed by the program, so a
 // serial device is not left in exclusive use, and the log says so.
 #pragma once
 

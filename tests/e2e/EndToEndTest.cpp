@@ -43,5 +43,38 @@ TEST(EndToEnd, RecoversFromNoiseBadCheckAndSplitBlocks) {
     EXPECT_TRUE(c.slave.Stop());
 }
 
+// A paging system that takes calls but gives no status (refuses the '3' block
+// with '1' NAK EOT, EOT to every poll), default settings: every call is sent
+// before any is asked about, and each the slave accepted ends "NO STATUS";
+// one it refuses ends "ERROR".
+TEST(EndToEnd, StatusLessSlaveEveryCallSentNoneFailed) {
+    const std::string hint = "STATUS: ESPA slave refuses status calls (SOH3)";
+    for (const QString textless : {"", "5003"}) {
+        Case c;
+        std::vector<std::pair<QString, std::string>> calls;
+        for (const QString address : {"5001", "5002", "5003", "5004", "5005"})
+            calls.emplace_back(address, address == textless ? "NEW>ERROR" : "NEW>QUEUE>NO STATUS");
+        Play(c, {.options = {"--profile", "status-less", "--refuse-delay", "300",
+                             "--refuse-empty-text"},
+                 .calls = calls,
+                 .log = {{hint, 1}, {"Slave answered: '1' NAK EOT", textless.isEmpty() ? 5 : 4}},
+                 .slaveSaw = {{"<- call block: ", textless.isEmpty() ? 5 : 8}},
+                 .queueTicks = 9,
+                 .textless = textless});
+    }
+}
+
+// A burst of five calls against a slave that reports status: all PAGED.
+TEST(EndToEnd, BurstOfFiveAllPaged) {
+    Case c;
+    std::vector<std::pair<QString, std::string>> calls;
+    for (const QString address : {"7001", "7002", "7003", "7004", "7005"})
+        calls.emplace_back(address, "NEW>QUEUE>PAGED");
+    Play(c, {.options = {"--script", "DEFAULT=PAGED"},
+             .calls = calls,
+             .log = {{"is now: PAGED", 5}},
+             .queueTicks = 9});
+}
+
 }  // namespace
 }  // namespace zelvano::proc

@@ -186,10 +186,10 @@ class Program {
     }
 
     // A call entered in the call window, its time-out shortened to seconds.
-    void EnterCall(const QString& address, int seconds = 60) {
+    void EnterCall(const QString& address, int seconds = 60, const QString& text = "Hello") {
         window_.CallPager_Click();
         window_.callWindow()->findChild<QLineEdit*>("TextAdres")->setText(address);
-        window_.callWindow()->findChild<QLineEdit*>("TextAlfa")->setText("Hello");
+        window_.callWindow()->findChild<QLineEdit*>("TextAlfa")->setText(text);
         window_.callWindow()->findChild<QPushButton*>("CmdCall")->click();
         auto& entry = Core().CallBuffer[static_cast<std::size_t>(RowOf(address))];
         entry.TimeOutCount = static_cast<std::int16_t>(std::min<int>(entry.TimeOutCount, seconds));
@@ -276,6 +276,7 @@ struct Played {
     std::vector<std::pair<std::string, int>> log = {}, slaveSaw = {};
     int queueTicks = 0, finalTicks = 0;
     std::int16_t callStatusCheck = 0, checkInterval = 19;
+    QString textless = {};  // the call entered without a text
 };
 inline Program& Play(Case& c, const Played& run) {
     Settings settings = LineSettings();
@@ -286,7 +287,7 @@ inline Program& Play(Case& c, const Played& run) {
     EXPECT_TRUE(p.boxes.empty());
     EXPECT_TRUE(p.LinkIs("ESPA Slave OK", 200));
     for (const auto& [address, states] : run.calls)
-        p.EnterCall(address);
+        p.EnterCall(address, 60, address == run.textless ? "" : "Hello");
     const int called = p.ticks;
     int picked = -1;
     std::map<std::string, int> firstTick;  // of each state of the first call

@@ -111,6 +111,33 @@ TEST(SettingsFile, ReadingRules) {
 
 // A save goes to espa.set.tmp and is renamed over the file: whatever fails, the
 // old file stays whole and nothing is reported.
+// A file without write rights is an administrator's lock, even for root: left
+// alone, said once in the log. A linked file is replaced at its target.
+TEST(SettingsFile, ReadOnlyFileIsALockAndALinkIsFollowed) {
+    for (const std::int16_t level : {1, 0}) {
+        TestApp t;
+        const fs::path file = t.dir.path() / "espa.set";
+        WriteFileBytes(file, "locked");
+        fs::permissions(file, fs::perms::owner_read | fs::perms::group_read);
+        t.app.settings = kRecord;
+        t.app.settings.Logfile = level;
+        WriteSettings(t.app);
+        EXPECT_EQ(ReadFileBytes(file), "locked");
+        EXPECT_EQ(t.view.messageBoxes.size(), 0u);
+        EXPECT_EQ(t.app.screenLog.LogLines[0].substr(std::min<std::size_t>(9, t.app.screenLog.LogLines[0].size())),
+                  level ? "STATUS: Settings not saved, espa.set is read-only: " + file.string() : "");
+    }
+    TestApp t;
+    const fs::path target = t.dir.path() / "etc" / "zelvano.set", link = t.dir.path() / "espa.set";
+    fs::create_directories(target.parent_path());
+    WriteFileBytes(target, "old");
+    fs::create_symlink("etc/zelvano.set", link);
+    EXPECT_TRUE(WriteSettingsFile(link, kRecord));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadFileBytes(target), kFile);
+    EXPECT_EQ(std::distance(fs::directory_iterator(t.dir.path()), {}), 2);  // no temporary left
+}
+
 TEST(SettingsFile, FailedSaveKeepsTheOldFile) {
     const char* const old = "20       Logfile ->2\r\n";
     for (int fault = 0; fault < 4; ++fault) {

@@ -308,6 +308,15 @@ class WindowsTest : public QObject {
             QVERIFY(calls == 1 && ::sigaction(signal, nullptr, &current) == 0 &&
                     current.sa_handler == SIG_DFL);
         }
+        // An open box (as at start-up) does not hold the signal up.
+        QuitOnSignal guard([] {});
+        QMessageBox box(QMessageBox::NoIcon, "t", "box", QMessageBox::Ok | QMessageBox::Cancel);
+        QTimer::singleShot(50, [] { std::raise(SIGTERM); });
+        QTimer::singleShot(5000, &box, &QMessageBox::accept);  // a fault ends the box late
+        QElapsedTimer open;
+        open.start();
+        box.exec();
+        QVERIFY(open.elapsed() < 3000);
     }
 };
 
