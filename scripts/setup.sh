@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config ccache
   qt6-base-dev qt6-serialport-dev qt6-base-dev-tools
   libgl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev

@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 BUILD="${ZELVANO_ASAN_BUILD_DIR:-build-asan}"
-cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Debug -DZELVANO_SANITIZE=ON -DZELVANO_BENCHMARKS=OFF >/dev/null
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Debug -DZELVANO_SANITIZE=ON -DZELVANO_BENCHMARKS=OFF \
+  -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
 cmake --build "$BUILD" -j2
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS="abort_on_error=1:detect_stack_use_after_return=1:strict_string_checks=1"
