@@ -3,8 +3,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+# Compiler results are cached by content, whichever folder the clone is in.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
 BUILD="${ZELVANO_BUILD_DIR:-build}"
-# ccache makes a rebuild of unchanged sources cheap (CI runs on a kept machine).
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
 cmake --build "$BUILD" -j2
 export QT_QPA_PLATFORM=offscreen
