@@ -86,6 +86,10 @@ MainWindow::MainWindow(Clock& clock, SerialLine& port, std::filesystem::path dat
     client_ = new QWidget(this);
     client_->setObjectName("ClientArea");
     setCentralWidget(client_);
+    // The window opens with the focus on its client area, not in log line 1:
+    // no caret in the log, and Tab still reaches the log lines for copying.
+    client_->setFocusPolicy(Qt::StrongFocus);
+    client_->setFocus();
     BuildMenu();
     BuildSerialFrame(client_);
     BuildCallsFrame(client_);

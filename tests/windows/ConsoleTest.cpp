@@ -11,6 +11,8 @@
 #include <memory>
 
 #include "app/MainWindow.h"
+#include "buffer/CallBuffer.h"
+#include "windows/CallWindow.h"
 #include "settings/SettingsFile.h"
 #include "support/TestApp.h"
 
@@ -56,6 +58,25 @@ struct Harness {
         }
         return found;
     }
+    // Opens a window by its menu entry and waits until it has the focus.
+    QWidget* Open(const char* menu, const char* name) {
+        window->findChild<QAction*>(menu)->trigger();
+        QWidget* opened = window->findChild<QWidget*>(name);
+        const auto focused = [opened] {
+            return QApplication::focusWidget() && QApplication::focusWidget()->window() == opened;
+        };
+        if (!QTest::qWaitFor(focused)) {
+            qWarning("%s did not get the focus", name);
+        }
+        return opened;
+    }
+    int Occupied() {
+        int n = 0;
+        for (const CallBufferEntry& e : app().CallBuffer) {
+            n += e.IsFree() ? 0 : 1;
+        }
+        return n;
+    }
     std::vector<std::string> LogTexts() {
         std::vector<std::string> out;
         for (int i = 0; i < app().screenLog.LogLineCount; ++i) {
@@ -86,6 +107,7 @@ class ConsoleTest : public QObject {
 
   private slots:
     void rtsLabelTogglesOncePerClickOnRelease();
+    void returnAndEscapeInTheWindows();
 };
 
 void ConsoleTest::rtsLabelTogglesOncePerClickOnRelease() {
@@ -100,6 +122,50 @@ void ConsoleTest::rtsLabelTogglesOncePerClickOnRelease() {
     DoubleClick(rts);  // one more toggle, not two
     QCOMPARE(h.line.rts, before);
     QCOMPARE(h.LogTexts().size(), lines + 2);
+}
+
+void ConsoleTest::returnAndEscapeInTheWindows() {
+    Harness h;
+    QCOMPARE(QApplication::focusWidget(), h.Find<QWidget>(h.window.get(), "ClientArea"));
+
+    // Return in Address is Call.
+    QPointer<QWidget> call = h.Open("CallPager", "frmCall");
+    auto* adres = h.Find<QLineEdit>(call, "TextAdres");
+    QCOMPARE(QApplication::focusWidget(), adres);
+    adres->selectAll();
+    QTest::keyClicks(adres, "77");
+    QTest::keyClick(adres, Qt::Key_Return);
+    QTRY_VERIFY(call.isNull());
+    QCOMPARE(h.Occupied(), 1);
+    QCOMPARE(h.app().CallBuffer[0].Address, std::string("77"));
+
+    // Escape is Cancel; so is Return on a focused Cancel (the Tab order goes
+    // Address, Text, Call, Cancel). The focused button is marked apart from
+    // the default one.
+    call = h.Open("CallPager", "frmCall");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    QTRY_VERIFY(call.isNull());
+    call = h.Open("CallPager", "frmCall");
+    auto* cmdCall = h.Find<QPushButton>(call, "CmdCall");
+    const QImage defaultOnly = cmdCall->grab().toImage();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), cmdCall);
+    QVERIFY(cmdCall->grab().toImage() != defaultOnly);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), h.Find<QWidget>(call, "CmdCancel"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTRY_VERIFY(call.isNull());
+    QCOMPARE(h.Occupied(), 1);
+
+    // About opens on Close; Escape closes it, and the settings window too.
+    QPointer<QWidget> about = h.Open("Info", "frmAbout");
+    QCOMPARE(QApplication::focusWidget(), h.Find<QWidget>(about, "CmdSluit"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    QTRY_VERIFY(about.isNull());
+    QPointer<QWidget> settings = h.Open("Instellingen", "frmInstellingen");
+    QTest::keyClick(settings, Qt::Key_Escape);
+    QTRY_VERIFY(settings.isNull());
 }
 
 QTEST_MAIN(ConsoleTest)
