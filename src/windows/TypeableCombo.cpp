@@ -12,6 +12,41 @@ TypeableCombo::TypeableCombo(QWidget* parent) : QComboBox(parent) {
     setCompleter(nullptr);                 // nor is it completed into one
     connect(lineEdit(), &QLineEdit::textEdited, this, [this] { typedOver_ = true; });
     connect(this, qOverload<int>(&QComboBox::activated), this, [this] { typedOver_ = false; });
+    connect(lineEdit(), &QLineEdit::editingFinished, this, &TypeableCombo::SelectNamedEntry);
+}
+
+int TypeableCombo::NamedEntry(const QString& typed) const {
+    const QString text = typed.trimmed();
+    if (text.isEmpty()) {
+        return -1;
+    }
+    const auto same = [&text](const QString& name) {
+        return name.trimmed().compare(text, Qt::CaseInsensitive) == 0;
+    };
+    for (int i = 0; i < count(); ++i) {
+        if (same(itemText(i))) {
+            return i;
+        }
+    }
+    for (int i = 0; i < count(); ++i) {
+        const int code = itemText(i).indexOf(" = ");
+        if (code > 0 && same(itemText(i).left(code))) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+// On focus-out or Return the field shows the entry its text named.
+void TypeableCombo::SelectNamedEntry() {
+    if (!typedOver_) {
+        return;
+    }
+    const int entry = NamedEntry(lineEdit()->text());
+    if (entry >= 0) {
+        SetPosition(static_cast<std::int16_t>(entry));
+        setEditText(itemText(entry));
+    }
 }
 
 void TypeableCombo::SetEntries(const std::vector<std::string>& entries) {
@@ -28,7 +63,10 @@ void TypeableCombo::SetPosition(std::int16_t position) {
 }
 
 std::int16_t TypeableCombo::Position() const {
-    return typedOver_ ? std::int16_t{-1} : static_cast<std::int16_t>(currentIndex());
+    if (typedOver_) {
+        return static_cast<std::int16_t>(NamedEntry(lineEdit()->text()));
+    }
+    return static_cast<std::int16_t>(currentIndex());
 }
 
 void TypeableCombo::SetLocked(bool locked) {

@@ -100,6 +100,15 @@ void DoubleClick(QWidget* widget) {
                        window->mapFromGlobal(widget->mapToGlobal(widget->rect().center())));
 }
 
+// Types over a list's text field and leaves it by Tab.
+void TypeOver(QWidget* window, const char* list, const char* text) {
+    auto* combo = window->findChild<QComboBox*>(list);
+    combo->setFocus();
+    combo->lineEdit()->selectAll();
+    QTest::keyClicks(combo->lineEdit(), text);
+    QTest::keyClick(combo->lineEdit(), Qt::Key_Tab);
+}
+
 }  // namespace
 
 class ConsoleTest : public QObject {
@@ -108,6 +117,7 @@ class ConsoleTest : public QObject {
   private slots:
     void rtsLabelTogglesOncePerClickOnRelease();
     void returnAndEscapeInTheWindows();
+    void typedTextNamingAnEntrySelectsIt();
 };
 
 void ConsoleTest::rtsLabelTogglesOncePerClickOnRelease() {
@@ -166,6 +176,34 @@ void ConsoleTest::returnAndEscapeInTheWindows() {
     QPointer<QWidget> settings = h.Open("Instellingen", "frmInstellingen");
     QTest::keyClick(settings, Qt::Key_Escape);
     QTRY_VERIFY(settings.isNull());
+}
+
+void ConsoleTest::typedTextNamingAnEntrySelectsIt() {
+    Harness h;
+    QWidget* call = h.Open("CallPager", "frmCall");
+    TypeOver(call, "ComboPrio", " 2 ");  // a code, blanks around it
+    QCOMPARE(call->findChild<QComboBox*>("ComboPrio")->currentText(), QString("2 = High"));
+    TypeOver(call, "ComboBleep", "c");                   // a whole entry, other case
+    TypeOver(call, "ComboCallType", "speech call");      // names nothing: fallback "1"
+    TypeOver(call, "ComboNrOfTx", "2 = 2 TRANSMISSIONS");  // a whole entry, other case
+    QTest::keyClick(call->findChild<QLineEdit*>("TextAdres"), Qt::Key_Return);
+    const CallBufferEntry& entry = h.app().CallBuffer[0];
+    QCOMPARE(entry.Priority, std::string("2"));
+    QCOMPARE(entry.Bleep, std::string("C"));
+    QCOMPARE(entry.CallType, std::string("1"));
+    QCOMPARE(entry.NrOfTx, std::string("2"));
+
+    // The settings window: the same rule; a number that is no entry (500 ms)
+    // still leaves the interval without a selection.
+    QWidget* settings = h.Open("Instellingen", "frmInstellingen");
+    QTest::mouseClick(settings->findChild<QPushButton*>("CmdWijzigen"), Qt::LeftButton);
+    TypeOver(settings, "ComboEmulatie", "medicall");
+    TypeOver(settings, "ComboBaud", "19200");
+    TypeOver(settings, "ComboDeviceCheckInterval", "500");
+    QTest::mouseClick(settings->findChild<QPushButton*>("CmdSave"), Qt::LeftButton);
+    QCOMPARE(h.app().settings.Emulatie, std::int16_t{2});
+    QCOMPARE(h.app().settings.BaudRate, std::int16_t{5});
+    QCOMPARE(h.app().settings.CheckInterval, std::int16_t{-1});
 }
 
 QTEST_MAIN(ConsoleTest)
