@@ -69,6 +69,18 @@ QLabel* MakeSmallLabel(QWidget* parent, const char* name, const char* text, int 
     return label;
 }
 
+// A cell whose text does not fit shows the start of the text and the whole
+// text in its tool tip; a text that fits keeps the column's alignment and
+// has no tip. (A framed label keeps half an "x" clear beside its text.)
+void ShowCellText(QLabel* cell, const QString& text, Qt::Alignment fitting) {
+    const QFontMetrics metrics = cell->fontMetrics();
+    const int room = cell->contentsRect().width() - metrics.horizontalAdvance(QLatin1Char('x'));
+    const bool clipped = metrics.horizontalAdvance(text) > room;
+    cell->setText(text);
+    cell->setAlignment(clipped ? (Qt::AlignLeft | Qt::AlignVCenter) : fitting);
+    cell->setToolTip(clipped ? text : QString());
+}
+
 }  // namespace
 
 MainWindow::MainWindow(Clock& clock, SerialLine& port, std::filesystem::path dataDir,
@@ -314,8 +326,9 @@ void MainWindow::LedTimer_Timer() {
 void MainWindow::ShowCallBuffer(const CallBufferArray& buffer) {
     for (int i = 0; i < kCallBufferSize; ++i) {
         const CallBufferEntry& entry = buffer[i];
-        labAdres_[i]->setText(QString::fromStdString(entry.Address));
-        labInfo_[i]->setText(QString::fromStdString(entry.Alfa));
+        ShowCellText(labAdres_[i], QString::fromStdString(entry.Address), Qt::AlignCenter);
+        ShowCellText(labInfo_[i], QString::fromStdString(entry.Alfa),
+                     Qt::AlignLeft | Qt::AlignVCenter);
         labBleep_[i]->setText(QString::fromStdString(entry.Bleep));
         labCallType_[i]->setText(QString::fromStdString(entry.CallType));
         labPriority_[i]->setText(QString::fromStdString(entry.Priority));

@@ -118,6 +118,7 @@ class ConsoleTest : public QObject {
     void rtsLabelTogglesOncePerClickOnRelease();
     void returnAndEscapeInTheWindows();
     void typedTextNamingAnEntrySelectsIt();
+    void clippedCellsShowTheirStartAndATip();
 };
 
 void ConsoleTest::rtsLabelTogglesOncePerClickOnRelease() {
@@ -204,6 +205,28 @@ void ConsoleTest::typedTextNamingAnEntrySelectsIt() {
     QCOMPARE(h.app().settings.Emulatie, std::int16_t{2});
     QCOMPARE(h.app().settings.BaudRate, std::int16_t{5});
     QCOMPARE(h.app().settings.CheckInterval, std::int16_t{-1});
+}
+
+void ConsoleTest::clippedCellsShowTheirStartAndATip() {
+    Harness h;
+    const std::string longText(60, 'w');
+    AddCall(h.app(), "12345678901", "1", longText, "3", "1", "3");
+    AddCall(h.app(), "42", "1", "short", "3", "1", "3");
+    auto* adres = h.Find<QLabel>(h.window.get(), "LabAdres_0");
+    QCOMPARE(adres->toolTip(), QString("12345678901"));
+    QCOMPARE(adres->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
+    QCOMPARE(h.Find<QLabel>(h.window.get(), "LabInfo_0")->toolTip(),
+             QString::fromStdString(longText));
+    // Texts that fit: centred address, no tips.
+    auto* shortAdres = h.Find<QLabel>(h.window.get(), "LabAdres_1");
+    QCOMPARE(shortAdres->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+    QCOMPARE(shortAdres->toolTip(), QString());
+    QCOMPARE(h.Find<QLabel>(h.window.get(), "LabInfo_1")->toolTip(), QString());
+    // The rows move up when the long call goes: no tip stays behind.
+    DeleteCall(h.app(), 0);
+    ShowCallBuffer(h.app());
+    QCOMPARE(adres->toolTip(), QString());
+    QCOMPARE(adres->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
 }
 
 QTEST_MAIN(ConsoleTest)
