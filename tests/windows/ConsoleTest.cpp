@@ -119,6 +119,7 @@ class ConsoleTest : public QObject {
     void returnAndEscapeInTheWindows();
     void typedTextNamingAnEntrySelectsIt();
     void clippedCellsShowTheirStartAndATip();
+    void portReasonIsLogged();
 };
 
 void ConsoleTest::rtsLabelTogglesOncePerClickOnRelease() {
@@ -227,6 +228,18 @@ void ConsoleTest::clippedCellsShowTheirStartAndATip() {
     ShowCallBuffer(h.app());
     QCOMPARE(adres->toolTip(), QString());
     QCOMPARE(adres->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+}
+
+void ConsoleTest::portReasonIsLogged() {
+    Harness h(1, /*failOpen=*/true);
+    const std::vector<std::string> lines = h.LogTexts();
+    const auto error = std::find(lines.begin(), lines.end(), "Error opening ComPort:  1");
+    QVERIFY(error != lines.end() && error + 1 != lines.end());
+    QCOMPARE(error[1], "Reason: " + h.line.lastError);
+    // The screen shows it too.
+    const QString box = QString("Text2_%1").arg(error + 1 - lines.begin());
+    QCOMPARE(h.window->findChild<QLineEdit*>(box)->text().mid(9),
+             QString::fromStdString(error[1]));
 }
 
 QTEST_MAIN(ConsoleTest)
