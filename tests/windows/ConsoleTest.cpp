@@ -120,6 +120,7 @@ class ConsoleTest : public QObject {
     void typedTextNamingAnEntrySelectsIt();
     void clippedCellsShowTheirStartAndATip();
     void portReasonIsLogged();
+    void saveDuringALineCheckIsNoAlarm();
 };
 
 void ConsoleTest::rtsLabelTogglesOncePerClickOnRelease() {
@@ -240,6 +241,36 @@ void ConsoleTest::portReasonIsLogged() {
     const QString box = QString("Text2_%1").arg(error + 1 - lines.begin());
     QCOMPARE(h.window->findChild<QLineEdit*>(box)->text().mid(9),
              QString::fromStdString(error[1]));
+}
+
+void ConsoleTest::saveDuringALineCheckIsNoAlarm() {
+    Harness h;
+    auto* link = h.Find<QLabel>(h.window.get(), "LabLink");
+    // One engine and LED tick; a slave that acknowledges every poll it gets.
+    const auto tick = [&](bool slaveAnswers) {
+        h.window->TmrAfhandel_Timer();
+        const std::vector<std::uint8_t> sent = h.line.TakeWritten();
+        if (slaveAnswers && std::find(sent.begin(), sent.end(), 0x05) != sent.end()) {
+            h.line.Feed({0x06});
+        }
+        h.window->LedTimer_Timer();
+    };
+    for (int i = 0; i < 50 && h.app().espa.LineOk != 1; ++i) {
+        tick(true);
+    }
+    QCOMPARE(link->text(), QString("ESPA Slave OK"));
+    // A poll goes out; before its answer, Save reopens the port and the
+    // answer is lost with it.
+    for (int i = 0; i < 50 && h.app().espa.EspaState != 15; ++i) {
+        tick(false);
+    }
+    QWidget* settings = h.Open("Instellingen", "frmInstellingen");
+    QTest::mouseClick(settings->findChild<QPushButton*>("CmdWijzigen"), Qt::LeftButton);
+    QTest::mouseClick(settings->findChild<QPushButton*>("CmdSave"), Qt::LeftButton);
+    for (int i = 0; i < 80; ++i) {
+        tick(true);
+        QCOMPARE(link->text(), QString("ESPA Slave OK"));
+    }
 }
 
 QTEST_MAIN(ConsoleTest)
