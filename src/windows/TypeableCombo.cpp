@@ -1,5 +1,6 @@
 #include "windows/TypeableCombo.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QWheelEvent>
@@ -72,6 +73,7 @@ std::int16_t TypeableCombo::Position() const {
 void TypeableCombo::SetLocked(bool locked) {
     locked_ = locked;
     lineEdit()->setReadOnly(locked);
+    ShowSelection();
 }
 
 void TypeableCombo::SetTextColor(const QColor& color) {
@@ -81,6 +83,25 @@ void TypeableCombo::SetTextColor(const QColor& color) {
         palette.setColor(QPalette::ButtonText, color);
         widget->setPalette(palette);
     }
+    ShowSelection();
+}
+
+// A locked list stays grey when it has the focus: its selected text is drawn
+// like the rest (no white on the highlight colour). The combo's own focus
+// frame still shows where the focus is.
+void TypeableCombo::ShowSelection() {
+    QLineEdit* field = lineEdit();
+    QPalette palette = field->palette();
+    const QPalette normal = QApplication::palette(field);
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::Highlight,
+                         locked_ ? palette.color(group, QPalette::Base)
+                                 : normal.color(group, QPalette::Highlight));
+        palette.setColor(group, QPalette::HighlightedText,
+                         locked_ ? palette.color(group, QPalette::Text)
+                                 : normal.color(group, QPalette::HighlightedText));
+    }
+    field->setPalette(palette);
 }
 
 QColor TypeableCombo::TextColor() const {

@@ -41,6 +41,7 @@ class TypeableCombo : public QComboBox {
 
   private:
     void SelectNamedEntry();
+    void ShowSelection();
 
     bool typedOver_ = false;
     bool locked_ = false;

@@ -121,6 +121,7 @@ class ConsoleTest : public QObject {
     void clippedCellsShowTheirStartAndATip();
     void portReasonIsLogged();
     void saveDuringALineCheckIsNoAlarm();
+    void lockedListStaysGreyWithTheFocus();
 };
 
 void ConsoleTest::rtsLabelTogglesOncePerClickOnRelease() {
@@ -271,6 +272,25 @@ void ConsoleTest::saveDuringALineCheckIsNoAlarm() {
         tick(true);
         QCOMPARE(link->text(), QString("ESPA Slave OK"));
     }
+}
+
+void ConsoleTest::lockedListStaysGreyWithTheFocus() {
+    Harness h;
+    QWidget* settings = h.Open("Instellingen", "frmInstellingen");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);  // Tab selects the text
+    auto* list = qobject_cast<QComboBox*>(QApplication::focusWidget());
+    QVERIFY(list && list->window() == settings);
+    QLineEdit* field = list->lineEdit();
+    QVERIFY(field->hasSelectedText());
+    const QImage image = field->grab().toImage();
+    const QColor highlight = QApplication::palette().color(QPalette::Highlight);
+    int highlighted = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            highlighted += image.pixelColor(x, y) == highlight ? 1 : 0;
+        }
+    }
+    QCOMPARE(highlighted, 0);
 }
 
 QTEST_MAIN(ConsoleTest)
