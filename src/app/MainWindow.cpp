@@ -258,6 +258,11 @@ void MainWindow::Form_Load() {
 }
 
 void MainWindow::ShowSecondary(QWidget* window) {
+    // A minimised window comes back as it was before, then in front with
+    // the focus.
+    if (window->isMinimized()) {
+        window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    }
     window->show();
     window->raise();
     window->activateWindow();

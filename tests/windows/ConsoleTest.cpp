@@ -122,6 +122,7 @@ class ConsoleTest : public QObject {
     void portReasonIsLogged();
     void saveDuringALineCheckIsNoAlarm();
     void lockedListStaysGreyWithTheFocus();
+    void minimisedWindowComesBackByItsMenu();
 };
 
 void ConsoleTest::rtsLabelTogglesOncePerClickOnRelease() {
@@ -291,6 +292,27 @@ void ConsoleTest::lockedListStaysGreyWithTheFocus() {
         }
     }
     QCOMPARE(highlighted, 0);
+}
+
+void ConsoleTest::minimisedWindowComesBackByItsMenu() {
+    Harness h;
+    QWidget* call = h.Open("CallPager", "frmCall");
+    // Minimised, the focus passes to the main window: no reclaim, no beep.
+    call->showMinimized();
+    h.window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(h.window.get()));
+    QTest::qWait(50);
+    QCOMPARE(QApplication::activeWindow(), h.window.get());
+    QCOMPARE(h.beeps, 0);
+
+    // A click on "Call" in the menu bar brings it back, in front, with the focus.
+    QMenuBar* bar = h.window->menuBar();
+    QAction* entry = h.window->findChild<QAction*>("CallPager");
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(entry).center());
+    QTRY_VERIFY(!call->isMinimized());
+    QTRY_COMPARE(QApplication::activeWindow(), call);
+    QCOMPARE(QApplication::focusWidget()->window(), call);
+    QCOMPARE(h.beeps, 0);
 }
 
 QTEST_MAIN(ConsoleTest)
