@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 #include "app/ClickLabel.h"
@@ -19,6 +20,7 @@
 #include "serial/Datacom.h"
 #include "settings/SettingsWindow.h"
 #include "windows/AboutWindow.h"
+#include "windows/CallEntry.h"
 #include "windows/CallWindow.h"
 #include "windows/FocusKeeper.h"
 #include "windows/QtLook.h"
@@ -106,6 +108,7 @@ MainWindow::MainWindow(Clock& clock, SerialLine& port, std::filesystem::path dat
     BuildSerialFrame(client_);
     BuildCallsFrame(client_);
     BuildDiagnoseFrame(client_);
+    BuildAutoRepeatLine(client_);
     BuildTimers();
     focusKeeper_ = new FocusKeeper([this] { Beep(); }, this);
     focusKeeper_->AddProgramWindow(this);
@@ -225,6 +228,51 @@ void MainWindow::BuildDiagnoseFrame(QWidget* client) {
     }
 }
 
+// Beside "ESPA 4.4.4 Master unit", only while an auto-repeat runs: what is
+// repeated and how often, and a Stop, so a forgotten repeat does not go on
+// filling the buffer unseen once the call window is closed.
+void MainWindow::BuildAutoRepeatLine(QWidget* client) {
+    labAutoRepeat_ = new QLabel(client);
+    labAutoRepeat_->setObjectName("LabAutoRepeat");
+    PaintColors(labAutoRepeat_, palette().color(QPalette::Window), QColor(192, 0, 0));
+    labAutoRepeat_->setAutoFillBackground(false);
+    PlaceTwips(labAutoRepeat_, 3720, 5430, 3840, 315);
+    cmdStopAutoRepeat_ = new QPushButton("Stop auto callrepeat", client);
+    cmdStopAutoRepeat_->setObjectName("CmdStopAutoRepeat");
+    PlaceTwips(cmdStopAutoRepeat_, 7680, 5400, 2175, 375);
+    connect(cmdStopAutoRepeat_, &QPushButton::clicked, this, &MainWindow::StopAutoRepeat);
+    labAutoRepeat_->hide();
+    cmdStopAutoRepeat_->hide();
+}
+
+void MainWindow::ShowAutoRepeat() {
+    const AutoRepeatState& repeat = app_.autoRepeat;
+    const bool running = repeat.AutoRepeatActive > 0;
+    labAutoRepeat_->setVisible(running);
+    cmdStopAutoRepeat_->setVisible(running);
+    if (!running) {
+        return;
+    }
+    const auto& periods = AutoRepeatEntries();
+    const int choice = repeat.AutoRepeatChoice;
+    const QString period =
+        choice > 0 && choice < static_cast<int>(periods.size())
+            ? QString::fromStdString(periods[static_cast<std::size_t>(choice)])
+            : QString("AutoRepeat every %1secs").arg(10 * choice);
+    const LastCallRecord& last = app_.LastCall;
+    const QString what = QString("[%1] %2").arg(QString::fromStdString(last.Address),
+                                                QString::fromStdString(last.Alfa));
+    const QString text = period + ": " + what;
+    labAutoRepeat_->setText(labAutoRepeat_->fontMetrics().elidedText(
+        text, Qt::ElideRight, labAutoRepeat_->contentsRect().width()));
+    labAutoRepeat_->setToolTip(text);
+}
+
+void MainWindow::StopAutoRepeat() {
+    zelvano::CmdStopAutoCall_Click(app_);
+    ShowAutoRepeat();
+}
+
 void MainWindow::BuildTimers() {
     struct Def {
         QTimer** timer;
@@ -272,6 +320,7 @@ void MainWindow::ShowSecondary(QWidget* window) {
 void MainWindow::CallPager_Click() {
     if (!callWindow_) {
         callWindow_ = new CallWindow(app_, this);
+        connect(callWindow_, &CallWindow::AutoRepeatStopped, this, &MainWindow::ShowAutoRepeat);
     }
     ShowSecondary(callWindow_);
 }
@@ -344,6 +393,8 @@ void MainWindow::ShowCallBuffer(const CallBufferArray& buffer) {
         PaintColors(state, ToQColor(cell.background), ToQColor(cell.text));
         state->setToolTip(QString::fromStdString(cell.toolTip));
     }
+    // A Call redraws the rows after it set or ended the repeat.
+    ShowAutoRepeat();
 }
 
 void MainWindow::ShowLogLines(const std::array<std::string, 10>& lines) {

@@ -20,6 +20,7 @@ class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QTimer;
 
 namespace zelvano {
@@ -85,6 +86,10 @@ class MainWindow : public QMainWindow, public OperatorView {
     void BuildSerialFrame(QWidget* client);
     void BuildCallsFrame(QWidget* client);
     void BuildDiagnoseFrame(QWidget* client);
+    void BuildAutoRepeatLine(QWidget* client);
+    // Shows the running auto-repeat (what and how often), or nothing.
+    void ShowAutoRepeat();
+    void StopAutoRepeat();
     void BuildTimers();
     void ShowSecondary(QWidget* window);
     void Terminate();
@@ -106,6 +111,8 @@ class MainWindow : public QMainWindow, public OperatorView {
     std::array<QLabel*, 10> labPriority_{};
     std::array<ClickLabel*, 10> labReturnedStatus_{};
     std::array<QLineEdit*, 10> text2_{};
+    QLabel* labAutoRepeat_ = nullptr;
+    QPushButton* cmdStopAutoRepeat_ = nullptr;
     QTimer* ledTimer_ = nullptr;
     QTimer* tmrBuffer_ = nullptr;
     QTimer* tmrAfhandel_ = nullptr;

@@ -161,6 +161,7 @@ void CallWindow::CmdCancel_Click() {
 void CallWindow::CmdStopAutoCall_Click() {
     zelvano::CmdStopAutoCall_Click(app_);
     comboAutoRepeatTime_->SetPosition(0);
+    emit AutoRepeatStopped();
 }
 
 void CallWindow::Timer1_Timer() {

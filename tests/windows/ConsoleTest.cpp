@@ -60,6 +60,7 @@ struct Harness {
     }
     // Opens a window by its menu entry and waits until it has the focus.
     QWidget* Open(const char* menu, const char* name) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // closed ones
         window->findChild<QAction*>(menu)->trigger();
         QWidget* opened = window->findChild<QWidget*>(name);
         const auto focused = [opened] {
@@ -123,6 +124,7 @@ class ConsoleTest : public QObject {
     void saveDuringALineCheckIsNoAlarm();
     void lockedListStaysGreyWithTheFocus();
     void minimisedWindowComesBackByItsMenu();
+    void runningRepeatIsShownAndStoppedOnTheMainWindow();
 };
 
 void ConsoleTest::rtsLabelTogglesOncePerClickOnRelease() {
@@ -313,6 +315,33 @@ void ConsoleTest::minimisedWindowComesBackByItsMenu() {
     QTRY_COMPARE(QApplication::activeWindow(), call);
     QCOMPARE(QApplication::focusWidget()->window(), call);
     QCOMPARE(h.beeps, 0);
+}
+
+void ConsoleTest::runningRepeatIsShownAndStoppedOnTheMainWindow() {
+    Harness h;
+    auto* shown = h.Find<QLabel>(h.window.get(), "LabAutoRepeat");
+    auto* stop = h.Find<QPushButton>(h.window.get(), "CmdStopAutoRepeat");
+    QVERIFY(shown && stop && !shown->isVisible() && !stop->isVisible());
+    QWidget* call = h.Open("CallPager", "frmCall");
+    TypeOver(call, "ComboAutoRepeatTime", "AutoRepeat every 20secs");
+    QTest::keyClick(call->findChild<QLineEdit*>("TextAdres"), Qt::Key_Return);
+    QTRY_VERIFY(shown->isVisible() && stop->isVisible());
+    QCOMPARE(shown->toolTip(), QString("AutoRepeat every 20secs: [1234] Enter AlfaText"));
+
+    QTest::mouseClick(stop, Qt::LeftButton);
+    QVERIFY(!shown->isVisible() && !stop->isVisible());
+    for (int i = 0; i < 45; ++i) {
+        h.window->TmrBuffer_Timer();
+    }
+    QCOMPARE(h.Occupied(), 1);  // the Call itself, no repetition
+
+    // Stopped from the call window, the main window shows it at once.
+    call = h.Open("CallPager", "frmCall");
+    QTest::keyClick(call->findChild<QLineEdit*>("TextAdres"), Qt::Key_Return);  // still 20 s
+    QTRY_VERIFY(shown->isVisible());
+    call = h.Open("CallPager", "frmCall");
+    QTest::mouseClick(call->findChild<QPushButton*>("CmdStopAutoCall"), Qt::LeftButton);
+    QVERIFY(!shown->isVisible());
 }
 
 QTEST_MAIN(ConsoleTest)
