@@ -223,6 +223,9 @@ void MainWindow::BuildDiagnoseFrame(QWidget* client) {
         QPalette pal = box->palette();
         pal.setColor(QPalette::Base, buttonFace);
         box->setPalette(pal);
+        // The box fills its own corners with the frame's colour, so a new log
+        // line redraws the ten boxes without the "Diagnose" frame behind them.
+        box->setAutoFillBackground(true);
         PlaceTwips(box, 240, 360 + 240 * i, 9375, 285);
         text2_[i] = box;
     }
@@ -353,6 +356,24 @@ void MainWindow::Einde_Click() {
 
 void MainWindow::TmrAfhandel_Timer() {
     HandleEspa(app_, 0);
+    ShowLineStates();
+}
+
+// After each engine tick: a blink starts at once when the tick moved bytes
+// (the LED tick paints it on and, 250 ms later, off); otherwise the link
+// label, CTS and RTS are painted as they are now. So the LED timer runs
+// only while an indicator is lit and an idle line wakes nothing extra.
+void MainWindow::ShowLineStates() {
+    const LineActivity& activity = app_.activity;
+    if ((activity.TxdActive || activity.RxdActive) && !ledTimer_->isActive()) {
+        LedTimer_Timer();
+        if (!terminated_) {
+            ledTimer_->start();
+        }
+        return;
+    }
+    const LedLook look = zelvano::LineLook(app_);
+    PaintLook(look);
 }
 
 void MainWindow::TmrBuffer_Timer() {
@@ -360,21 +381,40 @@ void MainWindow::TmrBuffer_Timer() {
 }
 
 void MainWindow::LedTimer_Timer() {
-    const LedLook look = zelvano::LedTimer_Timer(app_);
-    if (look.tx) {
+    PaintLook(zelvano::LedTimer_Timer(app_));
+    const LineActivity& activity = app_.activity;
+    if (!activity.TxdActive && !activity.RxdActive) {
+        ledTimer_->stop();  // nothing lit: the engine tick starts the next blink
+    }
+}
+
+// Paints only what differs from what was painted last: the engine tick asks
+// ten times a second, and even comparing a widget's palette costs more than
+// the rest of an idle tick.
+void MainWindow::PaintLook(const LedLook& look) {
+    const auto changed = [](auto& shown, const auto& wanted) {
+        if (shown && *shown == wanted) {
+            return false;
+        }
+        shown = wanted;
+        return true;
+    };
+    if (look.tx && changed(shownLook_.tx, *look.tx)) {
         PaintBackground(shpTx_, ToQColor(*look.tx));
     }
-    if (look.rx) {
+    if (look.rx && changed(shownLook_.rx, *look.rx)) {
         PaintBackground(shpRx_, ToQColor(*look.rx));
     }
-    if (look.link) {
+    if (look.link && changed(shownLook_.link, *look.link)) {
         PaintColors(labLink_, ToQColor(look.link->background), ToQColor(look.link->text));
-        const QString caption = QString::fromStdString(look.link->caption);
-        if (labLink_->text() != caption)
-            labLink_->setText(caption);
+        labLink_->setText(QString::fromStdString(look.link->caption));
     }
-    PaintBackground(shpCts_, ToQColor(look.cts));
-    PaintBackground(shpRts_, ToQColor(look.rts));
+    if (changed(shownCts_, look.cts)) {
+        PaintBackground(shpCts_, ToQColor(look.cts));
+    }
+    if (changed(shownRts_, look.rts)) {
+        PaintBackground(shpRts_, ToQColor(look.rts));
+    }
 }
 
 void MainWindow::ShowCallBuffer(const CallBufferArray& buffer) {

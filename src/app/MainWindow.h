@@ -8,8 +8,10 @@
 #include <array>
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #include "app/App.h"
+#include "app/MainTicks.h"
 #include "app/OperatorView.h"
 #include "settings/SettingsWindow.h"
 #include "windows/AboutWindow.h"
@@ -91,6 +93,8 @@ class MainWindow : public QMainWindow, public OperatorView {
     void ShowAutoRepeat();
     void StopAutoRepeat();
     void BuildTimers();
+    void ShowLineStates();
+    void PaintLook(const LedLook& look);
     void ShowSecondary(QWidget* window);
     void Terminate();
     MessageAnswer DefaultMessageBox(const std::string& text, const std::string& title);
@@ -113,6 +117,10 @@ class MainWindow : public QMainWindow, public OperatorView {
     std::array<QLineEdit*, 10> text2_{};
     QLabel* labAutoRepeat_ = nullptr;
     QPushButton* cmdStopAutoRepeat_ = nullptr;
+    // What the indicators and the link label show (PaintLook); empty until painted.
+    LedLook shownLook_;
+    std::optional<CellColor> shownCts_;
+    std::optional<CellColor> shownRts_;
     QTimer* ledTimer_ = nullptr;
     QTimer* tmrBuffer_ = nullptr;
     QTimer* tmrAfhandel_ = nullptr;
