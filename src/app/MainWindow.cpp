@@ -258,10 +258,9 @@ void MainWindow::ShowAutoRepeat() {
     }
     const auto& periods = AutoRepeatEntries();
     const int choice = repeat.AutoRepeatChoice;
-    const QString period =
-        choice > 0 && choice < static_cast<int>(periods.size())
-            ? QString::fromStdString(periods[static_cast<std::size_t>(choice)])
-            : QString("AutoRepeat every %1secs").arg(10 * choice);
+    const QString period = choice > 0 && choice < static_cast<int>(periods.size())
+                               ? QString::fromStdString(periods[static_cast<std::size_t>(choice)])
+                               : QString("AutoRepeat every %1secs").arg(10 * choice);
     const LastCallRecord& last = app_.LastCall;
     const QString what = QString("[%1] %2").arg(QString::fromStdString(last.Address),
                                                 QString::fromStdString(last.Alfa));

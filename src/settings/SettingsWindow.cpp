@@ -133,9 +133,8 @@ void SettingsWindow::BuildButtons() {
     SetEditing(false);
     // Return presses the focused button. Escape is Cancel while editing
     // (the changes are dropped, the window stays) and Close while viewing.
-    BindWindowKeys(this, nullptr, [this] {
-        (cmdCancel_->isEnabled() ? cmdCancel_ : cmdClose_)->click();
-    });
+    BindWindowKeys(this, nullptr,
+                   [this] { (cmdCancel_->isEnabled() ? cmdCancel_ : cmdClose_)->click(); });
 }
 
 void SettingsWindow::Form_Load() {

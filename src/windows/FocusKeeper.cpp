@@ -1,7 +1,7 @@
 #include "windows/FocusKeeper.h"
 
-#include <QGuiApplication>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>

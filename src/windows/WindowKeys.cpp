@@ -53,18 +53,18 @@ void BindWindowKeys(QWidget* window, QPushButton* defaultButton, std::function<v
     }
     // The default frame follows the focus among the buttons, as in a dialog,
     // and goes back to the default button when the focus leaves them.
-    QObject::connect(qApp, &QApplication::focusChanged, window,
-                     [window, buttons, home = QPointer<QPushButton>(defaultButton)](
-                         QWidget*, QWidget* now) {
-                         if (now == nullptr || now->window() != window) {
-                             return;
-                         }
-                         auto* focused = qobject_cast<QPushButton*>(now);
-                         QPushButton* marked = focused != nullptr ? focused : home.data();
-                         for (QPushButton* button : buttons) {
-                             button->setDefault(button == marked);
-                         }
-                     });
+    QObject::connect(
+        qApp, &QApplication::focusChanged, window,
+        [window, buttons, home = QPointer<QPushButton>(defaultButton)](QWidget*, QWidget* now) {
+            if (now == nullptr || now->window() != window) {
+                return;
+            }
+            auto* focused = qobject_cast<QPushButton*>(now);
+            QPushButton* marked = focused != nullptr ? focused : home.data();
+            for (QPushButton* button : buttons) {
+                button->setDefault(button == marked);
+            }
+        });
     const auto pressDefault = [window, home = QPointer<QPushButton>(defaultButton)] {
         auto* focused = qobject_cast<QPushButton*>(window->focusWidget());
         QPushButton* target = focused != nullptr ? focused : home.data();
