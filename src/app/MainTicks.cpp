@@ -38,9 +38,14 @@ std::optional<LinkLook> LinkLookFor(std::int16_t lineOk) {
 
 LedLook LedTimer_Timer(App& app) {
     LineActivity& activity = app.activity;
-    LedLook look;
+    LedLook look = LineLook(app);
     look.tx = BlinkStep(activity.TxdActive, activity.TxdLedPhase, kTxOn, kTxOff);
     look.rx = BlinkStep(activity.RxdActive, activity.RxdLedPhase, kRxOn, kRxOff);
+    return look;
+}
+
+LedLook LineLook(App& app) {
+    LedLook look;
     look.link = LinkLookFor(app.espa.LineOk);
     look.cts = CtsState(app) > 0 ? kLineOn : kLineOff;
     look.rts = RtsState(app) > 0 ? kLineOn : kLineOff;

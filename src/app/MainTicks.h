@@ -44,6 +44,8 @@ std::optional<LinkLook> LinkLookFor(std::int16_t lineOk);
 
 // The LED tick: advances the TxD/RxD blink phases and reads the lines.
 LedLook LedTimer_Timer(App& app);
+// The link label, CTS and RTS as they are now; TxD and RxD left as they are.
+LedLook LineLook(App& app);
 
 // The buffer tick: time-outs first, then the auto-repeat step.
 void TmrBuffer_Timer(App& app);

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 #include "app/ClickLabel.h"
@@ -19,6 +20,7 @@
 #include "serial/Datacom.h"
 #include "settings/SettingsWindow.h"
 #include "windows/AboutWindow.h"
+#include "windows/CallEntry.h"
 #include "windows/CallWindow.h"
 #include "windows/FocusKeeper.h"
 #include "windows/QtLook.h"
@@ -69,6 +71,18 @@ QLabel* MakeSmallLabel(QWidget* parent, const char* name, const char* text, int 
     return label;
 }
 
+// A cell whose text does not fit shows the start of the text and the whole
+// text in its tool tip; a text that fits keeps the column's alignment and
+// has no tip. (A framed label keeps half an "x" clear beside its text.)
+void ShowCellText(QLabel* cell, const QString& text, Qt::Alignment fitting) {
+    const QFontMetrics metrics = cell->fontMetrics();
+    const int room = cell->contentsRect().width() - metrics.horizontalAdvance(QLatin1Char('x'));
+    const bool clipped = metrics.horizontalAdvance(text) > room;
+    cell->setText(text);
+    cell->setAlignment(clipped ? (Qt::AlignLeft | Qt::AlignVCenter) : fitting);
+    cell->setToolTip(clipped ? text : QString());
+}
+
 }  // namespace
 
 MainWindow::MainWindow(Clock& clock, SerialLine& port, std::filesystem::path dataDir,
@@ -86,10 +100,15 @@ MainWindow::MainWindow(Clock& clock, SerialLine& port, std::filesystem::path dat
     client_ = new QWidget(this);
     client_->setObjectName("ClientArea");
     setCentralWidget(client_);
+    // The window opens with the focus on its client area, not in log line 1:
+    // no caret in the log, and Tab still reaches the log lines for copying.
+    client_->setFocusPolicy(Qt::StrongFocus);
+    client_->setFocus();
     BuildMenu();
     BuildSerialFrame(client_);
     BuildCallsFrame(client_);
     BuildDiagnoseFrame(client_);
+    BuildAutoRepeatLine(client_);
     BuildTimers();
     focusKeeper_ = new FocusKeeper([this] { Beep(); }, this);
     focusKeeper_->AddProgramWindow(this);
@@ -204,9 +223,56 @@ void MainWindow::BuildDiagnoseFrame(QWidget* client) {
         QPalette pal = box->palette();
         pal.setColor(QPalette::Base, buttonFace);
         box->setPalette(pal);
+        // The box fills its own corners with the frame's colour, so a new log
+        // line redraws the ten boxes without the "Diagnose" frame behind them.
+        box->setAutoFillBackground(true);
         PlaceTwips(box, 240, 360 + 240 * i, 9375, 285);
         text2_[i] = box;
     }
+}
+
+// Beside "ESPA 4.4.4 Master unit", only while an auto-repeat runs: what is
+// repeated and how often, and a Stop, so a forgotten repeat does not go on
+// filling the buffer unseen once the call window is closed.
+void MainWindow::BuildAutoRepeatLine(QWidget* client) {
+    labAutoRepeat_ = new QLabel(client);
+    labAutoRepeat_->setObjectName("LabAutoRepeat");
+    PaintColors(labAutoRepeat_, palette().color(QPalette::Window), QColor(192, 0, 0));
+    labAutoRepeat_->setAutoFillBackground(false);
+    PlaceTwips(labAutoRepeat_, 3720, 5430, 3840, 315);
+    cmdStopAutoRepeat_ = new QPushButton("Stop auto callrepeat", client);
+    cmdStopAutoRepeat_->setObjectName("CmdStopAutoRepeat");
+    PlaceTwips(cmdStopAutoRepeat_, 7680, 5400, 2175, 375);
+    connect(cmdStopAutoRepeat_, &QPushButton::clicked, this, &MainWindow::StopAutoRepeat);
+    labAutoRepeat_->hide();
+    cmdStopAutoRepeat_->hide();
+}
+
+void MainWindow::ShowAutoRepeat() {
+    const AutoRepeatState& repeat = app_.autoRepeat;
+    const bool running = repeat.AutoRepeatActive > 0;
+    labAutoRepeat_->setVisible(running);
+    cmdStopAutoRepeat_->setVisible(running);
+    if (!running) {
+        return;
+    }
+    const auto& periods = AutoRepeatEntries();
+    const int choice = repeat.AutoRepeatChoice;
+    const QString period = choice > 0 && choice < static_cast<int>(periods.size())
+                               ? QString::fromStdString(periods[static_cast<std::size_t>(choice)])
+                               : QString("AutoRepeat every %1secs").arg(10 * choice);
+    const LastCallRecord& last = app_.LastCall;
+    const QString what = QString("[%1] %2").arg(QString::fromStdString(last.Address),
+                                                QString::fromStdString(last.Alfa));
+    const QString text = period + ": " + what;
+    labAutoRepeat_->setText(labAutoRepeat_->fontMetrics().elidedText(
+        text, Qt::ElideRight, labAutoRepeat_->contentsRect().width()));
+    labAutoRepeat_->setToolTip(text);
+}
+
+void MainWindow::StopAutoRepeat() {
+    zelvano::CmdStopAutoCall_Click(app_);
+    ShowAutoRepeat();
 }
 
 void MainWindow::BuildTimers() {
@@ -242,6 +308,11 @@ void MainWindow::Form_Load() {
 }
 
 void MainWindow::ShowSecondary(QWidget* window) {
+    // A minimised window comes back as it was before, then in front with
+    // the focus.
+    if (window->isMinimized()) {
+        window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    }
     window->show();
     window->raise();
     window->activateWindow();
@@ -251,6 +322,7 @@ void MainWindow::ShowSecondary(QWidget* window) {
 void MainWindow::CallPager_Click() {
     if (!callWindow_) {
         callWindow_ = new CallWindow(app_, this);
+        connect(callWindow_, &CallWindow::AutoRepeatStopped, this, &MainWindow::ShowAutoRepeat);
     }
     ShowSecondary(callWindow_);
 }
@@ -283,6 +355,24 @@ void MainWindow::Einde_Click() {
 
 void MainWindow::TmrAfhandel_Timer() {
     HandleEspa(app_, 0);
+    ShowLineStates();
+}
+
+// After each engine tick: a blink starts at once when the tick moved bytes
+// (the LED tick paints it on and, 250 ms later, off); otherwise the link
+// label, CTS and RTS are painted as they are now. So the LED timer runs
+// only while an indicator is lit and an idle line wakes nothing extra.
+void MainWindow::ShowLineStates() {
+    const LineActivity& activity = app_.activity;
+    if ((activity.TxdActive || activity.RxdActive) && !ledTimer_->isActive()) {
+        LedTimer_Timer();
+        if (!terminated_) {
+            ledTimer_->start();
+        }
+        return;
+    }
+    const LedLook look = zelvano::LineLook(app_);
+    PaintLook(look);
 }
 
 void MainWindow::TmrBuffer_Timer() {
@@ -290,28 +380,48 @@ void MainWindow::TmrBuffer_Timer() {
 }
 
 void MainWindow::LedTimer_Timer() {
-    const LedLook look = zelvano::LedTimer_Timer(app_);
-    if (look.tx) {
+    PaintLook(zelvano::LedTimer_Timer(app_));
+    const LineActivity& activity = app_.activity;
+    if (!activity.TxdActive && !activity.RxdActive) {
+        ledTimer_->stop();  // nothing lit: the engine tick starts the next blink
+    }
+}
+
+// Paints only what differs from what was painted last: the engine tick asks
+// ten times a second, and even comparing a widget's palette costs more than
+// the rest of an idle tick.
+void MainWindow::PaintLook(const LedLook& look) {
+    const auto changed = [](auto& shown, const auto& wanted) {
+        if (shown && *shown == wanted) {
+            return false;
+        }
+        shown = wanted;
+        return true;
+    };
+    if (look.tx && changed(shownLook_.tx, *look.tx)) {
         PaintBackground(shpTx_, ToQColor(*look.tx));
     }
-    if (look.rx) {
+    if (look.rx && changed(shownLook_.rx, *look.rx)) {
         PaintBackground(shpRx_, ToQColor(*look.rx));
     }
-    if (look.link) {
+    if (look.link && changed(shownLook_.link, *look.link)) {
         PaintColors(labLink_, ToQColor(look.link->background), ToQColor(look.link->text));
-        const QString caption = QString::fromStdString(look.link->caption);
-        if (labLink_->text() != caption)
-            labLink_->setText(caption);
+        labLink_->setText(QString::fromStdString(look.link->caption));
     }
-    PaintBackground(shpCts_, ToQColor(look.cts));
-    PaintBackground(shpRts_, ToQColor(look.rts));
+    if (changed(shownCts_, look.cts)) {
+        PaintBackground(shpCts_, ToQColor(look.cts));
+    }
+    if (changed(shownRts_, look.rts)) {
+        PaintBackground(shpRts_, ToQColor(look.rts));
+    }
 }
 
 void MainWindow::ShowCallBuffer(const CallBufferArray& buffer) {
     for (int i = 0; i < kCallBufferSize; ++i) {
         const CallBufferEntry& entry = buffer[i];
-        labAdres_[i]->setText(QString::fromStdString(entry.Address));
-        labInfo_[i]->setText(QString::fromStdString(entry.Alfa));
+        ShowCellText(labAdres_[i], QString::fromStdString(entry.Address), Qt::AlignCenter);
+        ShowCellText(labInfo_[i], QString::fromStdString(entry.Alfa),
+                     Qt::AlignLeft | Qt::AlignVCenter);
         labBleep_[i]->setText(QString::fromStdString(entry.Bleep));
         labCallType_[i]->setText(QString::fromStdString(entry.CallType));
         labPriority_[i]->setText(QString::fromStdString(entry.Priority));
@@ -322,6 +432,8 @@ void MainWindow::ShowCallBuffer(const CallBufferArray& buffer) {
         PaintColors(state, ToQColor(cell.background), ToQColor(cell.text));
         state->setToolTip(QString::fromStdString(cell.toolTip));
     }
+    // A Call redraws the rows after it set or ended the repeat.
+    ShowAutoRepeat();
 }
 
 void MainWindow::ShowLogLines(const std::array<std::string, 10>& lines) {

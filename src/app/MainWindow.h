@@ -8,8 +8,10 @@
 #include <array>
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #include "app/App.h"
+#include "app/MainTicks.h"
 #include "app/OperatorView.h"
 #include "settings/SettingsWindow.h"
 #include "windows/AboutWindow.h"
@@ -20,6 +22,7 @@ class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QTimer;
 
 namespace zelvano {
@@ -85,7 +88,13 @@ class MainWindow : public QMainWindow, public OperatorView {
     void BuildSerialFrame(QWidget* client);
     void BuildCallsFrame(QWidget* client);
     void BuildDiagnoseFrame(QWidget* client);
+    void BuildAutoRepeatLine(QWidget* client);
+    // Shows the running auto-repeat (what and how often), or nothing.
+    void ShowAutoRepeat();
+    void StopAutoRepeat();
     void BuildTimers();
+    void ShowLineStates();
+    void PaintLook(const LedLook& look);
     void ShowSecondary(QWidget* window);
     void Terminate();
     MessageAnswer DefaultMessageBox(const std::string& text, const std::string& title);
@@ -106,6 +115,12 @@ class MainWindow : public QMainWindow, public OperatorView {
     std::array<QLabel*, 10> labPriority_{};
     std::array<ClickLabel*, 10> labReturnedStatus_{};
     std::array<QLineEdit*, 10> text2_{};
+    QLabel* labAutoRepeat_ = nullptr;
+    QPushButton* cmdStopAutoRepeat_ = nullptr;
+    // What the indicators and the link label show (PaintLook); empty until painted.
+    LedLook shownLook_;
+    std::optional<CellColor> shownCts_;
+    std::optional<CellColor> shownRts_;
     QTimer* ledTimer_ = nullptr;
     QTimer* tmrBuffer_ = nullptr;
     QTimer* tmrAfhandel_ = nullptr;

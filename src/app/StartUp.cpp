@@ -3,6 +3,7 @@
 #include "app/App.h"
 #include "buffer/CallBuffer.h"
 #include "espa/AfhandelEspa.h"
+#include "espa/EngineSteps.h"
 #include "serial/Datacom.h"
 #include "settings/SettingsFile.h"
 
@@ -31,6 +32,17 @@ void SetLastCallDefaults(App& app) {
     app.LastCall.NrOfTx = "1";
 }
 
+// A line check cut short by the reopen lost its poll or the answer with the
+// old port: it starts again at once, rather than running into a time-out
+// that would show the slave as lost after every Save.
+void RestartCutLineCheck(App& app) {
+    ProtocolState& s = app.espa;
+    if (s.EspaState == engine::kLineCheckPoll || s.EspaState == engine::kLineCheckAnswer) {
+        s.EspaState = engine::kLineCheckStart;
+        s.EspaTimer = 0;
+    }
+}
+
 }  // namespace
 
 void InitState(App& app) {
@@ -55,6 +67,7 @@ bool ReopenComPort(App& app) {
         app.view.ShowMessageBox(kPortErrorText, kProgramTitle);
         return false;
     }
+    RestartCutLineCheck(app);
     HandleEspa(app, kStartRequest);
     return true;
 }

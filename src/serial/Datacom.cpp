@@ -54,11 +54,17 @@ bool PreparePort(SerialLine& port, int portNumber, const std::string& settings,
            port.SetInputLen(1);
 }
 
+// The error line, then the port's reason (device and cause) on a line of its
+// own, so the log says why without the serial frame's tool tip.
 std::int16_t OpenFailed(App& app, int portNumber) {
+    const std::string reason = app.port.LastError();
     if (app.settings.Logfile >= 1) {
         WriteLog(app, "Error opening ComPort: " + BlankedNumber(portNumber));
+        if (!reason.empty()) {
+            WriteLog(app, "Reason: " + reason);
+        }
     }
-    app.view.SetPortProblem(app.port.LastError());
+    app.view.SetPortProblem(reason);
     return -1;
 }
 

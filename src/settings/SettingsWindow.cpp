@@ -11,6 +11,7 @@
 #include "app/App.h"
 #include "windows/QtLook.h"
 #include "windows/TypeableCombo.h"
+#include "windows/WindowKeys.h"
 
 namespace zelvano {
 
@@ -130,6 +131,10 @@ void SettingsWindow::BuildButtons() {
         *def.button = button;
     }
     SetEditing(false);
+    // Return presses the focused button. Escape is Cancel while editing
+    // (the changes are dropped, the window stays) and Close while viewing.
+    BindWindowKeys(this, nullptr,
+                   [this] { (cmdCancel_->isEnabled() ? cmdCancel_ : cmdClose_)->click(); });
 }
 
 void SettingsWindow::Form_Load() {

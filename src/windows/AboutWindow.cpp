@@ -8,6 +8,7 @@
 #include "windows/AboutPicture.h"
 #include "windows/AboutText.h"
 #include "windows/QtLook.h"
+#include "windows/WindowKeys.h"
 
 namespace zelvano {
 
@@ -69,6 +70,9 @@ AboutWindow::AboutWindow(const std::filesystem::path& dataDir, QWidget* parent)
     PlaceTwips(cmdSluit_, 4320, 2280, 1455, 375);
     cmdSluit_->setDefault(true);
     connect(cmdSluit_, &QPushButton::clicked, this, &AboutWindow::CmdSluit_Click);
+    // The window opens with the focus on Close; Return and Escape close it.
+    cmdSluit_->setFocus();
+    BindWindowKeys(this, cmdSluit_, [this] { cmdSluit_->click(); });
 }
 
 void AboutWindow::CmdSluit_Click() {

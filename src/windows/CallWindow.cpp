@@ -8,6 +8,7 @@
 #include "app/App.h"
 #include "windows/QtLook.h"
 #include "windows/TypeableCombo.h"
+#include "windows/WindowKeys.h"
 
 namespace zelvano {
 
@@ -104,6 +105,9 @@ void CallWindow::BuildControls() {
     connect(cmdCancel_, &QPushButton::clicked, this, &CallWindow::CmdCancel_Click);
     connect(cmdStopAutoCall_, &QPushButton::clicked, this, &CallWindow::CmdStopAutoCall_Click);
     connect(timer1_, &QTimer::timeout, this, &CallWindow::Timer1_Timer);
+    // Return is Call (Call is the default button), or the focused button;
+    // Escape is Cancel.
+    BindWindowKeys(this, cmdCall_, [this] { cmdCancel_->click(); });
 }
 
 void CallWindow::SetTabOrder() {
@@ -157,6 +161,7 @@ void CallWindow::CmdCancel_Click() {
 void CallWindow::CmdStopAutoCall_Click() {
     zelvano::CmdStopAutoCall_Click(app_);
     comboAutoRepeatTime_->SetPosition(0);
+    emit AutoRepeatStopped();
 }
 
 void CallWindow::Timer1_Timer() {

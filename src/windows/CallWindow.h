@@ -28,6 +28,10 @@ class CallWindow : public QWidget {
     void CmdStopAutoCall_Click();
     void Timer1_Timer();
 
+  signals:
+    // Stop ended a running repeat (Call redraws the rows, which shows it).
+    void AutoRepeatStopped();
+
   private:
     void BuildControls();
     void SetTabOrder();

@@ -1,5 +1,6 @@
 #include "windows/FocusKeeper.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QTimer>
 #include <QWindow>
@@ -28,11 +29,23 @@ void FocusKeeper::AddProgramWindow(QWidget* window) {
 void FocusKeeper::Keep(QWidget* window) {
     std::erase_if(keepers_, [window](const QPointer<QWidget>& w) { return !w || w == window; });
     keepers_.emplace_back(window);
+    window->removeEventFilter(this);
+    window->installEventFilter(this);
+}
+
+bool FocusKeeper::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange) {
+        const auto* window = qobject_cast<QWidget*>(watched);
+        if (window != nullptr && window->isMinimized()) {
+            sinceMinimise_.start();
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 QWidget* FocusKeeper::Keeper() const {
     for (auto it = keepers_.rbegin(); it != keepers_.rend(); ++it) {
-        if (*it && (*it)->isVisible()) {
+        if (*it && (*it)->isVisible() && !(*it)->isMinimized()) {
             return *it;
         }
     }
@@ -68,7 +81,9 @@ void FocusKeeper::Reclaim() {
     keeper->raise();
     keeper->activateWindow();
     ++reclaims_;
-    if (!sinceBeep_.isValid() || sinceBeep_.elapsed() >= kBeepGapMs) {
+    const bool afterMinimise =
+        sinceMinimise_.isValid() && sinceMinimise_.elapsed() < kMinimiseGraceMs;
+    if (!afterMinimise && (!sinceBeep_.isValid() || sinceBeep_.elapsed() >= kBeepGapMs)) {
         sinceBeep_.start();
         beep_();
     }

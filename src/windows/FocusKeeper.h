@@ -11,6 +11,10 @@
 // Switching to another application is not "another window of the program":
 // the kept window then neither hides nor beeps, so the operator can use the
 // desktop while a call or settings window is open.
+//
+// Minimising is not a theft either: a minimised window keeps no focus until
+// it is shown again, and a window that takes the focus back just after the
+// operator minimised another one does so without a beep.
 #pragma once
 
 #include <QElapsedTimer>
@@ -28,6 +32,8 @@ class FocusKeeper : public QObject {
     Q_OBJECT
   public:
     static constexpr int kBeepGapMs = 300;
+    // How long after a minimise a reclaim counts as its consequence.
+    static constexpr int kMinimiseGraceMs = 1000;
 
     FocusKeeper(std::function<void()> beep, QObject* parent = nullptr);
 
@@ -36,9 +42,12 @@ class FocusKeeper : public QObject {
     // A secondary window was opened or shown again: it now keeps the focus.
     void Keep(QWidget* window);
 
-    // The window that currently keeps the focus, or null.
+    // The window that currently keeps the focus (shown, not minimised), or null.
     QWidget* Keeper() const;
     int Reclaims() const { return reclaims_; }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void OnFocusWindowChanged(QWindow* window);
@@ -50,6 +59,7 @@ class FocusKeeper : public QObject {
     std::vector<QPointer<QWidget>> keepers_;  // most recent last
     bool reclaimPending_ = false;
     QElapsedTimer sinceBeep_;
+    QElapsedTimer sinceMinimise_;
     int reclaims_ = 0;
 };
 

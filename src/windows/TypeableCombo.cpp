@@ -1,5 +1,6 @@
 #include "windows/TypeableCombo.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QWheelEvent>
@@ -12,6 +13,41 @@ TypeableCombo::TypeableCombo(QWidget* parent) : QComboBox(parent) {
     setCompleter(nullptr);                 // nor is it completed into one
     connect(lineEdit(), &QLineEdit::textEdited, this, [this] { typedOver_ = true; });
     connect(this, qOverload<int>(&QComboBox::activated), this, [this] { typedOver_ = false; });
+    connect(lineEdit(), &QLineEdit::editingFinished, this, &TypeableCombo::SelectNamedEntry);
+}
+
+int TypeableCombo::NamedEntry(const QString& typed) const {
+    const QString text = typed.trimmed();
+    if (text.isEmpty()) {
+        return -1;
+    }
+    const auto same = [&text](const QString& name) {
+        return name.trimmed().compare(text, Qt::CaseInsensitive) == 0;
+    };
+    for (int i = 0; i < count(); ++i) {
+        if (same(itemText(i))) {
+            return i;
+        }
+    }
+    for (int i = 0; i < count(); ++i) {
+        const int code = itemText(i).indexOf(" = ");
+        if (code > 0 && same(itemText(i).left(code))) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+// On focus-out or Return the field shows the entry its text named.
+void TypeableCombo::SelectNamedEntry() {
+    if (!typedOver_) {
+        return;
+    }
+    const int entry = NamedEntry(lineEdit()->text());
+    if (entry >= 0) {
+        SetPosition(static_cast<std::int16_t>(entry));
+        setEditText(itemText(entry));
+    }
 }
 
 void TypeableCombo::SetEntries(const std::vector<std::string>& entries) {
@@ -28,12 +64,16 @@ void TypeableCombo::SetPosition(std::int16_t position) {
 }
 
 std::int16_t TypeableCombo::Position() const {
-    return typedOver_ ? std::int16_t{-1} : static_cast<std::int16_t>(currentIndex());
+    if (typedOver_) {
+        return static_cast<std::int16_t>(NamedEntry(lineEdit()->text()));
+    }
+    return static_cast<std::int16_t>(currentIndex());
 }
 
 void TypeableCombo::SetLocked(bool locked) {
     locked_ = locked;
     lineEdit()->setReadOnly(locked);
+    ShowSelection();
 }
 
 void TypeableCombo::SetTextColor(const QColor& color) {
@@ -43,6 +83,25 @@ void TypeableCombo::SetTextColor(const QColor& color) {
         palette.setColor(QPalette::ButtonText, color);
         widget->setPalette(palette);
     }
+    ShowSelection();
+}
+
+// A locked list stays grey when it has the focus: its selected text is drawn
+// like the rest (no white on the highlight colour). The combo's own focus
+// frame still shows where the focus is.
+void TypeableCombo::ShowSelection() {
+    QLineEdit* field = lineEdit();
+    QPalette palette = field->palette();
+    const QPalette normal = QApplication::palette(field);
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::Highlight,
+                         locked_ ? palette.color(group, QPalette::Base)
+                                 : normal.color(group, QPalette::Highlight));
+        palette.setColor(group, QPalette::HighlightedText,
+                         locked_ ? palette.color(group, QPalette::Text)
+                                 : normal.color(group, QPalette::HighlightedText));
+    }
+    field->setPalette(palette);
 }
 
 QColor TypeableCombo::TextColor() const {

@@ -1,5 +1,8 @@
-// A drop-down list whose text field the operator can type over. Only the
-// selected position counts: once the text is typed over there is none (-1).
+// A drop-down list whose text field the operator can type over. Typed text
+// that names an entry, by its whole text or by its code before " = "
+// (case and surrounding blanks aside), selects that entry: "2" over the
+// priorities is "2 = High", "c" over the bleep codes is "C". Other typed
+// text leaves no selected position (-1), so the field takes its fallback.
 // A locked list keeps its selection and refuses typing.
 #pragma once
 
@@ -20,8 +23,10 @@ class TypeableCombo : public QComboBox {
     void SetEntries(const std::vector<std::string>& entries);
     // -1 (or any position outside the list) shows no selection and no text.
     void SetPosition(std::int16_t position);
-    // The selected position, -1 when none or when the text was typed over.
+    // The selected position: the entry the typed text names, -1 when none.
     std::int16_t Position() const;
+    // The entry a text names, or -1.
+    int NamedEntry(const QString& typed) const;
 
     void SetLocked(bool locked);
     bool IsLocked() const { return locked_; }
@@ -35,6 +40,9 @@ class TypeableCombo : public QComboBox {
     void wheelEvent(QWheelEvent* event) override;
 
   private:
+    void SelectNamedEntry();
+    void ShowSelection();
+
     bool typedOver_ = false;
     bool locked_ = false;
 };

@@ -10,4 +10,6 @@ target_sources(zelvano_gui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/FocusKeeper.h
   ${CMAKE_CURRENT_LIST_DIR}/QtLook.h
   ${CMAKE_CURRENT_LIST_DIR}/TypeableCombo.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/TypeableCombo.h)
+  ${CMAKE_CURRENT_LIST_DIR}/TypeableCombo.h
+  ${CMAKE_CURRENT_LIST_DIR}/WindowKeys.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/WindowKeys.h)
