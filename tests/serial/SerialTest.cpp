@@ -167,7 +167,7 @@ TEST(Datacom, OpenComPortByHandShake) {
 }
 
 // Any refused step (port number, line settings, opening) ends in the error
-// line; caption and tool tip keep their texts.
+// line and its reason; caption and tool tip keep their texts.
 TEST(Datacom, OpenComPortFailsAtAnyStep) {
     const std::tuple<int, std::int16_t, const char*> cases[] = {{0, 8, " 9"}, {0, -2, "-1"},
         {0, 32767, " 32768"}, {1, 0, " 1"}, {2, 5, " 6"}};
@@ -180,7 +180,8 @@ TEST(Datacom, OpenComPortFailsAtAnyStep) {
         t.line.lastError = "/dev/ttyS0: permission denied";
         EXPECT_EQ(OpenComPort(t.app, compoort, 4, 0, 1, 0, 0), -1);
         EXPECT_TRUE(t.line.openCount == (step == 2) && !t.line.open);
-        EXPECT_EQ(Logged(t), Lines({std::string("Error opening ComPort: ") + number}));
+        EXPECT_EQ(Logged(t), Lines({std::string("Error opening ComPort: ") + number,
+                                    "Reason: /dev/ttyS0: permission denied"}));
         EXPECT_EQ(t.view.portCaption, "Serial Port: X");
         EXPECT_EQ(t.view.rtsToolTip, "RTS status, click on text to change");
         EXPECT_EQ(t.view.portProblem, "/dev/ttyS0: permission denied");
@@ -215,7 +216,7 @@ TEST(Datacom, ControlLinesAndLogLevels) {
         EXPECT_EQ(Logged(t), level == 0 ? "" : Lines({"STATUS: RTS made ACTIVE (+12V).",
             "Com: 1 opened for ESPA emulation with: 9600,N,8,1", "STATUS: RTS made ACTIVE (+12V).",
             "STATUS: RTS made INACTIVE (-12V).", no, no, no, "Comport closed by software.",
-            "Error opening ComPort:  1"}));
+            "Error opening ComPort:  1", "Reason: /dev/ttyS0: in use by another program"}));
         EXPECT_EQ(t.view.showLogLinesCount > 0, level > 0);
     }
 }
