@@ -55,14 +55,14 @@ for entry in "${ALL[@]}"; do
   title="${entry#*|}"
   wanted "$name" "$@" || continue
   start=$(date +%s)
-  timeout 180 "$PROGRAM" --gtest_filter="Faults/FaultMatrix.Case/$name" >"$LOGS/$name.log" 2>&1
+  timeout 180 "$PROGRAM" --gtest_filter="Faults.$name" >"$LOGS/$name.log" 2>&1
   rc=$?
   seconds=$(($(date +%s) - start))
   evidence=$(grep '^EVIDENCE: ' "$LOGS/$name.log" | sed 's/^EVIDENCE: //' | paste -sd'|' - | sed 's/|/; /g')
-  if grep -q "^\[  SKIPPED \] Faults/" "$LOGS/$name.log"; then
+  if grep -q "^\[  SKIPPED \] Faults\." "$LOGS/$name.log"; then
     result=SKIP
     evidence=$(grep -A1 ': Skipped$' "$LOGS/$name.log" | tail -1)
-  elif [ "$rc" -eq 0 ] && grep -q "^\[       OK \] Faults/FaultMatrix.Case/$name" "$LOGS/$name.log"; then
+  elif [ "$rc" -eq 0 ] && grep -q "^\[       OK \] Faults.$name" "$LOGS/$name.log"; then
     result=PASS
   else
     result=FAIL

@@ -152,8 +152,6 @@ class Program {
                 mismatches += state != "QUEUE" && state != "ERROR" &&
                               State(row).toStdString() != (state == "NEW" ? "" : state);
             }
-            run_ = Core().espa.EspaState == 200 ? run_ + 1 : 0;
-            longestInStatusBlock = std::max(longestInStatusBlock, run_);
             WaitUntil([&] { return line_.BytesWaiting() != 0; }, 40);
             longestTickMs = std::max(longestTickMs, took.elapsed());
         }
@@ -224,7 +222,7 @@ class Program {
     }
 
     std::vector<std::string> boxes;
-    int ticks = 0, mismatches = 0, longestInStatusBlock = 0;
+    int ticks = 0, mismatches = 0;
     qint64 longestTickMs = 0;
 
   private:
@@ -243,7 +241,6 @@ class Program {
     QtSerialLine line_;
     MainWindow window_;
     std::map<std::uint32_t, std::pair<std::string, std::string>> calls_;
-    int run_ = 0;
 };
 
 // One case's world: a program directory, the slave and the program.
