@@ -6,7 +6,6 @@
 #     kept busy by a `yes` process;
 #   - Call -> "PAGED" wall time against the fewest ticks the protocol needs;
 #   - start-up, idle CPU and resident memory (scripts/measure-gui.sh);
-#   - engine ticks per second in simulated time (bench_espa_engine);
 #   - the heaviest tick at log level 3 with the line busy at 57600 bit/s
 #     (zelvano-timing trace: step 200 draining 576 bytes, each traced).
 # The main window runs on a virtual screen (Xvfb) against espa-slave on a
@@ -99,7 +98,7 @@ fi
 # --- outside: build, run everything, print the table ------------------------
 bash scripts/setup.sh
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD" -j2 --target zelvano espa-slave zelvano-timing bench_espa_engine >/dev/null
+cmake --build "$BUILD" -j2 --target zelvano espa-slave zelvano-timing >/dev/null
 
 OUT="$(mktemp -d)"
 trap 'rm -rf "$OUT"' EXIT
@@ -115,11 +114,8 @@ xvfb-run "${XVFB_ARGS[@]}" bash "$0" --window-runs "$OUT"
 cat "$OUT"/product.txt "$OUT"/floor.txt "$OUT"/ticks-*.txt "$OUT"/sleep-*.txt "$OUT"/paged-*.txt
 grep -h '^call' "$OUT"/paged-*.err || true
 
-echo "== engine ticks per second in simulated time (bench_espa_engine)"
+echo "== the busiest tick (zelvano-timing trace)"
 bench_load=$(load)
-"$BUILD/tests/espa/bench_espa_engine" --benchmark_filter='BM_EngineTicks' \
-    --benchmark_format=json --benchmark_out="$OUT/engine.json" --benchmark_out_format=json \
-    >/dev/null
 "$BUILD/tests/perf/zelvano-timing" - trace 300 busy >"$OUT/trace.txt"
 bench_load="$bench_load-$(load)"
 
@@ -127,13 +123,6 @@ bench_load="$bench_load-$(load)"
 value() { grep -o "$2=[^ ]*" "$1" | head -n1 | cut -d= -f2; }
 # gui KEY: the first number after the colon on measure-gui.sh's line KEY.
 gui() { grep "^$1" "$OUT/gui.txt" | cut -d: -f2 | grep -o '[0-9][0-9.]*' | head -n1; }
-# counter NAME KEY FILE: a field of one benchmark in Google Benchmark's JSON.
-counter() {
-    awk -v name="\"$1\"," -v key="\"$2\":" '
-        $1 == "\"name\":" { on = ($2 == name) }
-        on && $1 == key { sub(",", "", $2); printf "%.3f\n", $2 * scale; exit }' \
-        scale="${4:-1}" "$3"
-}
 # row FIGURE TARGET MEASURED UNIT OP LIMIT LOAD
 row() {
     local met
@@ -147,7 +136,6 @@ row() {
 ti="$OUT/ticks-idle.txt" tl="$OUT/ticks-loaded.txt"
 si="$OUT/sleep-idle.txt" sl="$OUT/sleep-loaded.txt"
 pi="$OUT/paged-idle.txt" pl="$OUT/paged-loaded.txt"
-ej="$OUT/engine.json"
 echo
 echo "== figures (load = 1-minute load average before-after, 2 cores)"
 printf '| %-44s | %-12s | %19s | %-4s | %-11s |\n' figure target measured met load
@@ -170,10 +158,6 @@ row "idle CPU, bare Qt window + 3 idle timers" "(floor)" "$(value "$OUT/floor.tx
     ">=" 0 "$(value "$OUT/product.txt" load)"
 row "resident memory" "< 45 MB" "$(gui 'resident memory')" MB "<" 45 "$gui_load"
 row "start-up to window shown" "< 300 ms" "$(awk -v s="$(gui 'start-up')" 'BEGIN {print s * 1000}')" ms "<" 300 "$gui_load"
-row "engine ticks/s, calls flowing (simulated)" "(10/s real)" \
-    "$(counter 'BM_EngineTicksWithCallsFlowing/0' 'ticks/s' "$ej" 1e-6)" "M/s" ">=" 0 "$bench_load"
-row "engine ticks/s, idle line (simulated)" "(10/s real)" \
-    "$(counter 'BM_EngineTicksIdleLine' 'ticks/s' "$ej" 1e-6)" "M/s" ">=" 0 "$bench_load"
 for line in fake qt; do
     for level in 2 3; do
         grep "line=$line level=$level " "$OUT/trace.txt" >"$OUT/trace-$line-$level.txt"

@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 BUILD="${ZELVANO_PACKAGE_BUILD_DIR:-build-package}"
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
-    -DZELVANO_TESTS=OFF -DZELVANO_BENCHMARKS=OFF >/dev/null
+    -DZELVANO_TESTS=OFF >/dev/null
 cmake --build "$BUILD" -j2
 if [ "${ZELVANO_PACKAGE_CHECK:-1}" = 1 ]; then
     bash scripts/test-package.sh "$BUILD"

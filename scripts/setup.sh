@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake pkg-config ccache
   qt6-base-dev qt6-serialport-dev qt6-base-dev-tools
   libgl-dev
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  googletest libgtest-dev libgmock-dev
   xvfb xauth x11-apps x11-utils imagemagick
   fonts-dejavu-core
   clang libclang-rt-14-dev

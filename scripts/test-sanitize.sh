@@ -7,7 +7,7 @@ bash scripts/setup.sh
 # Compiler results are cached by content, whichever folder the clone is in.
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
 BUILD="${ZELVANO_ASAN_BUILD_DIR:-build-asan}"
-cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Debug -DZELVANO_SANITIZE=ON -DZELVANO_BENCHMARKS=OFF \
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Debug -DZELVANO_SANITIZE=ON \
   -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
 cmake --build "$BUILD" -j2
 export QT_QPA_PLATFORM=offscreen

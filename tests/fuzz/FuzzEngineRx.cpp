@@ -1,6 +1,7 @@
 // The engine's receive side fed arbitrary slave bytes tick by tick, with calls
 // added and removed in between. After every tick the buffer and the engine
-// must be in a state the operator can trust.
+// must be in a state the operator can trust, and a block the master sent must
+// be whole: SOH, '1' or '3', STX, the data, one ETX and its check character.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -9,6 +10,8 @@
 #include "buffer/BufferDisplay.h"
 #include "buffer/CallBuffer.h"
 #include "espa/AfhandelEspa.h"
+#include "common/Text.h"
+#include "espa/EspaFormat.h"
 #include "support/TestApp.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -56,8 +59,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (!fault.empty())
                 std::fprintf(stderr, "%s\n", fault.c_str());
             FUZZ_CHECK(fault.empty() && t.app.espa.StatusBlock.size() <= fed);
+            const std::vector<std::uint8_t> w = t.line.TakeWritten();
+            const auto soh = std::find(w.begin(), w.end(), zelvano::SOH);
+            if (soh == w.end())
+                continue;
+            const std::string body(soh + 1, w.end() - 1);
+            FUZZ_CHECK(body.size() >= 3 && (body[0] == '1' || body[0] == '3') &&
+                       body[1] == zelvano::STX && body.back() == zelvano::ETX &&
+                       std::count(body.begin(), body.end(), zelvano::ETX) == 1 &&
+                       zelvano::BlockCheck(body) == w.back());
         }
-        t.line.TakeWritten();
     }
     return 0;
 }
