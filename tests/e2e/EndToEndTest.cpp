@@ -57,7 +57,6 @@ TEST(EndToEnd, StatusLessSlaveEveryCallSentNoneFailed) {
                  .calls = calls,
                  .log = {{hint, 1}, {"Slave answered: '1' NAK EOT", textless.isEmpty() ? 5 : 4}},
                  .slaveSaw = {{"<- call block: ", textless.isEmpty() ? 5 : 8}},
-                 .queueTicks = 9,
                  .textless = textless});
     }
 }
@@ -70,8 +69,7 @@ TEST(EndToEnd, BurstOfFiveAllPaged) {
         calls.emplace_back(address, "NEW>QUEUE>PAGED");
     Play(c, {.options = {"--script", "DEFAULT=PAGED"},
              .calls = calls,
-             .log = {{"is now: PAGED", 5}},
-             .queueTicks = 9});
+             .log = {{"is now: PAGED", 5}}});
 }
 
 }  // namespace
