@@ -14,7 +14,7 @@
 #include "app/MainWindow.h"
 #include "app/QuitOnSignal.h"
 #include "common/Clock.h"
-#include "serial/QtSerialLine.h"
+#include "serial/PortLine.h"
 
 #ifndef ZELVANO_INSTALL_BINDIR
 #define ZELVANO_INSTALL_BINDIR ""
@@ -69,7 +69,7 @@ int main(int argc, char* argv[]) {
     const std::filesystem::path dataDir = DataDirForThisProgram();
 
     zelvano::SystemClock clock;
-    zelvano::QtSerialLine line(dataDir);
+    zelvano::PortLine line(dataDir);
     zelvano::MainWindow window(clock, line, dataDir);
     // A termination signal closes the window like its close box.
     zelvano::QuitOnSignal quitOnSignal([&window] { window.close(); });

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/AutoRepeatState.h"
+#include "app/LineWatch.h"
 #include "app/OperatorView.h"
 #include "buffer/CallBufferEntry.h"
 #include "common/Clock.h"
@@ -40,6 +41,7 @@ public:
     LineActivity activity;
     LastCallRecord LastCall;
     AutoRepeatState autoRepeat;
+    LineWatchState lineWatch;
 };
 
 }  // namespace zelvano

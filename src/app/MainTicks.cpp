@@ -55,6 +55,7 @@ LedLook LineLook(App& app) {
 void TmrBuffer_Timer(App& app) {
     CheckBufferTimeOuts(app);
     AutoRepeatStep(app);
+    RetryLine(app);
 }
 
 }  // namespace zelvano

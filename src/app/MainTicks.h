@@ -47,7 +47,8 @@ LedLook LedTimer_Timer(App& app);
 // The link label, CTS and RTS as they are now; TxD and RxD left as they are.
 LedLook LineLook(App& app);
 
-// The buffer tick: time-outs first, then the auto-repeat step.
+// The buffer tick: time-outs first, then the auto-repeat step, then a line
+// that is down is tried again.
 void TmrBuffer_Timer(App& app);
 
 }  // namespace zelvano

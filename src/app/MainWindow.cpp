@@ -354,7 +354,7 @@ void MainWindow::Einde_Click() {
 }
 
 void MainWindow::TmrAfhandel_Timer() {
-    HandleEspa(app_, 0);
+    EngineTick(app_);
     ShowLineStates();
 }
 

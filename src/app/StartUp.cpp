@@ -1,5 +1,7 @@
 #include "app/StartUp.h"
 
+#include <utility>
+
 #include "app/App.h"
 #include "buffer/CallBuffer.h"
 #include "espa/AfhandelEspa.h"
@@ -62,14 +64,29 @@ bool ReopenComPort(App& app) {
     const Settings& s = app.settings;
     const std::int16_t opened =
         OpenComPort(app, s.Compoort, s.BaudRate, s.Parity, s.Bits, s.StopBits, s.HandShake);
+    // The port is tried again in the background until it opens.
+    app.lineWatch.wanted = true;
+    app.lineWatch.retryCountdown = kLineRetrySeconds;
     if (opened < 1) {
-        // The answer is not used; the handler stays as it is until a Save reopens the port.
-        app.view.ShowMessageBox(kPortErrorText, kProgramTitle);
+        // The answer is not used. A network connection still being made is
+        // no error yet: it is picked up in a moment without a box.
+        if (!app.port.Pending())
+            app.view.ShowMessageBox(kPortErrorText, kProgramTitle);
         return false;
+    }
+    StartEngine(app);
+    return true;
+}
+
+void StartEngine(App& app) {
+    // Whatever exchange a lost line cut short is void: the line is checked
+    // first, then the calls are served again (one not yet accepted anew).
+    if (std::exchange(app.lineWatch.down, false) && app.espa.EspaState != engine::kIdle) {
+        app.espa.EspaState = engine::kLineCheckStart;
+        app.espa.EspaTimer = 0;
     }
     RestartCutLineCheck(app);
     HandleEspa(app, kStartRequest);
-    return true;
 }
 
 void StartUp(App& app) {

@@ -14,6 +14,8 @@ void StartUp(App& app);
 // Closes the port and opens it with the settings; on failure shows "Error
 // setting Comport!" and returns false, else gives the handler its start request.
 bool ReopenComPort(App& app);
+// The port just opened: the engine starts (or restarts) with a line check.
+void StartEngine(App& app);
 // 9930 twips at log level 1 or more, 6705 otherwise.
 void ApplyWindowHeight(App& app);
 // The "Quit" menu: asks; on OK closes the port and returns true (end the process).

@@ -27,17 +27,6 @@ std::string Column(std::string_view text) {
     return Utf8Left(padded, kColumnWidth);
 }
 
-// A line that lost its device closed itself and left one message: log it once
-// and show it to the operator.
-void ReportLineFailure(App& app) {
-    const std::string failure = app.port.TakeLineFailure();
-    if (failure.empty())
-        return;
-    app.view.SetPortProblem(failure);
-    if (app.settings.Logfile >= 1)
-        WriteLog(app, "STATUS: Serial port lost: " + failure);
-}
-
 std::string TraceText(std::int16_t value, std::int16_t direction) {
     const std::string columns =
         Column(ControlCharName(value)) + Column(TrimStr(value)) + Column(HexByte(value));
@@ -71,6 +60,15 @@ std::int16_t ReceiveOne(App& app, HeldTrace* held) {
 }
 
 }  // namespace
+
+void ReportLineFailure(App& app) {
+    const std::string failure = app.port.TakeLineFailure();
+    if (failure.empty())
+        return;
+    app.view.SetPortProblem(failure);
+    if (app.settings.Logfile >= 1)
+        WriteLog(app, "STATUS: Serial port lost: " + failure);
+}
 
 std::int16_t SendByte(App& app, std::int16_t value) {
     if (value < 0 || value > 255)

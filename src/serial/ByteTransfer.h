@@ -13,6 +13,9 @@ class App;
 
 // 0 when the byte was handed to the port, -1 otherwise (out of range, port error).
 std::int16_t SendByte(App& app, std::int16_t value);
+// A line that lost its device closed itself and left one message: logs it
+// once and shows it to the operator.
+void ReportLineFailure(App& app);
 // 0..255, or -1 when nothing is waiting or on a port error. Never blocks.
 std::int16_t ReceiveByte(App& app);
 // Trace lines of a run of reads held back for one file append: draining a

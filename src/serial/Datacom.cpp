@@ -68,6 +68,17 @@ std::int16_t OpenFailed(App& app, int portNumber) {
     return -1;
 }
 
+// The caption, tool tips and log line of an opened port.
+void ShowOpened(App& app, int portNumber, const std::string& settings, std::int16_t handShake) {
+    app.view.SetPortCaption("Settings: Com:" + std::to_string(portNumber) + " at " + settings);
+    app.view.SetRtsToolTip(handShake == 0 ? "RTS status, click here to change" : "");
+    app.view.SetPortProblem("");
+    if (app.settings.Logfile >= 1) {
+        WriteLog(app, "Com:" + BlankedNumber(portNumber) +
+                          " opened for ESPA emulation with: " + settings);
+    }
+}
+
 }  // namespace
 
 std::string SettingsString(std::int16_t baudRate, std::int16_t parity, std::int16_t bits,
@@ -91,14 +102,22 @@ std::int16_t OpenComPort(App& app, std::int16_t compoort, std::int16_t baudRate,
     if (!PreparePort(app.port, portNumber, settings, handShake) || !app.port.Open()) {
         return OpenFailed(app, portNumber);
     }
-    app.view.SetPortCaption("Settings: Com:" + std::to_string(portNumber) + " at " + settings);
-    app.view.SetRtsToolTip(handShake == 0 ? "RTS status, click here to change" : "");
-    app.view.SetPortProblem("");
-    if (app.settings.Logfile >= 1) {
-        WriteLog(app, "Com:" + BlankedNumber(portNumber) +
-                          " opened for ESPA emulation with: " + settings);
-    }
+    ShowOpened(app, portNumber, settings, handShake);
     return 1;
+}
+
+bool RetryComPort(App& app) {
+    const Settings& s = app.settings;
+    const int portNumber = s.Compoort + 1;
+    const std::string settings = SettingsString(s.BaudRate, s.Parity, s.Bits, s.StopBits);
+    if (!PreparePort(app.port, portNumber, settings, s.HandShake) || !app.port.Open()) {
+        app.view.SetPortProblem(app.port.LastError());
+        return false;
+    }
+    if (s.Logfile >= 1)
+        WriteLog(app, "STATUS: Serial port available.");
+    ShowOpened(app, portNumber, settings, s.HandShake);
+    return true;
 }
 
 void CloseComPort(App& app) {

@@ -16,6 +16,10 @@ std::string SettingsString(std::int16_t baudRate, std::int16_t parity, std::int1
 std::int16_t OpenComPort(App& app, std::int16_t compoort, std::int16_t baudRate,
                          std::int16_t parity, std::int16_t bits, std::int16_t stopBits,
                          std::int16_t handShake);
+// Opens the port again with the settings in effect, quietly: a failure only
+// updates the reason shown to the operator. On success logs that the port is
+// available, then the usual opening line. True when open.
+bool RetryComPort(App& app);
 void CloseComPort(App& app);
 // 1 on, -1 off.
 std::int16_t CtsState(App& app);

@@ -2,8 +2,10 @@
 // comports.cfg in the data folder, else the platform's default name.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,5 +27,17 @@ std::string DefaultDevice(int number);
 // The device for port number 1..8 (comports.cfg first, then the default);
 // empty for any other number. A missing or unreadable file is no error.
 std::string DeviceForPort(const std::filesystem::path& dataDir, int number);
+
+// A port reached over the network: "tcp://HOST:PORT", where HOST is a name,
+// an IPv4 address or an IPv6 address in brackets, PORT 1..65535.
+struct TcpTarget {
+    std::string host;  // without brackets
+    std::uint16_t port = 0;
+};
+
+// True when the device text names a network port (starts "tcp://", any case).
+bool IsTcpDevice(std::string_view device);
+// The host and port of a "tcp://" device; nullopt when it is malformed.
+std::optional<TcpTarget> ParseTcpTarget(std::string_view device);
 
 }  // namespace zelvano

@@ -83,16 +83,22 @@ std::string QtSerialLine::Name() const {
 
 bool QtSerialLine::SetPortNumber(int number) {
     portNumber_ = number;
-    device_ = DeviceForPort(dataDir_, number);
-    if (device_.empty()) {
+    const std::string device = DeviceForPort(dataDir_, number);
+    if (device.empty()) {
+        device_.clear();
         lastError_ = DescribePortProblem(Name(), PortProblem::NoSuchPortNumber, "");
         return false;
     }
+    return SetDevice(device);
+}
+
+bool QtSerialLine::SetDevice(const std::string& device) {
     // Another device cannot be chosen while one is open.
-    if (port_.isOpen()) {
-        lastError_ = DescribePortProblem(Name(), PortProblem::Other, "already open");
+    if (port_.isOpen() && device != device_) {
+        lastError_ = DescribePortProblem(device_, PortProblem::Other, "already open");
         return false;
     }
+    device_ = device;
     port_.setPortName(QString::fromStdString(device_));
     return true;
 }
@@ -175,6 +181,8 @@ bool QtSerialLine::Open() {
         lastError_ = DescribePortProblem(Name(), PortProblem::NoSuchPortNumber, "");
         return false;
     }
+    if (port_.isOpen() && lost_)
+        CloseLostPort();  // the lost device came back before its close ran
     if (port_.isOpen()) {
         lastError_ = DescribePortProblem(Name(), PortProblem::Other, "already open");
         return false;

@@ -19,6 +19,8 @@ class QtSerialLine : public SerialLine {
     QtSerialLine& operator=(const QtSerialLine&) = delete;
 
     bool SetPortNumber(int number) override;
+    // Uses this device whatever the port number (a device named by the user).
+    bool SetDevice(const std::string& device);
     bool SetLineSettings(const std::string& settings) override;
     bool SetFlowControl(FlowControl flow) override;
     bool SetRts(bool on) override;
@@ -30,7 +32,7 @@ class QtSerialLine : public SerialLine {
 
     bool Open() override;
     bool Close() override;
-    bool IsOpen() const override { return port_.isOpen(); }
+    bool IsOpen() const override { return Usable(); }
     std::string LastError() const override { return lastError_; }
 
     bool Cts() const override;

@@ -32,6 +32,9 @@ public:
     virtual bool Open() = 0;
     virtual bool Close() = 0;
     virtual bool IsOpen() const = 0;
+    // True while an Open that failed is still being worked on in the
+    // background (a network connection under way): a later Open may succeed.
+    virtual bool Pending() const { return false; }
     // Why the last Open failed (device and reason), for the operator.
     virtual std::string LastError() const = 0;
 

@@ -21,7 +21,7 @@
 
 #include "app/MainWindow.h"
 #include "log/Log.h"
-#include "serial/QtSerialLine.h"
+#include "serial/PortLine.h"
 #include "settings/SettingsFile.h"
 #include "support/TestApp.h"
 #include "windows/TypeableCombo.h"
@@ -238,7 +238,7 @@ class Program {
     }
 
     SystemClock clock_;
-    QtSerialLine line_;
+    PortLine line_;
     MainWindow window_;
     std::map<std::uint32_t, std::pair<std::string, std::string>> calls_;
 };
