@@ -58,8 +58,10 @@ bool QtTcpLine::SetDevice(const std::string& device) {
             "not a network port (write tcp://HOST:PORT, an IPv6 HOST in brackets)");
         return false;
     }
-    if (target->host != host_ || target->port != port_)
+    if (target->host != host_ || target->port != port_) {
         socket_.abort();
+        failed_ = false;
+    }
     host_ = target->host;
     port_ = target->port;
     return true;
@@ -102,6 +104,7 @@ bool QtTcpLine::Open() {
     }
     if (socket_.state() == QAbstractSocket::ConnectedState) {
         opened_ = true;
+        failed_ = false;
         lineFailure_.clear();
         lastError_.clear();
         socket_.readAll();  // nothing from before the opening counts
@@ -113,12 +116,15 @@ bool QtTcpLine::Open() {
 }
 
 void QtTcpLine::StartConnecting() {
-    lastError_ = DescribePortProblem(device_, PortProblem::Other, "connecting");
+    // Until an attempt ends, the reason shown is the last one known.
+    if (!failed_)
+        lastError_ = DescribePortProblem(device_, PortProblem::Other, "connecting");
     // Host lookup and connection both run in the background.
     socket_.connectToHost(QString::fromStdString(host_), port_);
 }
 
 void QtTcpLine::OnConnectFailed() {
+    failed_ = true;
     lastError_ = DescribePortProblem(device_, PortProblem::Other, socket_.errorString().toStdString());
 }
 
@@ -126,6 +132,7 @@ void QtTcpLine::OnLost(const std::string& why) {
     if (lost_)
         return;
     lost_ = true;
+    failed_ = true;
     lineFailure_ = DescribePortProblem(device_, PortProblem::Other, "connection lost: " + why);
     lastError_ = lineFailure_;
     // Not aborted here: this runs inside the socket's own signal.

@@ -62,6 +62,7 @@ class QtTcpLine : public SerialLine {
     bool wantedRts_ = false;
     bool opened_ = false;
     bool lost_ = false;
+    bool failed_ = false;  // the last attempt or connection failed
     std::string lastError_;
     std::string lineFailure_;
 };

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QElapsedTimer>
 #include <sstream>
 
@@ -15,10 +17,13 @@
 #include "espa/AfhandelEspa.h"
 #include "espa/EngineSteps.h"
 #include "serial/ByteTransfer.h"
+#include "app/LineWatch.h"
+#include "app/StartUp.h"
 #include "serial/Datacom.h"
 #include "serial/LineSettings.h"
 #include "serial/PortMap.h"
 #include "serial/PortProblem.h"
+#include "serial/PortLine.h"
 #include "serial/QtSerialLine.h"
 #include "support/TestApp.h"
 
@@ -247,6 +252,15 @@ TEST(PortMap, ReadingRules) {
     const std::map<int, std::string> ports = {{1, "/dev/ttyUSB0"}, {2, "/dev/ttyS1"},
                                               {3, "/dev/pts/7"}, {8, "/dev/ttyS7"}, {0, ""}, {9, ""}};
     for (const auto& [number, device] : ports) EXPECT_EQ(DeviceForPort(dir.path(), number), device);
+    const std::tuple<const char*, const char*, int> targets[] = {{"tcp://10.0.0.7:4001", "10.0.0.7", 4001},
+        {"TCP://ser2net.local:65535", "ser2net.local", 65535}, {"tcp://[::1]:1", "::1", 1},
+        {"tcp://[fe80::1%eth0]:23", "fe80::1%eth0", 23}};
+    for (const auto& [text, host, port] : targets)
+        EXPECT_TRUE(ParseTcpTarget(text)->host == host && ParseTcpTarget(text)->port == port) << text;
+    for (const char* text : {"tcp://", "tcp://host", "tcp://host:", "tcp://:80", "tcp://host:0",
+             "tcp://host:65536", "tcp://host:80x", "tcp://::1:80", "tcp://[::1:80", "tcp://[x]:80",
+             "tcp://a b:80", "tcp://host:80/", "udp://host:80", "/dev/ttyS0"})
+        EXPECT_EQ(ParseTcpTarget(text).has_value(), false) << text;
 }
 
 TEST(PortMap, LineSettingsAndProblemTexts) {
@@ -469,6 +483,74 @@ TEST(QtSerialLine, RefusedSettingsAndDevices) {
         EXPECT_NE(denied.view.portProblem.find(": permission denied; the user must be in the "
                                                "dialout group"), std::string::npos);
     }
+}
+
+// COM1=tcp://127.0.0.1:PORT in comports.cfg: the core over a line to a slave
+// on the network. The connection is made in the background (no box, the
+// reason says so); bytes pass; the far end closing is a lost line, logged
+// once while the engine waits; a slave that is gone is tried every few seconds
+// and the line comes back by itself, logged once. A malformed entry says why.
+TEST(PortLine, NetworkPortConnectsLosesAndComesBack) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    const quint16 port = server.serverPort();
+    const std::string device = "tcp://127.0.0.1:" + std::to_string(port);
+    TempDir dir;
+    FakeView view;
+    FakeClock clock;
+    PortLine line{dir.path()};
+    App app{view, clock, line, dir.path()};
+    app.settings.Logfile = 1;
+    WriteFileBytes(dir.path() / "comports.cfg", "COM1=" + device + "\nCOM2=tcp://host\n");
+    const auto logged = [&] { return app.screenLog.LogLineCount; };
+    const auto connectAndOpen = [&] {
+        EXPECT_TRUE(SpinUntil([&] { return server.hasPendingConnections(); }));
+        const int before = logged();
+        for (int second = 0; second < 2 && !line.IsOpen(); ++second) RetryLine(app);
+        EXPECT_EQ(logged(), before + 2);
+        EXPECT_EQ(app.screenLog.LogLines[before], "14:03:22 STATUS: Serial port available.");
+        EXPECT_EQ(view.portProblem, "");
+        return server.nextPendingConnection();
+    };
+
+    EXPECT_FALSE(ReopenComPort(app));
+    EXPECT_TRUE(view.messageBoxes.empty());
+    EXPECT_EQ(view.portProblem, device + ": connecting");
+    QTcpSocket* peer = connectAndOpen();
+    ASSERT_TRUE(line.IsOpen() && peer);
+    EXPECT_EQ(view.portCaption, "Settings: Com:1 at 300,N,7,1");
+    EXPECT_EQ(SendByte(app, 0x41), 0);
+    ASSERT_TRUE(SpinUntil([&] { return peer->bytesAvailable() == 1; }));
+    EXPECT_EQ(peer->readAll(), "A");
+    peer->write("\x06\x15");
+    ASSERT_TRUE(SpinUntil([&] { return line.BytesWaiting() == 2; }));
+    EXPECT_EQ(ReceiveByte(app), 6);
+
+    app.espa.LineOk = 1;
+    server.close();
+    peer->close();
+    ASSERT_TRUE(SpinUntil([&] { return !line.IsOpen(); }));
+    const int before = logged(), ticks = app.espa.TickCount;
+    for (int tick = 0; tick < 5; ++tick) EngineTick(app);
+    EXPECT_EQ(logged(), before + 1);
+    EXPECT_EQ(app.screenLog.LogLines[before].rfind("14:03:22 STATUS: Serial port lost: " + device +
+                                                   ": connection lost: ", 0), 0u);
+    EXPECT_EQ(app.espa.TickCount, ticks);  // the engine waits
+    EXPECT_EQ(app.espa.LineOk, 0);
+    for (const char* reason : {"connection lost", "refused"}) {  // the last attempt's
+        for (int second = 0; second < kLineRetrySeconds; ++second) RetryLine(app);
+        EXPECT_NE(view.portProblem.find(reason), std::string::npos) << view.portProblem;
+        ASSERT_TRUE(SpinUntil([&] { return !line.Pending(); }));
+    }
+    EXPECT_EQ(logged(), before + 1);  // retries are quiet
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, port));
+    for (int second = 0; second < kLineRetrySeconds; ++second) RetryLine(app);
+    ASSERT_TRUE(connectAndOpen());
+
+    CloseComPort(app);
+    EXPECT_EQ(OpenComPort(app, 1, 4, 0, 1, 0, 0), -1);
+    EXPECT_EQ(app.screenLog.LogLines[logged() - 1], "14:03:22 Reason: tcp://host: not a network "
+              "port (write tcp://HOST:PORT, an IPv6 HOST in brackets)");
 }
 
 }  // namespace
