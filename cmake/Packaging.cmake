@@ -1,9 +1,9 @@
 # Installed layout (cmake --install) and the Debian package (cpack -G DEB).
 #
-#   bin/zelvano, bin/espa-slave
+#   bin/zelvano, bin/zelvano-call, bin/espa-slave
 #   share/applications/zelvano.desktop
 #   share/icons/hicolor/{16..256}x{16..256}/apps/zelvano.png, scalable/apps/zelvano.svg
-#   share/man/man1/zelvano.1.gz, espa-slave.1.gz
+#   share/man/man1/zelvano.1.gz, zelvano-call.1.gz, espa-slave.1.gz
 #   share/doc/zelvano/ README.md, docs/, copyright, changelog.gz
 set(ZELVANO_PACKAGING_DIR ${CMAKE_SOURCE_DIR}/packaging)
 # Documents go where Debian keeps a package's, named after the package.
@@ -11,6 +11,9 @@ set(ZELVANO_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/zelvano)
 set(ZELVANO_GENERATED_DIR ${CMAKE_BINARY_DIR}/packaging)
 
 install(TARGETS espa-slave RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET zelvano-call)
+  install(TARGETS zelvano-call RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 if(TARGET zelvano)
   install(TARGETS zelvano RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${ZELVANO_PACKAGING_DIR}/zelvano.desktop
@@ -27,7 +30,7 @@ endif()
 # no name or time stamp inside). We are upstream and packager at once (a
 # native package), so the changelog is changelog.gz.
 set(compressed)
-foreach(source zelvano.1 espa-slave.1 changelog)
+foreach(source zelvano.1 zelvano-call.1 espa-slave.1 changelog)
   set(output ${ZELVANO_GENERATED_DIR}/${source}.gz)
   add_custom_command(
     OUTPUT ${output}
@@ -41,6 +44,9 @@ add_custom_target(zelvano_compressed_docs ALL DEPENDS ${compressed})
 install(FILES ${ZELVANO_GENERATED_DIR}/espa-slave.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 if(TARGET zelvano)
   install(FILES ${ZELVANO_GENERATED_DIR}/zelvano.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+if(TARGET zelvano-call)
+  install(FILES ${ZELVANO_GENERATED_DIR}/zelvano-call.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
 install(FILES README.md ${ZELVANO_PACKAGING_DIR}/copyright
@@ -63,8 +69,10 @@ see the state it reports for each, with a periodic line check that shows
 whether the paging system answers. For commissioning, testing and diagnosing
 paging installations.
 
-The package also holds espa-slave, a simulated paging system on a
-pseudo-terminal or a serial device.")
+The package also holds zelvano-call, which sends one call from a script
+(monitoring and alarm systems, site tests) and reports the outcome in its exit
+status, and espa-slave, a simulated paging system on a pseudo-terminal or a
+serial device.")
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

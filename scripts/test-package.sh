@@ -4,11 +4,14 @@
 #   2. its control data declares the Qt 6 runtime packages;
 #   3. it holds exactly the expected files;
 #   4. lintian finds no error; the desktop entry validates;
-#   5. the package unpacked into a scratch root runs the way an installed
+#   5. zelvano-call is installed without Qt Widgets or Gui and its --help runs;
+#   6. the package unpacked into a scratch root runs the way an installed
 #      program runs: as an ordinary user who cannot write into the program's
 #      folder, under Xvfb, against the packaged espa-slave. Its settings are
 #      saved through the settings window into ~/.local/share/zelvano, read
-#      again after a restart, and the logs land there too.
+#      again after a restart, and the logs land there too. zelvano-call is
+#      refused the port while the program holds it, then pages through it
+#      with the same settings.
 # Usage: scripts/test-package.sh [BUILD_DIR]   (the build must be complete)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -44,12 +47,13 @@ done
 
 # 3. Contents: every file, nothing more.
 expected="$(
-    printf '%s\n' ./usr/bin/espa-slave ./usr/bin/zelvano \
+    printf '%s\n' ./usr/bin/espa-slave ./usr/bin/zelvano ./usr/bin/zelvano-call \
         ./usr/share/applications/zelvano.desktop \
         ./usr/share/doc/zelvano/README.md ./usr/share/doc/zelvano/changelog.gz \
         ./usr/share/doc/zelvano/copyright \
         ./usr/share/icons/hicolor/scalable/apps/zelvano.svg \
-        ./usr/share/man/man1/espa-slave.1.gz ./usr/share/man/man1/zelvano.1.gz
+        ./usr/share/man/man1/espa-slave.1.gz ./usr/share/man/man1/zelvano.1.gz \
+        ./usr/share/man/man1/zelvano-call.1.gz
     for size in 16 32 48 64 128 256; do
         echo "./usr/share/icons/hicolor/${size}x${size}/apps/zelvano.png"
     done
@@ -92,7 +96,15 @@ desktop-file-validate "$ROOT/usr/share/applications/zelvano.desktop" ||
     fail "desktop entry does not validate"
 step "lintian and desktop-file-validate: no error"
 
-# 5. The unpacked program as an ordinary user. Root may write anywhere, so
+# 5. The command-line sender runs without a display: no Widgets, no Gui.
+if ldd "$ROOT/usr/bin/zelvano-call" | grep -E 'libQt6(Widgets|Gui)'; then
+    fail "zelvano-call links Qt Widgets or Gui"
+fi
+help="$("$ROOT/usr/bin/zelvano-call" --help)" || fail "zelvano-call --help does not run"
+grep -q '^EXIT STATUS' <<<"$help" || fail "zelvano-call --help lacks its exit statuses"
+step "zelvano-call: --help runs, no Qt Widgets or Gui"
+
+# 6. The unpacked program as an ordinary user. Root may write anywhere, so
 # under root (CI) the programs run as nobody; otherwise the program's folder
 # is made read-only. The program's folder carries a comports.cfg, as a
 # preconfigured copy would, which the user's data folder takes over.
@@ -200,7 +212,25 @@ done
 grep -q "received -> OK!" "$DAYFILE" || fail "no line check answered in $DAYFILE: $(cat "$DAYFILE")"
 step "after the restart $DAYFILE holds the line check:"
 head -n4 "$DAYFILE"
-[ -z "$(ls -A "$ROOT/usr/bin" | grep -v '^espa-slave$\|^zelvano$\|^comports.cfg$' || true)" ] ||
+# Never two masters: the port the program holds is refused to zelvano-call.
+call_rc=0
+"${AS_USER[@]}" "$ROOT/usr/bin/zelvano-call" --address 6001 --timeout 5 >"$SCRATCH/call.out" \
+    2>"$SCRATCH/call.err" || call_rc=$?
+[ "$call_rc" -eq 74 ] && grep -q 'in use by another program' "$SCRATCH/call.err" ||
+    fail "zelvano-call got the program's port (exit $call_rc): $(cat "$SCRATCH/call.err")"
+step "zelvano-call refused while the program holds the port (exit 74)"
+[ -z "$(ls -A "$ROOT/usr/bin" | grep -v '^espa-slave$\|^zelvano$\|^zelvano-call$\|^comports.cfg$' || true)" ] ||
     fail "files appeared beside the installed program: $(ls -A "$ROOT/usr/bin")"
 stop_program
+
+# The program has let go of the port: zelvano-call pages through the same
+# data folder (espa.set, comports.cfg) and logs into its day file.
+call_rc=0
+"${AS_USER[@]}" "$ROOT/usr/bin/zelvano-call" --address 6001 --text "Package test" --quiet \
+    --timeout 30 >"$SCRATCH/call.out" 2>"$SCRATCH/call.err" || call_rc=$?
+[ "$call_rc" -eq 0 ] && [ "$(cat "$SCRATCH/call.out")" = "6001 PAGED" ] ||
+    fail "zelvano-call did not page (exit $call_rc): $(cat "$SCRATCH/call.out" "$SCRATCH/call.err")"
+grep -q 'STATUS: Call to Buffer for Pager: \[6001\] Alfa: \[Package test\]' "$DATA"/Log/*.log ||
+    fail "zelvano-call's call is not in the day file"
+step "zelvano-call paged 6001 through the installed data folder (exit 0)"
 step "PASS"
