@@ -53,9 +53,15 @@ printf '%s\r\n' \
 LINK="$DEMO/espa-slave.pty"
 READY="$DEMO/espa-slave.ready"
 rm -f "$READY"
-echo "COM1=$LINK" >"$DEMO/comports.cfg"
 
-"$BUILD/tools/espa-slave/espa-slave" --link "$LINK" --pty-file "$READY" --quiet \
+# ZELVANO_DEMO_TCP=1: the simulator listens on a TCP port of this machine and
+# COM1 is tcp://127.0.0.1:PORT, the way a serial device server is reached.
+if [ -n "${ZELVANO_DEMO_TCP:-}" ]; then
+    WHERE=(--listen 127.0.0.1:0)
+else
+    WHERE=(--link "$LINK")
+fi
+"$BUILD/tools/espa-slave/espa-slave" "${WHERE[@]}" --pty-file "$READY" --quiet \
     >"$DEMO/espa-slave.log" 2>&1 &
 SLAVE=$!
 stop_slave() {
@@ -80,6 +86,11 @@ if [ ! -s "$READY" ]; then
     exit 1
 fi
 
+if [ -n "${ZELVANO_DEMO_TCP:-}" ]; then
+    echo "COM1=tcp://$(cat "$READY")" >"$DEMO/comports.cfg"
+else
+    echo "COM1=$LINK" >"$DEMO/comports.cfg"
+fi
 echo "espa-slave runs on $(cat "$READY") (COM1 of the demo; its log: demo/espa-slave.log)."
 echo "Starting Zelvano from $DEMO. Menu \"Call\", then \"Call\": the call goes NEW -> QUEUE -> PAGED."
 "$DEMO/zelvano"

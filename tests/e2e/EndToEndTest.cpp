@@ -72,5 +72,33 @@ TEST(EndToEnd, BurstOfFiveAllPaged) {
              .log = {{"is now: PAGED", 5}}});
 }
 
+// COM1=tcp://127.0.0.1:PORT against espa-slave --listen: a call reaches
+// PAGED; the slave stopped and started again on the same port, the line comes
+// back by itself (no Save, no box) and a call entered meanwhile is delivered.
+TEST(EndToEnd, OverTheNetworkSurvivesASlaveRestart) {
+    Case c;
+    const QStringList paged = {"--script", "DEFAULT=PAGED", "--listen"};
+    ASSERT_TRUE(c.slave.Start(c.dir.path(), paged + QStringList{"127.0.0.1:0"}));
+    const std::string hostPort = c.slave.pty;
+    WriteSetup(c.data, LineSettings(), "tcp://" + hostPort);
+    Program& p = c.Open();
+    ASSERT_TRUE(p.LinkIs("ESPA Slave OK", 200));
+    p.EnterCall("8001");
+    EXPECT_TRUE(p.RunUntil("8001", "PAGED", 200));
+    ASSERT_TRUE(c.slave.Stop());
+    ASSERT_TRUE(p.Run([&] { return p.ScreenLogHas("STATUS: Serial port lost: tcp://"); }, 50));
+    EXPECT_TRUE(p.LinkIs("ERROR connecting ESPA Slave", 1));
+    p.EnterCall("8002");
+    p.Run([] { return false; }, 40);
+    EXPECT_EQ(p.States("8002"), "NEW");  // waits for the line, not failed
+    Slave again;
+    ASSERT_TRUE(again.Start(c.dir.path(), paged + QStringList{QString::fromStdString(hostPort)}));
+    EXPECT_TRUE(p.RunUntil("8002", "PAGED", 200));
+    EXPECT_EQ(p.States("8002"), "NEW>QUEUE>PAGED");
+    EXPECT_TRUE(p.boxes.empty());
+    EXPECT_EQ(c.LogLines("STATUS: Serial port available."), 2);  // at start-up and when back
+    EXPECT_EQ(p.Problem(), "");
+}
+
 }  // namespace
 }  // namespace zelvano::proc

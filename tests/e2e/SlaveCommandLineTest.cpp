@@ -28,12 +28,12 @@ std::string Framed(const std::string& body, int badBy = 0) {
 }
 
 // Master tokens: sel, poll, ack, eot, nak, "" (nothing), call:ADDRESS or ask:ADDRESS (a call
-// or status call block with text Hi), +MS (time passes).
+// or status call block with text Hi), +MS (time passes), drop (the line is lost).
 std::string MasterBytes(const std::string& token, int& waitMs) {
     // Octal escapes: three digits at most, so a digit may follow.
-    static const std::map<std::string, std::string> named{{"sel", "1\0052\005"}, {"poll", "2\005"},
-                                                          {"ack", "\006"},       {"eot", "\004"},
-                                                          {"nak", "\025"},       {"", ""}};
+    static const std::map<std::string, std::string> named{
+        {"sel", "1\0052\005"}, {"poll", "2\005"}, {"ack", "\006"}, {"eot", "\004"},
+        {"nak", "\025"},       {"", ""},          {"drop", ""}};
     if (token.starts_with('+')) {
         waitMs += std::stoi(token.substr(1));
         return "";
@@ -85,6 +85,15 @@ const Row kRows[] = {
     {"Silent", "--silent --script *=PAGED", "sel > | call:5 > | poll >", "(silent: no answer)"},
     {"BadWhen", "--nak-block sometimes", "", "--nak-block: bad WHEN \"sometimes\""},
     {"BadScript", "--script PAGED", "", "expected ADDRESS=STATES"},
+    {"ListenDefaultHost", "--listen 5000", "sel > 06", "listen 127.0.0.1 5000"},
+    {"ListenIpv6AnyPort", "--listen [::1]:0", "sel > 06", "listen ::1 0"},
+    {"LostLineDropsAnswersKeepsCalls", "--listen localhost:0 --delay 100 --script *=PAGED",
+     "call:7 > | +100 > 06 | poll > | drop > | +100 > | poll > | +100 > 31 05",
+     "line lost; status for 7 stays pending"},
+    {"ListenPortTooHigh", "--listen 65536", "", "expected a port from 1 to 65535"},
+    {"ListenIpv6NeedsBrackets", "--listen ::1:5000", "", "IPv6 address goes in brackets"},
+    {"ListenBadIpv4", "--listen 1.2.3:5000", "", "bad IPv4 address \"1.2.3\""},
+    {"ListenWithDevice", "--device /dev/ttyS0 --listen 5000", "", "combined with --device"},
 };
 TEST(SlaveCommandLine, Rows) {
     for (const Row& row : kRows) {
@@ -94,9 +103,13 @@ TEST(SlaveCommandLine, Rows) {
         EspaSlave slave(parsed.options.value_or(Options{}).slave);
         std::int64_t now = 1000;
         std::string log = parsed.error;
+        if (const auto& options = parsed.options; options && options->listen)
+            log += "listen " + options->listen->host + " " + std::to_string(options->listen->port);
         for (const std::string& step : Split(row.exchange, " *\\| *")) {
             const auto parts = Split(step, " *> *");
             int waitMs = 0;
+            if (parts[0] == "drop")
+                slave.DropLine(now);
             slave.Receive(MasterBytes(parts[0], waitMs), now);
             slave.Tick(now += waitMs);
             const std::string out = HexOf(slave.TakeDue(now));

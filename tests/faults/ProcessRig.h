@@ -152,7 +152,7 @@ class Program {
                 mismatches += state != "QUEUE" && state != "ERROR" &&
                               State(row).toStdString() != (state == "NEW" ? "" : state);
             }
-            WaitUntil([&] { return line_.BytesWaiting() != 0; }, 40);
+            WaitUntil([&] { return line_.BytesWaiting() > 0; }, 40);
             longestTickMs = std::max(longestTickMs, took.elapsed());
         }
         return done();

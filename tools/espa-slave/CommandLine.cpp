@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -268,8 +270,66 @@ bool SetProfile(Options& options, std::string_view value, std::string& error) {
     return false;
 }
 
+// A host outside brackets: a dotted IPv4 address or a name; "" when fine.
+// Names are looked up only when the slave starts.
+std::string CheckHost(const std::string& host) {
+    if (host.empty())
+        return "expected a host before ':'";
+    if (host.find(':') != std::string::npos)
+        return "an IPv6 address goes in brackets, e.g. [::1]:5000";
+    in_addr ignored{};
+    if (host.find_first_not_of("0123456789.") == std::string::npos)
+        return inet_pton(AF_INET, host.c_str(), &ignored) == 1
+                   ? ""
+                   : "bad IPv4 address \"" + host + "\"";
+    const bool nameChars = std::all_of(host.begin(), host.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_';
+    });
+    return nameChars && host.front() != '-' ? "" : "bad host name \"" + host + "\"";
+}
+
+// [HOST:]PORT, an IPv6 HOST in brackets.
+bool SetListen(Options& options, std::string_view value, std::string& error) {
+    ListenAddress address;
+    std::string_view portText = value;
+    if (value.starts_with('[')) {
+        const auto close = value.find("]:");
+        if (close == std::string_view::npos) {
+            error = "expected [IPV6]:PORT, got \"" + std::string(value) + "\"";
+            return false;
+        }
+        address.host = std::string(value.substr(1, close - 1));
+        portText = value.substr(close + 2);
+    } else if (const auto colon = value.rfind(':'); colon != std::string_view::npos) {
+        address.host = std::string(value.substr(0, colon));
+        portText = value.substr(colon + 1);
+    }
+    const auto port = ParseInteger(portText, 0, 65'535);
+    if (!port) {
+        error = "expected a port from 1 to 65535 (0: any free one), got \"" +
+                std::string(portText) + "\"";
+        return false;
+    }
+    in6_addr ignored{};
+    if (value.starts_with('['))
+        error = inet_pton(AF_INET6, address.host.c_str(), &ignored) == 1
+                    ? ""
+                    : "bad IPv6 address \"" + address.host + "\"";
+    else
+        error = CheckHost(address.host);
+    if (!error.empty())
+        return false;
+    address.port = static_cast<int>(*port);
+    options.listen = address;
+    return true;
+}
+
 // Options that only shape another one, given without it.
 std::string CheckCombination(const Options& options) {
+    if (options.listen && !options.port.device.empty())
+        return "--listen: cannot be combined with --device (it serves a TCP master instead)";
+    if (options.listen && !options.linkPath.empty())
+        return "--link: has no effect with --listen (there is no path to link to)";
     if (options.strayOnGiven && options.slave.stray.empty())
         return "--stray-on: has no effect without --stray";
     if (options.refuseDelayGiven && !options.slave.refuseStatusCall)
@@ -290,6 +350,12 @@ const std::vector<OptionSpec>& Specs() {
              o.port.device = std::string(v);
              return true;
          }},
+        {"--listen", "[HOST:]PORT",
+         "Serve one master over TCP instead of a pseudo-terminal or device (see above). HOST: an "
+         "IPv4 address, an IPv6 address in brackets ([::1]:5000) or a name; default 127.0.0.1, "
+         "loopback, so no other machine can connect unless HOST says otherwise. PORT: 1 to "
+         "65535, or 0 for a free one the system picks.",
+         SetListen},
         {"--baud", "N", "Device speed in bit/s (default 9600).", SetBaud},
         {"--parity", "N|E|O", "Device parity (default N).", SetParity},
         {"--data-bits", "7|8", "Device data bits (default 8).",
@@ -307,11 +373,11 @@ const std::vector<OptionSpec>& Specs() {
          }},
         {"--link", "PATH",
          "Also make PATH a symbolic link to the port, removed again at the end (an existing "
-         "file or link there is replaced).",
+         "file or link there is replaced). Not with --listen.",
          Text(&Options::linkPath)},
         {"--pty-file", "FILE",
-         "Write the port path and a newline to FILE once the port is ready (scripts can wait "
-         "for it); removed again at the end.",
+         "Write the port path (with --listen: HOST:PORT) and a newline to FILE once the port is "
+         "ready (scripts can wait for it); removed again at the end.",
          Text(&Options::ptyFile)},
         {"--script", "ADDRESS=STATES",
          "What calls to ADDRESS report; ADDRESS DEFAULT or * for all others. Repeatable. See "
@@ -428,8 +494,8 @@ const OptionSpec* FindSpec(std::string_view name) {
 
 constexpr const char* kHelpIntro = R"(Usage: espa-slave [OPTION]...
 
-An ESPA 4.4.4 slave (paging system) on a serial line, to try the Zelvano master
-without hardware and to drive its end-to-end tests.
+An ESPA 4.4.4 slave (paging system) on a serial line or over TCP, to try the
+Zelvano master without hardware and to drive its end-to-end tests.
 
 Without --device it creates a pseudo-terminal and prints one line
     PTY /dev/pts/N
@@ -437,6 +503,16 @@ with the path to give the master (in comports.cfg: COM1=/dev/pts/N). The
 pseudo-terminal stays valid while the master closes and reopens the port.
 With --device the line reads "DEVICE /dev/ttyUSB0"; a device that goes away
 (an adapter pulled out) is opened again every second until it is back.
+
+With --listen it serves the master over TCP instead and prints one line
+    LISTEN 127.0.0.1:5000
+with the address it listens on (the real port when PORT is 0; an IPv6 one in
+brackets). One master at a time: it is served like the pseudo-terminal's, and
+when it disconnects the next connection is awaited. A connection made while
+one is served is closed at once (a line on standard error says so). Each new
+connection starts without any half-received block or pending answer; the calls
+taken on stay known, as when the master reopens a pseudo-terminal.
+
 It stops cleanly on SIGINT (Ctrl+C), SIGTERM or SIGHUP: the device settings are
 restored and the --link and --pty-file files removed.
 
@@ -508,13 +584,15 @@ OUTPUT
   hex.
 
 EXIT STATUS
-  0 after a signal, 1 when the port cannot be set up at the start or the
-  pseudo-terminal fails, 2 on a bad command line.
+  0 after a signal, 1 when the port cannot be set up at the start (with
+  --listen: a host that cannot be looked up or is not of this machine, a port
+  in use) or the pseudo-terminal fails, 2 on a bad command line.
 
 EXAMPLES
   espa-slave --link /tmp/espa --script 555=ABSENT
   espa-slave --nak-block every=3 --delay 50-400 --seed 7
   espa-slave --device /dev/ttyUSB0 --baud 19200 --parity E --data-bits 7
+  espa-slave --listen 5000 --script DEFAULT=PAGED
   espa-slave --split 4,300 --bad-bcc first=1 --noise 5%
   espa-slave --profile status-less --stray EOT --eot-delay 800
 )";

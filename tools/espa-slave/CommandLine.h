@@ -20,10 +20,17 @@ struct PortOptions {
     bool rtsCts = false;
 };
 
+// --listen: serve one master over TCP instead of a pty or device.
+struct ListenAddress {
+    std::string host = "127.0.0.1";  // a name, or a numeric address without brackets
+    int port = 0;                    // 0: a free port the system picks
+};
+
 struct Options {
     PortOptions port;
+    std::optional<ListenAddress> listen;
     std::string linkPath;  // symlink to the pty (or device)
-    std::string ptyFile;   // file that receives the path
+    std::string ptyFile;   // file that receives the path (or HOST:PORT)
     SlaveConfig slave;
     std::optional<std::uint32_t> seed;  // none: drawn at start and printed
     bool quiet = false;

@@ -471,6 +471,29 @@ SlaveCall* EspaSlave::FindCall(std::uint64_t id) {
 
 // ---- time ----
 
+void EspaSlave::DropLine(std::int64_t nowMs) {
+    now_ = nowMs;
+    if (rx_ != Rx::Idle)
+        Log(LogLevel::Essential, "<- block cut off by the lost line after " +
+                                     std::to_string(block_.size()) +
+                                     " bytes: " + ByteNames(block_));
+    if (await_ != Await::None)
+        Log(LogLevel::Essential,
+            "   line lost; status for " + ShowAddress(report_.address) + " stays pending");
+    if (!out_.empty())
+        Log(LogLevel::Exchange,
+            "   line lost; " + std::to_string(out_.size()) + " answer(s) not sent");
+    rx_ = Rx::Idle;
+    block_.clear();
+    pendingDigit_ = 0;
+    selectStarted_ = selected_ = checkOpen_ = false;
+    junk_.clear();
+    await_ = Await::None;
+    askedAddress_.reset();
+    out_.clear();
+    lastDueMs_ = 0;
+}
+
 void EspaSlave::Tick(std::int64_t nowMs) {
     now_ = nowMs;
     if (await_ != Await::None && nowMs >= awaitDeadlineMs_) {

@@ -50,6 +50,10 @@ class EspaSlave {
 
     // Bytes the master sent, read at nowMs.
     void Receive(std::string_view bytes, std::int64_t nowMs);
+    // The line went away under the exchange (a TCP master disconnected):
+    // drops what was half-way on it (a block, answers not sent yet, a status
+    // report), so the next master starts afresh; the calls stay known.
+    void DropLine(std::int64_t nowMs);
     // Runs the time-outs that have expired by nowMs.
     void Tick(std::int64_t nowMs);
     // The bytes due by nowMs, in order; logs each answer as it goes.

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace zelvano::slave {
 
@@ -123,6 +124,7 @@ bool Port::OpenPty(std::string& error) {
     fd_ = master;
     ptyTerminalFd_ = terminal;
     isPty_ = true;
+    isSocket_ = false;
     path_ = name;
     return true;
 }
@@ -150,9 +152,18 @@ bool Port::OpenDevice(const PortOptions& options, std::string& error) {
     tcflush(fd, TCIOFLUSH);
     fd_ = fd;
     isPty_ = false;
+    isSocket_ = false;
     path_ = options.device;
     saved_ = saved;
     return true;
+}
+
+void Port::AdoptSocket(int fd, std::string peer) {
+    Close();
+    fd_ = fd;
+    isPty_ = false;
+    isSocket_ = true;
+    path_ = std::move(peer);
 }
 
 void Port::Close() {
@@ -169,9 +180,11 @@ void Port::Close() {
 }
 
 std::optional<std::string> Port::ReadAvailable() {
+    // A cap, so a master that sends without end cannot hold the loop here.
+    constexpr std::size_t kMaxBytes = 64 * 1024;
     std::string bytes;
     char chunk[512];
-    while (true) {
+    while (bytes.size() < kMaxBytes) {
         const ssize_t count = ::read(fd_, chunk, sizeof chunk);
         if (count > 0) {
             bytes.append(chunk, static_cast<std::size_t>(count));
@@ -188,6 +201,7 @@ std::optional<std::string> Port::ReadAvailable() {
             errno = EIO;
         return std::nullopt;
     }
+    return bytes;
 }
 
 long Port::WriteSome(std::string_view bytes) {

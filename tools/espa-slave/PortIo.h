@@ -1,5 +1,6 @@
-// The simulator's end of the line: a pseudo-terminal it creates, or a serial
-// device it opens. Non-blocking; errors come back as results.
+// The simulator's end of the line: a pseudo-terminal it creates, a serial
+// device it opens, or a master's TCP connection. Non-blocking; errors come
+// back as results.
 #pragma once
 
 #include <termios.h>
@@ -23,15 +24,18 @@ class Port {
     bool OpenPty(std::string& error);
     // Opens and sets up a serial device; its settings are restored by Close.
     bool OpenDevice(const PortOptions& options, std::string& error);
+    // Takes over an accepted TCP connection; path() is the master's address.
+    void AdoptSocket(int fd, std::string peer);
     void Close();
 
     bool IsOpen() const { return fd_ >= 0; }
     bool IsPty() const { return isPty_; }
+    bool IsSocket() const { return isSocket_; }
     int Fd() const { return fd_; }
     const std::string& Path() const { return path_; }
 
-    // Everything waiting, "" when nothing is; nullopt when the port failed
-    // (errno tells why).
+    // What is waiting, up to 64 KiB (the rest on the next call), "" when
+    // nothing is; nullopt when the port failed (errno tells why).
     std::optional<std::string> ReadAvailable();
     // Writes what the port takes now; returns how many bytes, or -1 on failure.
     long WriteSome(std::string_view bytes);
@@ -42,6 +46,7 @@ class Port {
     // never hangs up, so the master may close and reopen the path at will.
     int ptyTerminalFd_ = -1;
     bool isPty_ = false;
+    bool isSocket_ = false;
     std::string path_;
     std::optional<termios> saved_;
 };

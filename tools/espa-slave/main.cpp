@@ -1,5 +1,6 @@
-// espa-slave: an ESPA 4.4.4 paging system on a pseudo-terminal or a serial
-// device. This file is the I/O loop; the protocol lives in EspaSlave.
+// espa-slave: an ESPA 4.4.4 paging system on a pseudo-terminal, a serial
+// device or a TCP port. This file is the I/O loop; the protocol lives in
+// EspaSlave.
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 
 #include "CommandLine.h"
 #include "EspaSlave.h"
+#include "Listener.h"
 #include "PortIo.h"
 
 namespace zelvano::slave {
@@ -24,6 +26,8 @@ namespace {
 
 constexpr int kIdleWaitMs = 1000;
 constexpr int kReopenEveryMs = 1000;
+// Answers a TCP master has not read; past this it is dropped, not waited for.
+constexpr std::size_t kMaxUnsentBytes = 1 << 20;
 
 int signalPipe[2] = {-1, -1};
 
@@ -163,18 +167,26 @@ bool OpenPort(Port& port, const Options& options, Printer& printer) {
     return opened;
 }
 
+// With --listen the port holds the master's connection, if any, and the
+// listener takes the next one once that is gone.
 class Loop {
   public:
-    Loop(const Options& options, Port& port, Printer& printer)
-        : options_(options), port_(port), printer_(printer), slave_(options.slave) {}
+    Loop(const Options& options, Port& port, Printer& printer, Listener* listener)
+        : options_(options),
+          port_(port),
+          printer_(printer),
+          listener_(listener),
+          slave_(options.slave) {}
 
     int Run() {
         while (true) {
-            pollfd fds[2] = {{port_.IsOpen() ? port_.Fd() : -1, POLLIN, 0},
-                             {signalPipe[0], POLLIN, 0}};
+            const bool accepting = listener_ != nullptr && NowMs() >= acceptAtMs_;
+            pollfd fds[3] = {{port_.IsOpen() ? port_.Fd() : -1, POLLIN, 0},
+                             {signalPipe[0], POLLIN, 0},
+                             {accepting ? listener_->Fd() : -1, POLLIN, 0}};
             if (!pending_.empty())
                 fds[0].events |= POLLOUT;
-            const int ready = ::poll(fds, 2, WaitMs());
+            const int ready = ::poll(fds, 3, WaitMs());
             if (ready < 0 && errno != EINTR) {
                 printer_.Line(std::string("poll failed: ") + std::strerror(errno));
                 return 1;
@@ -185,6 +197,8 @@ class Loop {
             }
             if (ready > 0 && fds[0].revents != 0 && !Read(fds[0].revents))
                 return 1;
+            if (ready > 0 && fds[2].revents != 0)
+                Accept();
             Work();
         }
     }
@@ -195,8 +209,10 @@ class Loop {
         std::int64_t until = now + kIdleWaitMs;
         if (const auto wake = slave_.NextWakeMs())
             until = std::min(until, *wake);
-        if (!port_.IsOpen())
+        if (!port_.IsOpen() && listener_ == nullptr)
             until = std::min(until, reopenAtMs_);
+        if (listener_ != nullptr && now < acceptAtMs_)
+            until = std::min(until, acceptAtMs_);
         return static_cast<int>(std::clamp<std::int64_t>(until - now, 0, kIdleWaitMs));
     }
 
@@ -214,6 +230,13 @@ class Loop {
             slave_.Receive(*bytes, NowMs());
             return true;
         }
+        if (port_.IsSocket()) {  // the master closing reads as EIO
+            printer_.Line("master " + port_.Path() +
+                          (errno == EIO ? std::string(" disconnected")
+                                        : std::string(" lost: ") + std::strerror(errno)));
+            DropMaster();
+            return true;
+        }
         printer_.Line("port " + port_.Path() + " failed: " + std::strerror(errno));
         if (port_.IsPty())
             return false;
@@ -224,9 +247,39 @@ class Loop {
         return true;
     }
 
+    void Accept() {
+        std::string peer;
+        const int fd = listener_->Accept(peer);
+        if (fd < 0) {
+            // Out of descriptors, say: the socket stays readable, so pause
+            // rather than spin.
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR &&
+                errno != ECONNABORTED) {
+                printer_.Line(std::string("accept failed: ") + std::strerror(errno));
+                acceptAtMs_ = NowMs() + kReopenEveryMs;
+            }
+            return;
+        }
+        if (port_.IsOpen()) {
+            ::close(fd);
+            std::fprintf(stderr, "%s refused master %s: master %s is being served\n",
+                         TimeOfDay().c_str(), peer.c_str(), port_.Path().c_str());
+            return;
+        }
+        port_.AdoptSocket(fd, peer);
+        printer_.Line("master " + peer + " connected");
+    }
+
+    // Back to waiting for a master; the next one starts with a clean line.
+    void DropMaster() {
+        port_.Close();
+        pending_.clear();
+        slave_.DropLine(NowMs());
+    }
+
     void Work() {
         const std::int64_t now = NowMs();
-        if (!port_.IsOpen() && now >= reopenAtMs_) {
+        if (listener_ == nullptr && !port_.IsOpen() && now >= reopenAtMs_) {
             std::string error;
             if (port_.OpenDevice(options_.port, error))
                 printer_.Line("port " + port_.Path() + " open again");
@@ -247,6 +300,11 @@ class Loop {
             pending_.clear();
             return;
         }
+        if (port_.IsSocket() && pending_.size() > kMaxUnsentBytes) {
+            printer_.Line("master " + port_.Path() + " reads nothing; connection dropped");
+            DropMaster();
+            return;
+        }
         const long written = port_.WriteSome(pending_);
         if (written < 0) {
             printer_.Line(std::string("write failed: ") + std::strerror(errno));
@@ -260,9 +318,11 @@ class Loop {
     const Options& options_;
     Port& port_;
     Printer& printer_;
+    Listener* listener_;
     EspaSlave slave_;
     std::string pending_;
     std::int64_t reopenAtMs_ = 0;
+    std::int64_t acceptAtMs_ = 0;
 };
 
 int Main(int argc, char** argv) {
@@ -283,18 +343,28 @@ int Main(int argc, char** argv) {
     }
     Printer printer(options);
     Port port;
-    if (!OpenPort(port, options, printer))
-        return 1;
-    std::printf("%s %s\n", port.IsPty() ? "PTY" : "DEVICE", port.Path().c_str());
+    Listener listener;
+    if (options.listen) {
+        std::string error;
+        if (!listener.Open(*options.listen, error)) {
+            printer.Line("cannot listen: " + error);
+            return 1;
+        }
+        std::printf("LISTEN %s\n", listener.Address().c_str());
+    } else {
+        if (!OpenPort(port, options, printer))
+            return 1;
+        std::printf("%s %s\n", port.IsPty() ? "PTY" : "DEVICE", port.Path().c_str());
+    }
     // Out before the path file appears: whoever waits for that file finds the line too.
     std::fflush(stdout);
     PathFiles files(options, printer);
-    files.Create(port.Path());
+    files.Create(options.listen ? listener.Address() : port.Path());
     for (const std::string& line : DescribeOptions(options))
         printer.Line(line);
     printer.Line("waiting for the master; Ctrl+C stops");
     printer.Flush();
-    const int status = Loop(options, port, printer).Run();
+    const int status = Loop(options, port, printer, options.listen ? &listener : nullptr).Run();
     port.Close();
     files.Remove();
     printer.Flush();
