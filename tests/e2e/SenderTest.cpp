@@ -45,8 +45,10 @@ std::vector<Result> RunAll(const std::vector<Row>& rows) {
         cases.push_back(std::make_unique<Case>());
         EXPECT_TRUE(cases.back()->slave.Start(cases.back()->dir.path(), row.slave));
         calls.push_back(std::make_unique<QProcess>());
-        StartCall(*calls.back(), *cases.back(), QString::fromStdString(cases.back()->slave.pty),
-                  QStringList{"--address", "6001"} + row.args);
+        // A slave on --listen writes HOST:PORT where the pty path would be.
+        const QString port = QString(row.slave.contains("--listen") ? "tcp://" : "") +
+                             QString::fromStdString(cases.back()->slave.pty);
+        StartCall(*calls.back(), *cases.back(), port, QStringList{"--address", "6001"} + row.args);
     }
     std::vector<Result> results;
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -82,6 +84,7 @@ TEST(Sender, ExitCodeFamilies) {
          "STATUS: Call from ScreenPosition: 0 is now: PAGED"},
         {{"--script", "DEFAULT=SPEECHPAGED"}, {"--quiet"}, 0, "6001 SPEECHPAGED\n"},
         {{"--script", "DEFAULT=ABSENT"}, {"--quiet"}, 10, "6001 ABSENT\n"},
+        {{"--script", "DEFAULT=PAGED", "--listen", "127.0.0.1:0"}, {"--quiet"}, 0, "6001 PAGED\n"},
         {{"--script", "DEFAULT=BUSY"}, {"--quiet"}, 11, "6001 BUSY\n"},
         {{"--script", "DEFAULT=TERMINATED"}, {"--quiet"}, 12, "6001 TERMINATED\n"},
         {{"--profile", "status-less", "--refuse-delay", "300"},
