@@ -113,7 +113,7 @@ std::string Unsendable(std::string_view what, std::string_view text) {
 
 std::string CheckPort(const std::string& port) {
     if (port.empty())
-        return "--port: empty";
+        return "--port: no port given";
     if (IsTcpDevice(port) && !ParseTcpTarget(port))
         return "--port: '" + port + "' is not tcp://HOST:PORT (an IPv6 HOST in brackets)";
     if (Lower(port).starts_with("com") && ComPortNumber(port) == 0 &&
