@@ -294,8 +294,13 @@ void MainWindow::BuildTimers() {
         connect(timer, &QTimer::timeout, this, def.handler);
         *def.timer = timer;
     }
-    // The protocol counts its time-outs in these ticks: keep their pace.
-    tmrAfhandel_->setTimerType(Qt::PreciseTimer);
+    // The protocol counts its time-outs in these ticks: keep their pace. The
+    // other two keep step with it (started with it, or from one of its ticks),
+    // so their expiries fall on an engine tick's wake-up rather than waking
+    // the program on their own.
+    for (QTimer* timer : {ledTimer_, tmrBuffer_, tmrAfhandel_}) {
+        timer->setTimerType(Qt::PreciseTimer);
+    }
 }
 
 void MainWindow::Form_Load() {
@@ -303,8 +308,8 @@ void MainWindow::Form_Load() {
     // Started once StartUp has returned, so no tick runs inside it (its
     // message box runs a modal loop).
     ledTimer_->start();
-    tmrBuffer_->start();
     tmrAfhandel_->start();
+    tmrBuffer_->start();
 }
 
 void MainWindow::ShowSecondary(QWidget* window) {
@@ -354,7 +359,14 @@ void MainWindow::Einde_Click() {
 }
 
 void MainWindow::TmrAfhandel_Timer() {
+    inEngineTick_ = true;
     EngineTick(app_);
+    inEngineTick_ = false;
+    // A line check writes its lines a tick or two apart: they are drawn
+    // together once a tick passes without a new one, at most three ticks late.
+    if (logHeld_ && (!std::exchange(logThisTick_, false) || ++logHeldTicks_ >= 3)) {
+        DrawLogLines();
+    }
     ShowLineStates();
 }
 
@@ -437,8 +449,21 @@ void MainWindow::ShowCallBuffer(const CallBufferArray& buffer) {
 }
 
 void MainWindow::ShowLogLines(const std::array<std::string, 10>& lines) {
+    logLines_ = lines;
+    if (inEngineTick_) {
+        logHeld_ = logThisTick_ = true;
+        return;
+    }
+    DrawLogLines();
+}
+
+// Each new line moves the text of all ten boxes, so every line drawn costs
+// ten boxes repainted: the engine's lines are held briefly and drawn at once.
+void MainWindow::DrawLogLines() {
+    logHeld_ = logThisTick_ = false;
+    logHeldTicks_ = 0;
     for (int i = 0; i < 10; ++i) {
-        SetTextFromStart(text2_[i], QString::fromStdString(lines[i]));
+        SetTextFromStart(text2_[i], QString::fromStdString(logLines_[i]));
     }
 }
 

@@ -94,6 +94,7 @@ class MainWindow : public QMainWindow, public OperatorView {
     void StopAutoRepeat();
     void BuildTimers();
     void ShowLineStates();
+    void DrawLogLines();
     void PaintLook(const LedLook& look);
     void ShowSecondary(QWidget* window);
     void Terminate();
@@ -134,6 +135,12 @@ class MainWindow : public QMainWindow, public OperatorView {
     std::function<void()> quit_;
     int heightTwips_ = 0;
     bool terminated_ = false;
+    // Screen-log lines written by the engine wait here for one redraw.
+    std::array<std::string, 10> logLines_{};
+    bool inEngineTick_ = false;
+    bool logHeld_ = false;
+    bool logThisTick_ = false;
+    int logHeldTicks_ = 0;
 };
 
 }  // namespace zelvano

@@ -176,11 +176,14 @@ class Program {
     std::string Problem() {
         return window_.findChild<QGroupBox*>("FrmCommunicatie")->toolTip().toStdString();
     }
+    // The screen log draws the engine's lines up to three ticks late.
     bool ScreenLogHas(const std::string& text) {
         const auto boxes = window_.findChildren<QLineEdit*>(QRegularExpression("^Text2_"));
-        return std::ranges::any_of(boxes, [&](auto* box) {
-            return box->text().toStdString().find(text) != std::string::npos;
-        });
+        return Run([&] {
+            return std::ranges::any_of(boxes, [&](auto* box) {
+                return box->text().toStdString().find(text) != std::string::npos;
+            });
+        }, 4);
     }
 
     // A call entered in the call window, its time-out shortened to seconds.

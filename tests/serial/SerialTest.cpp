@@ -501,7 +501,7 @@ TEST(PortLine, NetworkPortConnectsLosesAndComesBack) {
     PortLine line{dir.path()};
     App app{view, clock, line, dir.path()};
     app.settings.Logfile = 1;
-    WriteFileBytes(dir.path() / "comports.cfg", "COM1=" + device + "\nCOM2=tcp://host\n");
+    WriteFileBytes(dir.path() / "comports.cfg", "COM1=" + device + "\nCOM2=tcp://host\nCOM3=tcp://no-such-host.invalid:1\n");
     const auto logged = [&] { return app.screenLog.LogLineCount; };
     const auto connectAndOpen = [&] {
         EXPECT_TRUE(SpinUntil([&] { return server.hasPendingConnections(); }));
@@ -551,6 +551,10 @@ TEST(PortLine, NetworkPortConnectsLosesAndComesBack) {
     EXPECT_EQ(OpenComPort(app, 1, 4, 0, 1, 0, 0), -1);
     EXPECT_EQ(app.screenLog.LogLines[logged() - 1], "14:03:22 Reason: tcp://host: not a network "
               "port (write tcp://HOST:PORT, an IPv6 HOST in brackets)");
+    EXPECT_EQ(OpenComPort(app, 2, 4, 0, 1, 0, 0), -1);
+    ASSERT_TRUE(SpinUntil([&] { return !line.Pending(); }));
+    EXPECT_FALSE(line.Open());
+    EXPECT_NE(line.LastError().find("not found"), std::string::npos) << line.LastError();
 }
 
 }  // namespace
