@@ -1,5 +1,7 @@
 // zelvano-call run as a script runs it, against espa-slave over a
 // pseudo-terminal: one case per exit-code family, the runs side by side.
+#include <csignal>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -167,6 +169,23 @@ TEST(Sender, PortNotUsable) {
         EXPECT_NE(r.err.find("zelvano-call: port not usable" + reason), std::string::npos) << r.err;
     }
     EXPECT_EQ(c.slave.Count("<-"), 0);  // nothing reached the slave
+}
+
+// A script's timeout (SIGTERM) while the slave keeps silent: the port is
+// closed and the outcome printed before the end.
+TEST(Sender, SignalEndsTheRunCleanly) {
+    Case c;
+    ASSERT_TRUE(c.slave.Start(c.dir.path(), {"--silent"}));
+    QProcess call;
+    StartCall(call, c, QString::fromStdString(c.slave.pty), {"--address", "6001"});
+    std::string err;
+    ASSERT_TRUE(WaitUntil([&] { return (err += call.readAllStandardError().toStdString())
+                                           .find("opened for ESPA") != std::string::npos; }, 9000));
+    call.terminate();
+    const Result r = Finished(call);
+    EXPECT_EQ(r.code, 128 + SIGTERM);
+    EXPECT_EQ(r.out, "6001 INTERRUPTED\n");
+    EXPECT_NE(r.err.find("Comport closed by software."), std::string::npos) << r.err;
 }
 
 }  // namespace

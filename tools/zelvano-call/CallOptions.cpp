@@ -310,6 +310,8 @@ EXIT STATUS
   74  PORT UNUSABLE the port cannot be opened (no such device, no permission,
                     in use by another program such as zelvano) or the network
                     port cannot be reached within the time-out
+ 130, 143 INTERRUPTED  stopped by SIGINT or SIGTERM (128 + the signal); the
+                    port is closed and the outcome printed
 
 EXAMPLE
   zelvano-call --port /dev/ttyUSB0 --address 6001 --text "Fire alarm B2"

@@ -164,6 +164,11 @@ void CallRun::Decide() {
     }
 }
 
+void CallRun::Interrupt(int signal) {
+    FinishSoon(128 + signal, "INTERRUPTED", "stopped by signal " + std::to_string(signal));
+    Finish();
+}
+
 void CallRun::TimeUp() {
     if (finishing_)
         return;  // the outcome is known and printed at the next tick

@@ -42,6 +42,9 @@ class CallRun : public QObject {
     // Opens the port, queues the call and starts the ticks. The event loop
     // ends with the exit code once the outcome is printed.
     void Start();
+    // A signal ends the run at once: the port is closed and the outcome
+    // "INTERRUPTED" printed; the exit code is 128 + the signal's number.
+    void Interrupt(int signal);
 
   private:
     struct SeenWord {

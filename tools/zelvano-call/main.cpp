@@ -3,10 +3,14 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
+
+#include <unistd.h>
 
 #include "CallOptions.h"
 #include "CallRun.h"
@@ -69,6 +73,32 @@ bool LoadSettings(App& app, PortLine& line, const call::CallOptions& options) {
     return true;
 }
 
+int signalPipe[2] = {-1, -1};
+
+extern "C" void OnSignal(int number) {
+    const auto byte = static_cast<unsigned char>(number);
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+// SIGINT, SIGTERM and SIGHUP (Ctrl+C, a script's timeout, a closed terminal)
+// end the run through the event loop, so the port is closed and the outcome
+// printed rather than the process dying mid-exchange.
+void EndRunOnSignals(call::CallRun& run) {
+    if (::pipe(signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &run);
+    QObject::connect(notifier, &QSocketNotifier::activated, &run, [&run] {
+        unsigned char number = 0;
+        if (::read(signalPipe[0], &number, 1) == 1)
+            run.Interrupt(number);
+    });
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int number : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(number, &action, nullptr);
+}
+
 int Usage(const std::string& error) {
     std::fprintf(stderr, "zelvano-call: %s\nTry 'zelvano-call --help'.\n", error.c_str());
     return call::kExitUsage;
@@ -102,6 +132,7 @@ int main(int argc, char* argv[]) {
         return Usage("--settings: cannot read " + options.settingsFile);
 
     call::CallRun run(app, view, options);
+    EndRunOnSignals(run);
     QTimer::singleShot(0, &run, &call::CallRun::Start);
     return QCoreApplication::exec();
 }
