@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "app/ClickLabel.h"
+#include "app/Indicator.h"
 #include "app/MainTicks.h"
 #include "app/StartUp.h"
 #include "buffer/BufferDisplay.h"
@@ -54,12 +55,9 @@ QString IndexedName(const char* name, int index) {
     return QString("%1_%2").arg(name).arg(index);
 }
 
-QFrame* MakeIndicator(QWidget* parent, const char* name, const CellColor& offColor, int left) {
-    auto* shape = new QFrame(parent);
+Indicator* MakeIndicator(QWidget* parent, const char* name, const CellColor& offColor, int left) {
+    auto* shape = new Indicator(ToQColor(offColor), parent);
     shape->setObjectName(name);
-    shape->setFrameShape(QFrame::Box);
-    shape->setLineWidth(1);
-    PaintColors(shape, ToQColor(offColor), Qt::black);
     PlaceTwips(shape, left, 360, 255, 135);
     return shape;
 }
@@ -81,6 +79,49 @@ void ShowCellText(QLabel* cell, const QString& text, Qt::Alignment fitting) {
     cell->setText(text);
     cell->setAlignment(clipped ? (Qt::AlignLeft | Qt::AlignVCenter) : fitting);
     cell->setToolTip(clipped ? text : QString());
+}
+
+// Where a text box draws its cursor, in the box's own coordinates.
+QRect CursorRect(const QLineEdit* box) {
+    return box->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+}
+
+// Sets a log box's text and repaints only the stretch where the old and the
+// new text differ. A new line moves the text of all ten boxes, yet lines
+// mostly share their start and end well before the box's right edge, and
+// repainting whole boxes made a log line the costliest thing an idle
+// window drew. A box the operator is using (focus, selection, a moved
+// cursor) or right-to-left text is repainted whole.
+void SetLogText(QLineEdit* box, const QString& text) {
+    const QString old = box->text();
+    if (old == text) {
+        return;
+    }
+    if (!box->isVisible() || box->hasFocus() || box->hasSelectedText() ||
+        box->cursorPosition() != 0 || box->isRightToLeft() || old.isRightToLeft() ||
+        text.isRightToLeft()) {
+        SetTextFromStart(box, text);
+        return;
+    }
+    qsizetype same = 0;
+    while (same < old.size() && same < text.size() && old[same] == text[same]) {
+        ++same;
+    }
+    // The box's own layout places the characters; its updates are held
+    // while the cursor is moved to read them.
+    box->setAttribute(Qt::WA_UpdatesDisabled, true);
+    box->setCursorPosition(static_cast<int>(old.size()));
+    int right = CursorRect(box).right();
+    box->setText(text);
+    box->setCursorPosition(static_cast<int>(same));
+    const int left = CursorRect(box).left();
+    box->setCursorPosition(static_cast<int>(text.size()));
+    right = std::max(right, CursorRect(box).right());
+    box->setCursorPosition(0);
+    box->setAttribute(Qt::WA_UpdatesDisabled, false);
+    // A glyph may reach a little past its own cell: keep a character's room.
+    const int slack = box->fontMetrics().averageCharWidth();
+    box->update(QRect(QPoint(left - slack, 0), QPoint(right + slack, box->height() - 1)));
 }
 
 }  // namespace
@@ -364,7 +405,10 @@ void MainWindow::TmrAfhandel_Timer() {
     inEngineTick_ = false;
     // A line check writes its lines a tick or two apart: they are drawn
     // together once a tick passes without a new one, at most three ticks late.
-    if (logHeld_ && (!std::exchange(logThisTick_, false) || ++logHeldTicks_ >= 3)) {
+    // While the lights blink, the LED tick draws them with the lights instead:
+    // one repaint for both.
+    const bool newLine = std::exchange(logThisTick_, false);
+    if (logHeld_ && !ledTimer_->isActive() && (!newLine || ++logHeldTicks_ >= 3)) {
         DrawLogLines();
     }
     ShowLineStates();
@@ -377,7 +421,7 @@ void MainWindow::TmrAfhandel_Timer() {
 void MainWindow::ShowLineStates() {
     const LineActivity& activity = app_.activity;
     if ((activity.TxdActive || activity.RxdActive) && !ledTimer_->isActive()) {
-        LedTimer_Timer();
+        BlinkLights();
         if (!terminated_) {
             ledTimer_->start();
         }
@@ -392,6 +436,13 @@ void MainWindow::TmrBuffer_Timer() {
 }
 
 void MainWindow::LedTimer_Timer() {
+    if (logHeld_) {
+        DrawLogLines();
+    }
+    BlinkLights();
+}
+
+void MainWindow::BlinkLights() {
     PaintLook(zelvano::LedTimer_Timer(app_));
     const LineActivity& activity = app_.activity;
     if (!activity.TxdActive && !activity.RxdActive) {
@@ -411,20 +462,20 @@ void MainWindow::PaintLook(const LedLook& look) {
         return true;
     };
     if (look.tx && changed(shownLook_.tx, *look.tx)) {
-        PaintBackground(shpTx_, ToQColor(*look.tx));
+        shpTx_->SetColour(ToQColor(*look.tx));
     }
     if (look.rx && changed(shownLook_.rx, *look.rx)) {
-        PaintBackground(shpRx_, ToQColor(*look.rx));
+        shpRx_->SetColour(ToQColor(*look.rx));
     }
     if (look.link && changed(shownLook_.link, *look.link)) {
         PaintColors(labLink_, ToQColor(look.link->background), ToQColor(look.link->text));
         labLink_->setText(QString::fromStdString(look.link->caption));
     }
     if (changed(shownCts_, look.cts)) {
-        PaintBackground(shpCts_, ToQColor(look.cts));
+        shpCts_->SetColour(ToQColor(look.cts));
     }
     if (changed(shownRts_, look.rts)) {
-        PaintBackground(shpRts_, ToQColor(look.rts));
+        shpRts_->SetColour(ToQColor(look.rts));
     }
 }
 
@@ -463,7 +514,7 @@ void MainWindow::DrawLogLines() {
     logHeld_ = logThisTick_ = false;
     logHeldTicks_ = 0;
     for (int i = 0; i < 10; ++i) {
-        SetTextFromStart(text2_[i], QString::fromStdString(logLines_[i]));
+        SetLogText(text2_[i], QString::fromStdString(logLines_[i]));
     }
 }
 

@@ -18,7 +18,6 @@
 #include "windows/CallWindow.h"
 
 class QAction;
-class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -29,6 +28,7 @@ namespace zelvano {
 
 class ClickLabel;
 class FocusKeeper;
+class Indicator;
 
 class MainWindow : public QMainWindow, public OperatorView {
     Q_OBJECT
@@ -95,6 +95,7 @@ class MainWindow : public QMainWindow, public OperatorView {
     void BuildTimers();
     void ShowLineStates();
     void DrawLogLines();
+    void BlinkLights();
     void PaintLook(const LedLook& look);
     void ShowSecondary(QWidget* window);
     void Terminate();
@@ -103,10 +104,10 @@ class MainWindow : public QMainWindow, public OperatorView {
     App app_;
     QWidget* client_ = nullptr;
     QGroupBox* frmCommunicatie_ = nullptr;
-    QFrame* shpTx_ = nullptr;
-    QFrame* shpRx_ = nullptr;
-    QFrame* shpRts_ = nullptr;
-    QFrame* shpCts_ = nullptr;
+    Indicator* shpTx_ = nullptr;
+    Indicator* shpRx_ = nullptr;
+    Indicator* shpRts_ = nullptr;
+    Indicator* shpCts_ = nullptr;
     ClickLabel* labLinkStatus_ = nullptr;
     QLabel* labLink_ = nullptr;
     std::array<QLabel*, 10> labAdres_{};

@@ -1,5 +1,9 @@
 #include "log/Log.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <system_error>
 
@@ -24,25 +28,31 @@ std::string ToFileBytes(std::string_view line) {
     return out;
 }
 
-// One open, append and close. False when the file could not be opened or the
-// bytes did not reach it.
+// One open, append and close, three system calls: a log line is written
+// several times a second at the higher levels. False when the file could not
+// be opened or the bytes did not all reach it.
 bool AppendOnce(const fs::path& file, const std::string& bytes) {
-    std::error_code ec;
-    const std::uintmax_t before = fs::file_size(file, ec);
-    const std::uintmax_t keep = ec ? 0 : before;
-    // C stdio rather than a stream: a log line is written several times a
-    // second at the higher levels, and a stream's set-up costs more than the
-    // write itself.
-    std::FILE* out = std::fopen(file.c_str(), "ab");
-    if (out == nullptr)
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0)
         return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-    if (std::fclose(out) == 0 && written)
-        return true;
-    // A full disk may have taken part of the bytes: cut them off again, so the
-    // file holds whole lines and the next line does not run on from a stump.
-    fs::resize_file(file, keep, ec);
-    return false;
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        written += static_cast<std::size_t>(n);
+    }
+    if (written > 0 && written < bytes.size()) {
+        // A full disk took part of the bytes: cut them off again, so the file
+        // holds whole lines and the next line does not run on from a stump.
+        const off_t end = ::lseek(fd, 0, SEEK_CUR);
+        if (end >= static_cast<off_t>(written)) {
+            [[maybe_unused]] const int cut = ::ftruncate(fd, end - static_cast<off_t>(written));
+        }
+    }
+    return ::close(fd) == 0 && written == bytes.size();
 }
 
 std::string StampedLine(const LocalDateTime& now, std::string_view text) {

@@ -70,8 +70,8 @@ inline QColor ToQColor(const CellColor& color) {
 }
 
 // Paints a widget's background and text (its Window and WindowText roles).
-// Colours that are already there are not set again: the indicators are
-// painted four times a second and an idle line changes nothing.
+// Colours that are already there are not set again: the link label and the
+// state cells are painted again whenever the line or a row is shown.
 inline void PaintColors(QWidget* widget, const QColor& background, const QColor& text) {
     QPalette palette = widget->palette();
     if (widget->autoFillBackground() && palette.color(QPalette::Window) == background &&
@@ -79,15 +79,6 @@ inline void PaintColors(QWidget* widget, const QColor& background, const QColor&
         return;
     palette.setColor(QPalette::Window, background);
     palette.setColor(QPalette::WindowText, text);
-    widget->setAutoFillBackground(true);
-    widget->setPalette(palette);
-}
-
-inline void PaintBackground(QWidget* widget, const QColor& background) {
-    QPalette palette = widget->palette();
-    if (widget->autoFillBackground() && palette.color(QPalette::Window) == background)
-        return;
-    palette.setColor(QPalette::Window, background);
     widget->setAutoFillBackground(true);
     widget->setPalette(palette);
 }

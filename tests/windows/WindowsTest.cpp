@@ -4,9 +4,11 @@
 #include <QtWidgets>
 #include <csignal>
 
+#include "app/Indicator.h"
 #include "app/MainWindow.h"
 #include "app/QuitOnSignal.h"
 #include "buffer/CallBuffer.h"
+#include "log/Log.h"
 #include "settings/SettingsFile.h"
 #include "support/TestApp.h"
 #include "windows/QtLook.h"
@@ -71,8 +73,11 @@ struct H {
                 v +=
                     QString(combo->IsLocked() ? "#" : "") +
                     ((combo->TextColor() == QColor(192, 192, 192)) != combo->IsLocked() ? "!" : "");
+            QColor background = c->palette().color(QPalette::Window);
+            if (auto* light = dynamic_cast<const Indicator*>(c))
+                background = light->Colour();
             out << (colours ? c->palette().color(QPalette::WindowText).name() + " on " +
-                                  c->palette().color(QPalette::Window).name()
+                                  background.name()
                             : v + (c->isEnabled() ? "" : "-"));
         }
         return out.join('|');
@@ -107,6 +112,17 @@ struct H {
         for (int i = 0; i < app().screenLog.LogLineCount; ++i)
             out.push_back(app().screenLog.LogLines[static_cast<std::size_t>(i)].substr(9));
         return out;
+    }
+    // What the screen shows of a control once its updates are painted is what
+    // painting it whole gives.
+    bool OnScreenAsDrawn(const QString& name) {
+        QCoreApplication::processEvents();
+        QWidget* c = At(name);
+        const QRect at(c->mapTo(w.get(), QPoint()), c->size());
+        const QImage shown =
+            w->screen()->grabWindow(w->winId(), at.x(), at.y(), at.width(), at.height()).toImage();
+        return shown.convertToFormat(QImage::Format_RGB32) ==
+               c->grab().toImage().convertToFormat(QImage::Format_RGB32);
     }
     void BufferTicks(int count) {
         for (int tick = 0; tick < count; ++tick)
@@ -476,6 +492,20 @@ void WindowsTest::rowsAndLogOfTheMainWindow() {
     QCOMPARE(Get(h.w.get(), "LabInfo_0")->toolTip(), QString::fromStdString(longText));
     QCOMPARE(Get<QLabel>(h.w.get(), "LabAdres_1")->alignment() & Qt::AlignHCenter,
              Qt::AlignHCenter);  // one that fits stays centred
+    // Log lines repaint only what changed: the screen must still show what a
+    // full repaint shows, through shorter, longer, clipped and unlike lines.
+    const QStringList texts = {"Test ESPA connection 1 ENQ sent",
+                               "Test ESPA connection ACK received",
+                               QString(120, 'W'),
+                               "x",
+                               "Test ESPA connection",
+                               "fi j WW Test",
+                               "ij",
+                               ""};
+    for (int i = 0; i < 24; ++i) {
+        WriteLog(h.app(), texts[i % 8].toStdString());
+        QVERIFY(h.OnScreenAsDrawn("frameDiagnose"));
+    }
 }
 
 void WindowsTest::saveDuringALineCheckIsNoAlarm() {
@@ -551,19 +581,31 @@ void WindowsTest::ledTimerRunsOnlyWhileALightIsOn() {
     H h(kConsole);
     h.Show();
     auto* led = Get<QTimer>(h.w.get(), "LedTimer");
-    const auto colour = [&](const char* n) { return Get(h.w.get(), n)->palette().window(); };
+    const auto colour = [&](const char* n) { return Get<Indicator>(h.w.get(), n)->Colour(); };
     // An idle engine tick paints CTS; the LED timer stays off.
     h.line.cts = true;
     h.app().espa.EspaState = 0;
     h.w->TmrAfhandel_Timer();
-    QCOMPARE(colour("ShpCTS").color(), QColor(255, 255, 128));
+    QCOMPARE(colour("ShpCTS"), QColor(255, 255, 128));
     QVERIFY(!led->isActive());
     // A tick that sends lights TxD at once; the LED timer runs until it is dark.
+    // The line the tick logged is drawn with the light's next change.
+    h.app().settings.Logfile = 2;
+    const auto drawn = [&] {
+        QStringList lines;
+        for (const std::string& line : h.app().screenLog.LogLines)
+            lines << QString::fromStdString(line);
+        return h.State(kLog) == lines.join('|');
+    };
     h.app().espa.EspaState = 10;
     h.w->TmrAfhandel_Timer();
-    QCOMPARE(colour("ShpTx").color(), QColor(255, 0, 0));
-    QVERIFY(led->isActive());
-    QTRY_COMPARE(colour("ShpTx").color(), QColor(128, 0, 0));
+    QCOMPARE(colour("ShpTx"), QColor(255, 0, 0));
+    for (int tick = 0; tick < 10 && drawn(); ++tick)
+        h.w->TmrAfhandel_Timer();
+    h.w->TmrAfhandel_Timer();  // not the engine's next tick: the light's
+    QVERIFY(led->isActive() && !drawn());
+    QTRY_VERIFY(drawn());
+    QVERIFY(colour("ShpTx") == QColor(128, 0, 0) && h.OnScreenAsDrawn("FrmCommunicatie"));
     QTRY_VERIFY(!led->isActive());
 }
 
