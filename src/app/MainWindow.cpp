@@ -14,6 +14,7 @@
 
 #include "app/ClickLabel.h"
 #include "app/Indicator.h"
+#include "app/LogBox.h"
 #include "app/MainTicks.h"
 #include "app/StartUp.h"
 #include "buffer/BufferDisplay.h"
@@ -79,49 +80,6 @@ void ShowCellText(QLabel* cell, const QString& text, Qt::Alignment fitting) {
     cell->setText(text);
     cell->setAlignment(clipped ? (Qt::AlignLeft | Qt::AlignVCenter) : fitting);
     cell->setToolTip(clipped ? text : QString());
-}
-
-// Where a text box draws its cursor, in the box's own coordinates.
-QRect CursorRect(const QLineEdit* box) {
-    return box->inputMethodQuery(Qt::ImCursorRectangle).toRect();
-}
-
-// Sets a log box's text and repaints only the stretch where the old and the
-// new text differ. A new line moves the text of all ten boxes, yet lines
-// mostly share their start and end well before the box's right edge, and
-// repainting whole boxes made a log line the costliest thing an idle
-// window drew. A box the operator is using (focus, selection, a moved
-// cursor) or right-to-left text is repainted whole.
-void SetLogText(QLineEdit* box, const QString& text) {
-    const QString old = box->text();
-    if (old == text) {
-        return;
-    }
-    if (!box->isVisible() || box->hasFocus() || box->hasSelectedText() ||
-        box->cursorPosition() != 0 || box->isRightToLeft() || old.isRightToLeft() ||
-        text.isRightToLeft()) {
-        SetTextFromStart(box, text);
-        return;
-    }
-    qsizetype same = 0;
-    while (same < old.size() && same < text.size() && old[same] == text[same]) {
-        ++same;
-    }
-    // The box's own layout places the characters; its updates are held
-    // while the cursor is moved to read them.
-    box->setAttribute(Qt::WA_UpdatesDisabled, true);
-    box->setCursorPosition(static_cast<int>(old.size()));
-    int right = CursorRect(box).right();
-    box->setText(text);
-    box->setCursorPosition(static_cast<int>(same));
-    const int left = CursorRect(box).left();
-    box->setCursorPosition(static_cast<int>(text.size()));
-    right = std::max(right, CursorRect(box).right());
-    box->setCursorPosition(0);
-    box->setAttribute(Qt::WA_UpdatesDisabled, false);
-    // A glyph may reach a little past its own cell: keep a character's room.
-    const int slack = box->fontMetrics().averageCharWidth();
-    box->update(QRect(QPoint(left - slack, 0), QPoint(right + slack, box->height() - 1)));
 }
 
 }  // namespace
@@ -258,7 +216,7 @@ void MainWindow::BuildDiagnoseFrame(QWidget* client) {
     PlaceTwips(frameDiagnose, 120, 5880, 9855, 3015);
     const QColor buttonFace = ToQColor(CellColor::ButtonFace());
     for (int i = 0; i < 10; ++i) {
-        auto* box = new QLineEdit(frameDiagnose);
+        auto* box = new LogBox(frameDiagnose);
         box->setObjectName(IndexedName("Text2", i));
         box->setReadOnly(true);  // the operator reads and copies the log, nothing else
         QPalette pal = box->palette();
@@ -514,7 +472,7 @@ void MainWindow::DrawLogLines() {
     logHeld_ = logThisTick_ = false;
     logHeldTicks_ = 0;
     for (int i = 0; i < 10; ++i) {
-        SetLogText(text2_[i], QString::fromStdString(logLines_[i]));
+        text2_[i]->SetText(QString::fromStdString(logLines_[i]));
     }
 }
 

@@ -29,6 +29,7 @@ namespace zelvano {
 class ClickLabel;
 class FocusKeeper;
 class Indicator;
+class LogBox;
 
 class MainWindow : public QMainWindow, public OperatorView {
     Q_OBJECT
@@ -116,7 +117,7 @@ class MainWindow : public QMainWindow, public OperatorView {
     std::array<QLabel*, 10> labCallType_{};
     std::array<QLabel*, 10> labPriority_{};
     std::array<ClickLabel*, 10> labReturnedStatus_{};
-    std::array<QLineEdit*, 10> text2_{};
+    std::array<LogBox*, 10> text2_{};
     QLabel* labAutoRepeat_ = nullptr;
     QPushButton* cmdStopAutoRepeat_ = nullptr;
     // What the indicators and the link label show (PaintLook); empty until painted.

@@ -1,0 +1,104 @@
+#include "app/LogBox.h"
+
+#include <QApplication>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QProxyStyle>
+#include <QStyleOption>
+
+#include "windows/QtLook.h"
+
+namespace zelvano {
+
+namespace {
+
+// Fusion fills a text box with the base colour and draws on it an outline
+// and, inside its top edge, a shadow line; the rounded corners reach three
+// pixels in. A repaint that stays clear of them needs the fill only.
+class InsideOnlyStyle : public QProxyStyle {
+  public:
+    bool insideOnly = false;
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        if (element == PE_PanelLineEdit && insideOnly) {
+            painter->fillRect(option->rect, option->palette.base());
+            return;
+        }
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+    }
+};
+
+// Only under Fusion, whose drawing the fill above repeats.
+InsideOnlyStyle* SharedStyle() {
+    static InsideOnlyStyle* const style =
+        QApplication::style()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) == 0
+            ? new InsideOnlyStyle  // lives as long as the program
+            : nullptr;
+    return style;
+}
+
+// Where a text box draws its cursor, in the box's own coordinates.
+QRect CursorRect(const QLineEdit* box) {
+    return box->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+}
+
+}  // namespace
+
+LogBox::LogBox(QWidget* parent) : QLineEdit(parent) {
+    if (InsideOnlyStyle* style = SharedStyle()) {
+        setStyle(style);
+    }
+}
+
+QRect LogBox::Inside() const {
+    return rect().adjusted(3, 2, -3, -1);
+}
+
+void LogBox::SetText(const QString& text) {
+    const QString old = this->text();
+    if (old == text) {
+        return;
+    }
+    // A box the operator is using (focus, selection, a moved cursor) and
+    // right-to-left text are repainted whole.
+    if (!isVisible() || hasFocus() || hasSelectedText() || cursorPosition() != 0 ||
+        isRightToLeft() || old.isRightToLeft() || text.isRightToLeft()) {
+        SetTextFromStart(this, text);
+        return;
+    }
+    qsizetype first = 0;
+    while (first < old.size() && first < text.size() && old[first] == text[first]) {
+        ++first;
+    }
+    // The box's own layout places the characters; its updates are held
+    // while the cursor is moved to read them.
+    setAttribute(Qt::WA_UpdatesDisabled, true);
+    setCursorPosition(static_cast<int>(old.size()));
+    const QRect oldEnd = CursorRect(this);
+    setText(text);
+    setCursorPosition(static_cast<int>(first));
+    const QRect start = CursorRect(this);
+    setCursorPosition(static_cast<int>(text.size()));
+    const QRect newEnd = CursorRect(this);
+    setCursorPosition(0);
+    setAttribute(Qt::WA_UpdatesDisabled, false);
+    // The cursor spans the text's line; a glyph may reach a little past its
+    // cell, sideways by up to a character, up and down by a pixel.
+    const int slack = fontMetrics().averageCharWidth();
+    update(QRect(start.topLeft(), QPoint(std::max(oldEnd.right(), newEnd.right()), start.bottom()))
+               .adjusted(-slack, -1, slack, 1));
+}
+
+void LogBox::paintEvent(QPaintEvent* event) {
+    InsideOnlyStyle* style = SharedStyle();
+    if (style != nullptr) {
+        style->insideOnly = Inside().contains(event->rect());
+    }
+    QLineEdit::paintEvent(event);
+    if (style != nullptr) {
+        style->insideOnly = false;
+    }
+}
+
+}  // namespace zelvano
