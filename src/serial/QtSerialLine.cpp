@@ -9,6 +9,7 @@
 #include "serial/PortProblem.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -196,6 +197,10 @@ bool QtSerialLine::Open() {
         return false;
     }
     lost_ = false;
+#ifndef _WIN32
+    const int flags = ::fcntl(port_.handle(), F_GETFL);
+    directWrite_ = flags >= 0 && (flags & O_NONBLOCK) != 0;
+#endif
     lineFailure_.clear();
     modemLinesWork_ = true;
     lastError_.clear();
@@ -268,6 +273,21 @@ bool QtSerialLine::WriteByte(std::uint8_t byte) {
     if (!Usable())
         return false;
     const char c = static_cast<char>(byte);
+#ifndef _WIN32
+    // Straight to the device while nothing waits in the port's own buffer:
+    // QSerialPort queues a write and switches its write notifier on and off
+    // for it, more turns of the event loop than the byte itself. A full
+    // device buffer or an error leaves the byte to QSerialPort, which queues
+    // it or reports the error as it always did.
+    if (directWrite_ && port_.bytesToWrite() == 0) {
+        ssize_t written = 0;
+        do {
+            written = ::write(port_.handle(), &c, 1);
+        } while (written < 0 && errno == EINTR);
+        if (written == 1)
+            return true;
+    }
+#endif
     return port_.write(&c, 1) == 1;
 }
 

@@ -69,6 +69,8 @@ class QtSerialLine : public SerialLine {
     mutable bool modemLinesWork_ = true;
     // The device went away; the port closes at the next turn of the event loop.
     bool lost_ = false;
+    // The open device does not block: bytes may go to it directly.
+    bool directWrite_ = false;
     std::string lastError_;
     std::string lineFailure_;
 };
