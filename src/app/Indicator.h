@@ -1,24 +1,19 @@
 // A light of the serial frame (TxD, RxD, RTS, CTS): a box filled with one
 // colour and a black line round it.
 //
-// It paints its colour itself instead of through its palette: a palette
-// change is resolved and sent through the widget, and four of them a second
-// while a line check blinks cost more than the rest of an idle window.
+// It paints itself, without its palette or the style: a palette change is
+// resolved and sent through the widget, and four of them a second while a
+// line check blinks cost more than the rest of an idle window.
 #pragma once
 
-#include <QFrame>
 #include <QPainter>
+#include <QWidget>
 
 namespace zelvano {
 
-class Indicator : public QFrame {
+class Indicator : public QWidget {
   public:
-    Indicator(const QColor& colour, QWidget* parent) : QFrame(parent), colour_(colour) {
-        setFrameShape(QFrame::Box);
-        setLineWidth(1);
-        QPalette line = palette();
-        line.setColor(QPalette::WindowText, Qt::black);
-        setPalette(line);
+    Indicator(const QColor& colour, QWidget* parent) : QWidget(parent), colour_(colour) {
         setAttribute(Qt::WA_OpaquePaintEvent);  // nothing behind it shows
     }
 
@@ -34,7 +29,8 @@ class Indicator : public QFrame {
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.fillRect(rect(), colour_);
-        drawFrame(&painter);
+        painter.setPen(Qt::black);
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
     }
 
   private:

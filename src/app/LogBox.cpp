@@ -65,6 +65,7 @@ void LogBox::SetText(const QString& text) {
     if (!isVisible() || hasFocus() || hasSelectedText() || cursorPosition() != 0 ||
         isRightToLeft() || old.isRightToLeft() || text.isRightToLeft()) {
         SetTextFromStart(this, text);
+        textEnd_ = -1;
         return;
     }
     qsizetype first = 0;
@@ -74,20 +75,19 @@ void LogBox::SetText(const QString& text) {
     // The box's own layout places the characters; its updates are held
     // while the cursor is moved to read them.
     setAttribute(Qt::WA_UpdatesDisabled, true);
-    setCursorPosition(static_cast<int>(old.size()));
-    const QRect oldEnd = CursorRect(this);
-    setText(text);
+    setText(text);  // leaves the cursor at the end
+    const QRect end = CursorRect(this);
     setCursorPosition(static_cast<int>(first));
     const QRect start = CursorRect(this);
-    setCursorPosition(static_cast<int>(text.size()));
-    const QRect newEnd = CursorRect(this);
     setCursorPosition(0);
     setAttribute(Qt::WA_UpdatesDisabled, false);
+    // The old text ended where the last call found it, or anywhere.
+    const int right = std::max(end.right(), textEnd_ < 0 ? width() : textEnd_);
+    textEnd_ = end.right();
     // The cursor spans the text's line; a glyph may reach a little past its
     // cell, sideways by up to a character, up and down by a pixel.
     const int slack = fontMetrics().averageCharWidth();
-    update(QRect(start.topLeft(), QPoint(std::max(oldEnd.right(), newEnd.right()), start.bottom()))
-               .adjusted(-slack, -1, slack, 1));
+    update(QRect(start.topLeft(), QPoint(right, start.bottom())).adjusted(-slack, -1, slack, 1));
 }
 
 void LogBox::paintEvent(QPaintEvent* event) {

@@ -26,6 +26,9 @@ class LogBox : public QLineEdit {
 
   private:
     QRect Inside() const;
+
+    // Where the text set last ends (its cursor's right edge), -1 when unknown.
+    int textEnd_ = -1;
 };
 
 }  // namespace zelvano
