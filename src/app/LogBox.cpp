@@ -87,7 +87,15 @@ void LogBox::SetText(const QString& text) {
     // The cursor spans the text's line; a glyph may reach a little past its
     // cell, sideways by up to a character, up and down by a pixel.
     const int slack = fontMetrics().averageCharWidth();
-    update(QRect(start.topLeft(), QPoint(right, start.bottom())).adjusted(-slack, -1, slack, 1));
+    const QRect changed =
+        QRect(start.topLeft(), QPoint(right, start.bottom())).adjusted(-slack, -1, slack, 1);
+    // A change that reaches the frame repaints the box whole: the style's
+    // frame drawn through a narrow clip costs more than the whole box.
+    if (Inside().contains(changed)) {
+        update(changed);
+    } else {
+        update();
+    }
 }
 
 void LogBox::paintEvent(QPaintEvent* event) {
