@@ -88,7 +88,7 @@ load() { cut -d' ' -f1 /proc/loadavg; }
 cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{s += $1} END {printf "%.0f", s}'; }  # all threads
 # A single reading of a process this quiet varies by a fifth from run to run
 # on a virtual machine: ROUNDS readings side by side, the median ratio counts.
-ROUNDS="${ROUNDS:-3}"
+ROUNDS="${ROUNDS:-5}"
 load0=$(load)
 ratios=()
 for round in $(seq 1 "$ROUNDS"); do
