@@ -109,4 +109,12 @@ void LogBox::paintEvent(QPaintEvent* event) {
     }
 }
 
+// Another font or style places the text elsewhere: where it ended is unknown.
+void LogBox::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
+        textEnd_ = -1;
+    }
+    QLineEdit::changeEvent(event);
+}
+
 }  // namespace zelvano

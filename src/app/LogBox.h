@@ -23,6 +23,7 @@ class LogBox : public QLineEdit {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     QRect Inside() const;

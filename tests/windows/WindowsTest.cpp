@@ -506,6 +506,15 @@ void WindowsTest::rowsAndLogOfTheMainWindow() {
         WriteLog(h.app(), texts[i % 8].toStdString());
         QVERIFY(h.OnScreenAsDrawn("frameDiagnose"));
     }
+    // Wider letters: a box no longer knows where its text ends.
+    for (QLineEdit* box : h.w->findChildren<QLineEdit*>(QRegularExpression("^Text2_"))) {
+        QFont wider = box->font();
+        wider.setLetterSpacing(QFont::PercentageSpacing, 150);
+        box->setFont(wider);
+    }
+    QCoreApplication::processEvents();
+    WriteLog(h.app(), "Test");
+    QVERIFY(h.OnScreenAsDrawn("frameDiagnose"));
 }
 
 void WindowsTest::saveDuringALineCheckIsNoAlarm() {
