@@ -18,19 +18,23 @@ class Indicator : public QWidget {
     }
 
     const QColor& Colour() const { return colour_; }
-    void SetColour(const QColor& colour) {
-        if (colour != colour_) {
-            colour_ = colour;
-            update();
+    // True when the colour changed. The caller has the light drawn, so that
+    // lights changed together are drawn in one repaint.
+    bool SetColour(const QColor& colour) {
+        if (colour == colour_) {
+            return false;
         }
+        colour_ = colour;
+        return true;
     }
 
   protected:
     void paintEvent(QPaintEvent*) override {
+        // The line as a black fill under the colour: the same pixels as a
+        // pen's outline, without a pen's stroking.
         QPainter painter(this);
-        painter.fillRect(rect(), colour_);
-        painter.setPen(Qt::black);
-        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+        painter.fillRect(rect(), Qt::black);
+        painter.fillRect(rect().adjusted(1, 1, -1, -1), colour_);
     }
 
   private:

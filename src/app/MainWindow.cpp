@@ -419,7 +419,9 @@ void MainWindow::BlinkLights() {
 
 // Paints only what differs from what was painted last: the engine tick asks
 // ten times a second, and even comparing a widget's palette costs more than
-// the rest of an idle tick.
+// the rest of an idle tick. Changed lights are drawn at once, in one repaint
+// with whatever else waits to be drawn, rather than through a posted update
+// request, which takes the event loop another turn.
 void MainWindow::PaintLook(const LedLook& look) {
     const auto changed = [](auto& shown, const auto& wanted) {
         if (shown && *shown == wanted) {
@@ -428,21 +430,35 @@ void MainWindow::PaintLook(const LedLook& look) {
         shown = wanted;
         return true;
     };
+    Indicator* drawNow = nullptr;
+    const auto light = [&drawNow](Indicator* shape, const CellColor& colour) {
+        if (!shape->SetColour(ToQColor(colour))) {
+            return;
+        }
+        if (drawNow != nullptr) {
+            drawNow->update();
+        }
+        drawNow = shape;
+    };
     if (look.tx && changed(shownLook_.tx, *look.tx)) {
-        shpTx_->SetColour(ToQColor(*look.tx));
+        light(shpTx_, *look.tx);
     }
     if (look.rx && changed(shownLook_.rx, *look.rx)) {
-        shpRx_->SetColour(ToQColor(*look.rx));
+        light(shpRx_, *look.rx);
     }
     if (look.link && changed(shownLook_.link, *look.link)) {
         PaintColors(labLink_, ToQColor(look.link->background), ToQColor(look.link->text));
         labLink_->setText(QString::fromStdString(look.link->caption));
     }
     if (changed(shownCts_, look.cts)) {
-        shpCts_->SetColour(ToQColor(look.cts));
+        light(shpCts_, look.cts);
     }
     if (changed(shownRts_, look.rts)) {
-        shpRts_->SetColour(ToQColor(look.rts));
+        light(shpRts_, look.rts);
+    }
+    // The last light changed is drawn now, and with it all that waits.
+    if (drawNow != nullptr) {
+        drawNow->repaint();
     }
 }
 

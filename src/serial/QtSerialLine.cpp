@@ -60,6 +60,13 @@ bool AccessDenied(const std::string& device) {
 #endif
 }
 
+// Clears the port's error only when it holds one: clearing sends a signal,
+// and the engine asks for CTS ten times a second.
+void ClearErrorIfAny(QSerialPort& port) {
+    if (port.error() != QSerialPort::NoError)
+        port.clearError();
+}
+
 // Errors after which the device is gone: reads and writes fail for good.
 bool IsLineLost(QSerialPort::SerialPortError error) {
     return error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
@@ -235,7 +242,7 @@ bool QtSerialLine::Close() {
 bool QtSerialLine::Cts() const {
     if (!Usable() || !modemLinesWork_)
         return false;
-    port_.clearError();
+    ClearErrorIfAny(port_);
     const auto pins = port_.pinoutSignals();
     if (port_.error() != QSerialPort::NoError) {
         modemLinesWork_ = false;
@@ -256,7 +263,7 @@ bool QtSerialLine::DiscardInput() {
     if (!Usable())
         return false;
     const bool ok = port_.clear(QSerialPort::Input);
-    port_.clearError();
+    ClearErrorIfAny(port_);
     return ok;
 }
 
