@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QProxyStyle>
 #include <QStyleOption>
+#include <algorithm>
 
 #include "windows/QtLook.h"
 
@@ -55,34 +56,42 @@ QRect LogBox::Inside() const {
     return rect().adjusted(3, 2, -3, -1);
 }
 
-void LogBox::SetText(const QString& text) {
-    const QString old = this->text();
-    if (old == text) {
+bool LogBox::InUse() const {
+    return hasFocus() || hasSelectedText() || cursorPosition() != 0;
+}
+
+void LogBox::ShowOver(const QString& text, const QString& shown, int shownEnd) {
+    const bool newText = text != this->text();
+    if (!newText && text == shown) {
         return;
     }
-    // A box the operator is using (focus, selection, a moved cursor) and
-    // right-to-left text are repainted whole.
-    if (!isVisible() || hasFocus() || hasSelectedText() || cursorPosition() != 0 ||
-        isRightToLeft() || old.isRightToLeft() || text.isRightToLeft()) {
+    // A box the operator is using and right-to-left text are repainted whole.
+    if (!isVisible() || InUse() || isRightToLeft() || shown.isRightToLeft() ||
+        text.isRightToLeft()) {
         SetTextFromStart(this, text);
         textEnd_ = -1;
+        update();
         return;
     }
     qsizetype first = 0;
-    while (first < old.size() && first < text.size() && old[first] == text[first]) {
+    while (first < shown.size() && first < text.size() && shown[first] == text[first]) {
         ++first;
     }
     // The box's own layout places the characters; its updates are held
     // while the cursor is moved to read them.
     setAttribute(Qt::WA_UpdatesDisabled, true);
-    setText(text);  // leaves the cursor at the end
+    if (newText) {
+        setText(text);  // leaves the cursor at the end
+    } else {
+        setCursorPosition(static_cast<int>(text.size()));
+    }
     const QRect end = CursorRect(this);
     setCursorPosition(static_cast<int>(first));
     const QRect start = CursorRect(this);
     setCursorPosition(0);
     setAttribute(Qt::WA_UpdatesDisabled, false);
-    // The old text ended where the last call found it, or anywhere.
-    const int right = std::max(end.right(), textEnd_ < 0 ? width() : textEnd_);
+    // The old text ended where it was found last, or anywhere.
+    const int right = std::max(end.right(), shownEnd < 0 ? width() : shownEnd);
     textEnd_ = end.right();
     // The cursor spans the text's line; a glyph may reach a little past its
     // cell, sideways by up to a character, up and down by a pixel.
@@ -115,6 +124,85 @@ void LogBox::changeEvent(QEvent* event) {
         textEnd_ = -1;
     }
     QLineEdit::changeEvent(event);
+}
+
+LogBoxes::LogBoxes(QWidget* parent, const char* name)
+    : parent_(parent), name_(QString::fromLatin1(name)) {
+    for (int i = 0; i < kCount; ++i) {
+        auto* box = new LogBox(parent);
+        box->setObjectName(name_ + u'_' + QString::number(i));
+        boxes_[static_cast<std::size_t>(i)] = box;
+    }
+}
+
+int LogBoxes::Shift(const std::array<QString, kCount>& lines) const {
+    for (int shift = 1; shift < kCount; ++shift) {
+        int place = 0;
+        while (place + shift < kCount &&
+               lines[static_cast<std::size_t>(place)] == At(place + shift)->text()) {
+            ++place;
+        }
+        if (place + shift == kCount) {
+            return shift;
+        }
+    }
+    return 0;
+}
+
+void LogBoxes::Show(const std::array<QString, kCount>& lines) {
+    // Boxes in use (and a hidden log) keep their places: each takes its line.
+    const bool inUse = !parent_->isVisible() || std::any_of(boxes_.begin(), boxes_.end(),
+                                                            [](LogBox* b) { return b->InUse(); });
+    const int shift = inUse ? 0 : Shift(lines);
+    if (shift == 0) {
+        for (int i = 0; i < kCount; ++i) {
+            At(i)->SetText(lines[static_cast<std::size_t>(i)]);
+        }
+        return;
+    }
+    // What the screen shows at each place, before the boxes move.
+    std::array<QString, kCount> shown;
+    std::array<int, kCount> shownEnd{};
+    for (int i = 0; i < kCount; ++i) {
+        shown[static_cast<std::size_t>(i)] = At(i)->text();
+        shownEnd[static_cast<std::size_t>(i)] = At(i)->TextEnd();
+    }
+    if (!placesKnown_) {
+        for (int i = 0; i < kCount; ++i) {
+            places_[static_cast<std::size_t>(i)] = At(i)->pos();
+        }
+        placesKnown_ = true;
+    }
+    std::rotate(boxes_.begin(), boxes_.begin() + shift, boxes_.end());
+    // The boxes move unseen; each then repaints only where its line differs
+    // from what the screen shows at its new place. The boxes overlap a
+    // little, each lower one on top, so those moved to the bottom are raised.
+    // While it moves a box does not fill its background: Qt would copy an
+    // opaque box's old pixels along, with the edge of the box over it.
+    const bool held = parent_->testAttribute(Qt::WA_UpdatesDisabled);
+    parent_->setAttribute(Qt::WA_UpdatesDisabled, true);
+    for (int i = 0; i < kCount; ++i) {
+        LogBox* box = At(i);
+        box->setAttribute(Qt::WA_UpdatesDisabled, true);
+        const bool fills = box->autoFillBackground();
+        box->setAutoFillBackground(false);
+        box->move(places_[static_cast<std::size_t>(i)]);
+        box->setAutoFillBackground(fills);
+        if (i >= kCount - shift) {
+            box->raise();
+        }
+        box->setAttribute(Qt::WA_UpdatesDisabled, held);
+        box->setObjectName(name_ + u'_' + QString::number(i));
+    }
+    parent_->setAttribute(Qt::WA_UpdatesDisabled, held);
+    // The boxes moved to the bottom follow the rest in the tab order again.
+    for (int i = kCount - shift; i < kCount; ++i) {
+        QWidget::setTabOrder(At(i - 1), At(i));
+    }
+    for (int i = 0; i < kCount; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        At(i)->ShowOver(lines[at], shown[at], shownEnd[at]);
+    }
 }
 
 }  // namespace zelvano

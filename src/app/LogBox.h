@@ -10,6 +10,9 @@
 #pragma once
 
 #include <QLineEdit>
+#include <QPoint>
+#include <QString>
+#include <array>
 
 namespace zelvano {
 
@@ -19,7 +22,14 @@ class LogBox : public QLineEdit {
 
     // Shows the text from its start, the way the box's own setText would
     // show it, repainting only what changed where it can.
-    void SetText(const QString& text);
+    void SetText(const QString& text) { ShowOver(text, this->text(), textEnd_); }
+    // The same where the screen shows `shown` instead of this box's own text,
+    // ending at `shownEnd` (-1: anywhere), as after the box was moved there.
+    void ShowOver(const QString& text, const QString& shown, int shownEnd);
+    // Where the box's text ends, -1 when unknown.
+    int TextEnd() const { return textEnd_; }
+    // The operator is using the box: focus, a selection or a moved cursor.
+    bool InUse() const;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -30,6 +40,35 @@ class LogBox : public QLineEdit {
 
     // Where the text set last ends (its cursor's right edge), -1 when unknown.
     int textEnd_ = -1;
+};
+
+// The ten boxes of the screen log, top to bottom. A new line moves every
+// line up a box; laying out ten texts again costs more than the rest of a
+// line check, so the boxes themselves move up instead, and those moved out
+// at the top come back at the bottom with the new lines. A box keeps the
+// name and the place in the tab order of where it stands.
+class LogBoxes {
+  public:
+    static constexpr int kCount = 10;
+
+    // The boxes, named name_0 to name_9; the caller places them one under
+    // the other, all of one size.
+    LogBoxes(QWidget* parent, const char* name);
+
+    LogBox* At(int place) const { return boxes_[static_cast<std::size_t>(place)]; }
+    void Show(const std::array<QString, kCount>& lines);
+
+  private:
+    // How many places the lines moved up from what the boxes show, 0 when
+    // they did not simply move up.
+    int Shift(const std::array<QString, kCount>& lines) const;
+
+    QWidget* parent_;
+    QString name_;
+    std::array<LogBox*, kCount> boxes_{};
+    // Where each place is, taken from the boxes before they first move.
+    std::array<QPoint, kCount> places_{};
+    bool placesKnown_ = false;
 };
 
 }  // namespace zelvano

@@ -215,9 +215,9 @@ void MainWindow::BuildDiagnoseFrame(QWidget* client) {
     frameDiagnose->setObjectName("frameDiagnose");
     PlaceTwips(frameDiagnose, 120, 5880, 9855, 3015);
     const QColor buttonFace = ToQColor(CellColor::ButtonFace());
-    for (int i = 0; i < 10; ++i) {
-        auto* box = new LogBox(frameDiagnose);
-        box->setObjectName(IndexedName("Text2", i));
+    text2_ = std::make_unique<LogBoxes>(frameDiagnose, "Text2");
+    for (int i = 0; i < LogBoxes::kCount; ++i) {
+        LogBox* box = text2_->At(i);
         box->setReadOnly(true);  // the operator reads and copies the log, nothing else
         QPalette pal = box->palette();
         pal.setColor(QPalette::Base, buttonFace);
@@ -226,7 +226,6 @@ void MainWindow::BuildDiagnoseFrame(QWidget* client) {
         // line redraws the ten boxes without the "Diagnose" frame behind them.
         box->setAutoFillBackground(true);
         PlaceTwips(box, 240, 360 + 240 * i, 9375, 285);
-        text2_[i] = box;
     }
 }
 
@@ -370,10 +369,11 @@ void MainWindow::TmrAfhandel_Timer() {
         DrawLogLines();
     }
     ShowLineStates();
-    // An LED step due within 2 ms is taken now, after this tick's work as it
-    // would have been: one wake-up instead of two. The steps count their
+    // An LED step due within 5 ms is taken now, after this tick's work: a
+    // few milliseconds early, less than a screen's frame, and one wake-up
+    // instead of two. The steps count their
     // 250 ms from here, so the next ones meet the engine's ticks again.
-    if (ledTimer_->isActive() && ledTimer_->remainingTime() <= 2) {
+    if (ledTimer_->isActive() && ledTimer_->remainingTime() <= 5) {
         LedTimer_Timer();
         if (ledTimer_->isActive()) {
             ledTimer_->start();
@@ -491,14 +491,16 @@ void MainWindow::ShowLogLines(const std::array<std::string, 10>& lines) {
     DrawLogLines();
 }
 
-// Each new line moves the text of all ten boxes, so every line drawn costs
-// ten boxes repainted: the engine's lines are held briefly and drawn at once.
+// Each new line moves all ten boxes of the log: the engine's lines are held
+// briefly and drawn at once.
 void MainWindow::DrawLogLines() {
     logHeld_ = logThisTick_ = false;
     logHeldTicks_ = 0;
-    for (int i = 0; i < 10; ++i) {
-        text2_[i]->SetText(QString::fromStdString(logLines_[i]));
+    std::array<QString, LogBoxes::kCount> lines;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        lines[i] = QString::fromStdString(logLines_[i]);
     }
+    text2_->Show(lines);
 }
 
 void MainWindow::SetPortCaption(const std::string& caption) {

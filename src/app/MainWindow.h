@@ -8,6 +8,7 @@
 #include <array>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "app/App.h"
@@ -29,7 +30,7 @@ namespace zelvano {
 class ClickLabel;
 class FocusKeeper;
 class Indicator;
-class LogBox;
+class LogBoxes;
 
 class MainWindow : public QMainWindow, public OperatorView {
     Q_OBJECT
@@ -117,7 +118,7 @@ class MainWindow : public QMainWindow, public OperatorView {
     std::array<QLabel*, 10> labCallType_{};
     std::array<QLabel*, 10> labPriority_{};
     std::array<ClickLabel*, 10> labReturnedStatus_{};
-    std::array<LogBox*, 10> text2_{};
+    std::unique_ptr<LogBoxes> text2_;
     QLabel* labAutoRepeat_ = nullptr;
     QPushButton* cmdStopAutoRepeat_ = nullptr;
     // What the indicators and the link label show (PaintLook); empty until painted.

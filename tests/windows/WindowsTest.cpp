@@ -506,6 +506,13 @@ void WindowsTest::rowsAndLogOfTheMainWindow() {
         WriteLog(h.app(), texts[i % 8].toStdString());
         QVERIFY(h.OnScreenAsDrawn("frameDiagnose"));
     }
+    // The boxes moved with their lines: names, places and Tab follow the lines.
+    QWidget* box = Get(h.w.get(), "Text2_0");
+    for (int i = 1; i < 10; ++i) {
+        QWidget* next = box->nextInFocusChain();
+        QVERIFY(next->objectName() == QString("Text2_%1").arg(i) && next->y() > box->y());
+        box = next;
+    }
     // Wider letters: a box no longer knows where its text ends.
     for (QLineEdit* box : h.w->findChildren<QLineEdit*>(QRegularExpression("^Text2_"))) {
         QFont wider = box->font();
