@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "buffer/BufferDisplay.h"
 
@@ -25,7 +26,7 @@ inline constexpr const char* kLinkErrorText = "ERROR connecting ESPA Slave";
 struct LinkLook {
     CellColor background;
     CellColor text;
-    std::string caption;
+    std::string_view caption;  // one of the two texts above
 
     bool operator==(const LinkLook&) const = default;
 };

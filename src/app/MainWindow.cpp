@@ -448,7 +448,7 @@ void MainWindow::PaintLook(const LedLook& look) {
     }
     if (look.link && changed(shownLook_.link, *look.link)) {
         PaintColors(labLink_, ToQColor(look.link->background), ToQColor(look.link->text));
-        labLink_->setText(QString::fromStdString(look.link->caption));
+        labLink_->setText(QString::fromUtf8(look.link->caption));
     }
     if (changed(shownCts_, look.cts)) {
         light(shpCts_, look.cts);

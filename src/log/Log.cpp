@@ -79,16 +79,47 @@ bool AppendBytesToDayFile(const fs::path& dataDir, std::string_view folder,
 
 }  // namespace
 
+namespace {
+
+// Two or four digits with leading zeros, as "%02d" and "%04d" print a value
+// below 100 or 10000; a log line is stamped several times a second, and
+// printf's formatting costs more than the rest of the line.
+void AppendDigits(std::string& out, int value, int width) {
+    if (value < 0) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%0*d", width, value);
+        out += buf;
+        return;
+    }
+    char digits[4];
+    for (int i = width - 1; i >= 0; --i) {
+        digits[i] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+    out.append(digits, static_cast<std::size_t>(width));
+}
+
+}  // namespace
+
 std::string FormatLogTime(const LocalDateTime& t) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", t.hour % 100, t.minute % 100, t.second % 100);
-    return buf;
+    std::string out;
+    out.reserve(8);
+    AppendDigits(out, t.hour % 100, 2);
+    out += ':';
+    AppendDigits(out, t.minute % 100, 2);
+    out += ':';
+    AppendDigits(out, t.second % 100, 2);
+    return out;
 }
 
 std::string DayFileName(const LocalDateTime& t) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "%02d%02d%04d.log", t.day % 100, t.month % 100, t.year % 10000);
-    return buf;
+    std::string out;
+    out.reserve(12);
+    AppendDigits(out, t.day % 100, 2);
+    AppendDigits(out, t.month % 100, 2);
+    AppendDigits(out, t.year % 10000, 4);
+    out += ".log";
+    return out;
 }
 
 bool AppendToDayFile(const fs::path& dataDir, std::string_view folder, const LocalDateTime& now,
