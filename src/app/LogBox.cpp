@@ -6,6 +6,7 @@
 #include <QProxyStyle>
 #include <QStyleOption>
 #include <algorithm>
+#include <utility>
 
 #include "windows/QtLook.h"
 
@@ -60,7 +61,39 @@ bool LogBox::InUse() const {
     return hasFocus() || hasSelectedText() || cursorPosition() != 0;
 }
 
-void LogBox::ShowOver(const QString& text, const QString& shown, int shownEnd) {
+namespace {
+
+// How many characters two texts share at their start, and how many more at
+// their end.
+std::pair<qsizetype, qsizetype> SharedEnds(const QString& a, const QString& b) {
+    const qsizetype shorter = std::min(a.size(), b.size());
+    qsizetype head = 0;
+    while (head < shorter && a[head] == b[head]) {
+        ++head;
+    }
+    qsizetype tail = 0;
+    while (head + tail < shorter && a[a.size() - 1 - tail] == b[b.size() - 1 - tail]) {
+        ++tail;
+    }
+    return {head, tail};
+}
+
+}  // namespace
+
+int LogBox::TailX(const QString& own, const QString& text) {
+    const qsizetype tail = SharedEnds(own, text).second;
+    if (tail == 0 || !isVisible() || InUse()) {
+        return -1;
+    }
+    setAttribute(Qt::WA_UpdatesDisabled, true);
+    setCursorPosition(static_cast<int>(own.size() - tail));
+    const int x = CursorRect(this).left();
+    setCursorPosition(0);
+    setAttribute(Qt::WA_UpdatesDisabled, false);
+    return x;
+}
+
+void LogBox::ShowOver(const QString& text, const QString& shown, int shownEnd, int shownTailX) {
     const bool newText = text != this->text();
     if (!newText && text == shown) {
         return;
@@ -73,10 +106,7 @@ void LogBox::ShowOver(const QString& text, const QString& shown, int shownEnd) {
         update();
         return;
     }
-    qsizetype first = 0;
-    while (first < shown.size() && first < text.size() && shown[first] == text[first]) {
-        ++first;
-    }
+    const auto [head, tail] = SharedEnds(shown, text);
     // The box's own layout places the characters; its updates are held
     // while the cursor is moved to read them.
     setAttribute(Qt::WA_UpdatesDisabled, true);
@@ -86,12 +116,21 @@ void LogBox::ShowOver(const QString& text, const QString& shown, int shownEnd) {
         setCursorPosition(static_cast<int>(text.size()));
     }
     const QRect end = CursorRect(this);
-    setCursorPosition(static_cast<int>(first));
+    setCursorPosition(static_cast<int>(head));
     const QRect start = CursorRect(this);
+    int tailX = -1;
+    if (tail > 0 && shownTailX >= 0) {
+        setCursorPosition(static_cast<int>(text.size() - tail));
+        tailX = CursorRect(this).left();
+    }
     setCursorPosition(0);
     setAttribute(Qt::WA_UpdatesDisabled, false);
-    // The old text ended where it was found last, or anywhere.
-    const int right = std::max(end.right(), shownEnd < 0 ? width() : shownEnd);
+    // The change ends where the shared end starts, when that end stays in
+    // place (a new time before the same words); otherwise at the end of the
+    // longer text: where the old one ended, as found last, or anywhere.
+    const int right = tailX >= 0 && tailX == shownTailX
+                          ? tailX
+                          : std::max(end.right(), shownEnd < 0 ? width() : shownEnd);
     textEnd_ = end.right();
     // The cursor spans the text's line; a glyph may reach a little past its
     // cell, sideways by up to a character, up and down by a pixel.
@@ -163,9 +202,12 @@ void LogBoxes::Show(const std::array<QString, kCount>& lines) {
     // What the screen shows at each place, before the boxes move.
     std::array<QString, kCount> shown;
     std::array<int, kCount> shownEnd{};
+    std::array<int, kCount> shownTailX{};
     for (int i = 0; i < kCount; ++i) {
-        shown[static_cast<std::size_t>(i)] = At(i)->text();
-        shownEnd[static_cast<std::size_t>(i)] = At(i)->TextEnd();
+        const auto at = static_cast<std::size_t>(i);
+        shown[at] = At(i)->text();
+        shownEnd[at] = At(i)->TextEnd();
+        shownTailX[at] = At(i)->TailX(shown[at], lines[at]);
     }
     if (!placesKnown_) {
         for (int i = 0; i < kCount; ++i) {
@@ -201,7 +243,7 @@ void LogBoxes::Show(const std::array<QString, kCount>& lines) {
     }
     for (int i = 0; i < kCount; ++i) {
         const auto at = static_cast<std::size_t>(i);
-        At(i)->ShowOver(lines[at], shown[at], shownEnd[at]);
+        At(i)->ShowOver(lines[at], shown[at], shownEnd[at], shownTailX[at]);
     }
 }
 

@@ -22,12 +22,20 @@ class LogBox : public QLineEdit {
 
     // Shows the text from its start, the way the box's own setText would
     // show it, repainting only what changed where it can.
-    void SetText(const QString& text) { ShowOver(text, this->text(), textEnd_); }
+    void SetText(const QString& text) {
+        const QString own = this->text();
+        ShowOver(text, own, textEnd_, TailX(own, text));
+    }
     // The same where the screen shows `shown` instead of this box's own text,
-    // ending at `shownEnd` (-1: anywhere), as after the box was moved there.
-    void ShowOver(const QString& text, const QString& shown, int shownEnd);
+    // ending at `shownEnd` (-1: anywhere), with the end it shares with
+    // `text` starting at `shownTailX` (-1: unknown), as after the box was
+    // moved there.
+    void ShowOver(const QString& text, const QString& shown, int shownEnd, int shownTailX);
     // Where the box's text ends, -1 when unknown.
     int TextEnd() const { return textEnd_; }
+    // Where the end this box's text (`own`) shares with `text` starts on the
+    // screen; -1 when they share none or the box is hidden or in use.
+    int TailX(const QString& own, const QString& text);
     // The operator is using the box: focus, a selection or a moved cursor.
     bool InUse() const;
 

@@ -493,17 +493,23 @@ void WindowsTest::rowsAndLogOfTheMainWindow() {
     QCOMPARE(Get<QLabel>(h.w.get(), "LabAdres_1")->alignment() & Qt::AlignHCenter,
              Qt::AlignHCenter);  // one that fits stays centred
     // Log lines repaint only what changed: the screen must still show what a
-    // full repaint shows, through shorter, longer, clipped and unlike lines.
+    // full repaint shows, through shorter, longer, clipped and unlike lines,
+    // and lines that end alike after a change of another width.
     const QStringList texts = {"Test ESPA connection 1 ENQ sent",
+                               "Test ESPA connection 2 ENQ sent",
+                               "Test ESPA connection 22 ENQ sent",
+                               "Test ESPA connection ACK received",
                                "Test ESPA connection ACK received",
                                QString(120, 'W'),
                                "x",
                                "Test ESPA connection",
                                "fi j WW Test",
                                "ij",
-                               ""};
-    for (int i = 0; i < 24; ++i) {
-        WriteLog(h.app(), texts[i % 8].toStdString());
+                               "",
+                               "Tav ESPA connection ACK received"};
+    for (int i = 0; i < 36; ++i) {
+        h.clock.now.second = (i * 7) % 60;
+        WriteLog(h.app(), texts[i % texts.size()].toStdString());
         QVERIFY(h.OnScreenAsDrawn("frameDiagnose"));
     }
     // The boxes moved with their lines: names, places and Tab follow the lines.
