@@ -40,11 +40,6 @@ InsideOnlyStyle* SharedStyle() {
     return style;
 }
 
-// Where a text box draws its cursor, in the box's own coordinates.
-QRect CursorRect(const QLineEdit* box) {
-    return box->inputMethodQuery(Qt::ImCursorRectangle).toRect();
-}
-
 }  // namespace
 
 LogBox::LogBox(QWidget* parent) : QLineEdit(parent) {
@@ -80,17 +75,36 @@ std::pair<qsizetype, qsizetype> SharedEnds(const QString& a, const QString& b) {
 
 }  // namespace
 
+QRect LogBox::CursorAt(qsizetype position) {
+    const QString own = text();
+    if (own != readingsFor_) {
+        readingsFor_ = own;
+        readings_.fill({});
+    }
+    for (const Reading& reading : readings_) {
+        if (reading.position == position) {
+            return reading.rect;
+        }
+    }
+    // The box's own layout places the characters; its updates are held
+    // while the cursor is moved to read them.
+    const bool held = testAttribute(Qt::WA_UpdatesDisabled);
+    setAttribute(Qt::WA_UpdatesDisabled, true);
+    setCursorPosition(static_cast<int>(position));
+    const QRect rect = inputMethodQuery(Qt::ImCursorRectangle).toRect();
+    setCursorPosition(0);
+    setAttribute(Qt::WA_UpdatesDisabled, held);
+    readings_[nextReading_] = {position, rect};
+    nextReading_ = (nextReading_ + 1) % readings_.size();
+    return rect;
+}
+
 int LogBox::TailX(const QString& own, const QString& text) {
     const qsizetype tail = SharedEnds(own, text).second;
     if (tail == 0 || !isVisible() || InUse()) {
         return -1;
     }
-    setAttribute(Qt::WA_UpdatesDisabled, true);
-    setCursorPosition(static_cast<int>(own.size() - tail));
-    const int x = CursorRect(this).left();
-    setCursorPosition(0);
-    setAttribute(Qt::WA_UpdatesDisabled, false);
-    return x;
+    return CursorAt(own.size() - tail).left();
 }
 
 void LogBox::ShowOver(const QString& text, const QString& shown, int shownEnd, int shownTailX) {
@@ -107,24 +121,18 @@ void LogBox::ShowOver(const QString& text, const QString& shown, int shownEnd, i
         return;
     }
     const auto [head, tail] = SharedEnds(shown, text);
-    // The box's own layout places the characters; its updates are held
-    // while the cursor is moved to read them.
-    setAttribute(Qt::WA_UpdatesDisabled, true);
     if (newText) {
-        setText(text);  // leaves the cursor at the end
-    } else {
-        setCursorPosition(static_cast<int>(text.size()));
+        // Held, so that setting the text repaints nothing; the cursor it
+        // leaves at the end goes back to the start.
+        const bool held = testAttribute(Qt::WA_UpdatesDisabled);
+        setAttribute(Qt::WA_UpdatesDisabled, true);
+        setText(text);
+        setCursorPosition(0);
+        setAttribute(Qt::WA_UpdatesDisabled, held);
     }
-    const QRect end = CursorRect(this);
-    setCursorPosition(static_cast<int>(head));
-    const QRect start = CursorRect(this);
-    int tailX = -1;
-    if (tail > 0 && shownTailX >= 0) {
-        setCursorPosition(static_cast<int>(text.size() - tail));
-        tailX = CursorRect(this).left();
-    }
-    setCursorPosition(0);
-    setAttribute(Qt::WA_UpdatesDisabled, false);
+    const QRect end = CursorAt(text.size());
+    const QRect start = CursorAt(head);
+    const int tailX = tail > 0 && shownTailX >= 0 ? CursorAt(text.size() - tail).left() : -1;
     // The change ends where the shared end starts, when that end stays in
     // place (a new time before the same words); otherwise at the end of the
     // longer text: where the old one ended, as found last, or anywhere.
@@ -157,12 +165,24 @@ void LogBox::paintEvent(QPaintEvent* event) {
     }
 }
 
-// Another font or style places the text elsewhere: where it ended is unknown.
+void LogBox::ForgetPlaces() {
+    textEnd_ = -1;
+    readingsFor_.clear();
+    readings_.fill({});
+}
+
+// Another font, style or size places the text elsewhere: where it ended, and
+// the cursor places read, are unknown.
 void LogBox::changeEvent(QEvent* event) {
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
-        textEnd_ = -1;
+        ForgetPlaces();
     }
     QLineEdit::changeEvent(event);
+}
+
+void LogBox::resizeEvent(QResizeEvent* event) {
+    ForgetPlaces();
+    QLineEdit::resizeEvent(event);
 }
 
 LogBoxes::LogBoxes(QWidget* parent, const char* name)

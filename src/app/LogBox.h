@@ -11,6 +11,7 @@
 
 #include <QLineEdit>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 #include <array>
 
@@ -42,12 +43,26 @@ class LogBox : public QLineEdit {
   protected:
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     QRect Inside() const;
+    // Where the cursor is drawn before the character at `position`, in the
+    // box's coordinates. A line check asks each box for the same few places
+    // as its line moves up: the last readings are kept for the text they
+    // were read on.
+    QRect CursorAt(qsizetype position);
+    void ForgetPlaces();
 
     // Where the text set last ends (its cursor's right edge), -1 when unknown.
     int textEnd_ = -1;
+    struct Reading {
+        qsizetype position = -1;
+        QRect rect;
+    };
+    QString readingsFor_;
+    std::array<Reading, 4> readings_{};
+    std::size_t nextReading_ = 0;
 };
 
 // The ten boxes of the screen log, top to bottom. A new line moves every

@@ -512,6 +512,12 @@ void WindowsTest::rowsAndLogOfTheMainWindow() {
         WriteLog(h.app(), texts[i % texts.size()].toStdString());
         QVERIFY(h.OnScreenAsDrawn("frameDiagnose"));
     }
+    // Lines of one length and other widths: a box must not reuse the places
+    // it read on its old line.
+    for (int i = 0; i < 20; ++i) {
+        WriteLog(h.app(), i < 10 ? "iiiiiiii" : "WWWWWWWW");
+        QVERIFY(h.OnScreenAsDrawn("frameDiagnose"));
+    }
     // The boxes moved with their lines: names, places and Tab follow the lines.
     QWidget* box = Get(h.w.get(), "Text2_0");
     for (int i = 1; i < 10; ++i) {
