@@ -1,7 +1,7 @@
 // One line of the main window's screen log: a read-only text box that, when
 // its text changes, repaints only the stretch of text that changed.
 //
-// A new log line moves the text of all ten boxes, so the boxes are the
+// A new log line moves the lines of all ten boxes, so the boxes are the
 // costliest thing an idle window draws. Lines mostly share their start (the
 // time, "Test ESPA connection ") and their end, so a box repaints the part
 // between, inside its frame; with the Fusion style such a repaint fills the
@@ -66,9 +66,9 @@ class LogBox : public QLineEdit {
 };
 
 // The ten boxes of the screen log, top to bottom. A new line moves every
-// line up a box; laying out ten texts again costs more than the rest of a
-// line check, so the boxes themselves move up instead, and those moved out
-// at the top come back at the bottom with the new lines. A box keeps the
+// line up a box; rather than lay out ten texts again (text shaping, among
+// the costliest parts of an idle line check), the boxes themselves move up,
+// and those moved out at the top come back at the bottom with the new lines. A box keeps the
 // name and the place in the tab order of where it stands.
 class LogBoxes {
   public:
