@@ -6,7 +6,6 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -371,8 +370,8 @@ void MainWindow::TmrAfhandel_Timer() {
     ShowLineStates();
     // An LED step due within 5 ms is taken now, after this tick's work: a
     // few milliseconds early, less than a screen's frame, and one wake-up
-    // instead of two. The steps count their
-    // 250 ms from here, so the next ones meet the engine's ticks again.
+    // instead of two. The steps count their 250 ms from here, so the next
+    // ones meet the engine's ticks again.
     if (ledTimer_->isActive() && ledTimer_->remainingTime() <= 5) {
         LedTimer_Timer();
         if (ledTimer_->isActive()) {
