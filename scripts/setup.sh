@@ -10,7 +10,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev
   xvfb xauth x11-apps x11-utils imagemagick
   fonts-dejavu-core
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   dpkg-dev file lintian desktop-file-utils xdotool
 )
 

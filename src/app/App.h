@@ -18,7 +18,7 @@
 namespace zelvano {
 
 class App {
-public:
+  public:
     App(OperatorView& view, Clock& clock, SerialLine& port, std::filesystem::path dataDir)
         : view(view), clock(clock), port(port), dataDir(std::move(dataDir)) {}
 

@@ -12,7 +12,7 @@ namespace zelvano {
 enum class MessageAnswer { Ok, Cancel };
 
 class OperatorView {
-public:
+  public:
     virtual ~OperatorView() = default;
 
     // Redraw the ten buffer rows from the buffer.

@@ -14,14 +14,14 @@ struct LocalDateTime {
 };
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual LocalDateTime Now() = 0;
 };
 
 // The machine's local time.
 class SystemClock : public Clock {
-public:
+  public:
     LocalDateTime Now() override;
 };
 

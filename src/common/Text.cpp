@@ -9,17 +9,23 @@ std::string TrimStr(std::int16_t n) {
     return std::to_string(v < 0 ? -v : v);
 }
 
-std::string SignedStr(std::int16_t n) { return std::to_string(static_cast<int>(n)); }
+std::string SignedStr(std::int16_t n) {
+    return std::to_string(static_cast<int>(n));
+}
 
 std::string HexDigit(std::int16_t n) {
-    if (n >= 16) return "?";
-    if (n >= 10) return std::string(1, static_cast<char>('A' + (n - 10)));
+    if (n >= 16)
+        return "?";
+    if (n >= 10)
+        return std::string(1, static_cast<char>('A' + (n - 10)));
     return TrimStr(n);
 }
 
 std::string HexByte(std::int16_t n) {
-    if (n >= 256) return "0xxx";
-    return "0x" + HexDigit(static_cast<std::int16_t>(n / 16)) + HexDigit(static_cast<std::int16_t>(n % 16));
+    if (n >= 256)
+        return "0xxx";
+    return "0x" + HexDigit(static_cast<std::int16_t>(n / 16)) +
+           HexDigit(static_cast<std::int16_t>(n % 16));
 }
 
 namespace {
@@ -27,22 +33,24 @@ namespace {
 // Windows-1252 0x80..0x9F. The five unassigned codes map to the C1 control of
 // the same value so that every byte survives a round trip.
 constexpr std::array<char32_t, 32> kHighTable = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 }  // namespace
 
 char32_t AnsiToUnicode(std::uint8_t b) {
-    if (b >= 0x80 && b <= 0x9F) return kHighTable[b - 0x80];
+    if (b >= 0x80 && b <= 0x9F)
+        return kHighTable[b - 0x80];
     return b;
 }
 
 int AnsiCode(char32_t cp) {
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF))
+        return static_cast<int>(cp);
     for (std::size_t i = 0; i < kHighTable.size(); ++i) {
-        if (kHighTable[i] == cp) return static_cast<int>(0x80 + i);
+        if (kHighTable[i] == cp)
+            return static_cast<int>(0x80 + i);
     }
     return -1;
 }
@@ -80,7 +88,8 @@ std::vector<char32_t> DecodeUtf8(std::string_view s) {
         // Reject overlong forms, surrogates and values past U+10FFFF.
         if (ok) {
             static constexpr char32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
-            if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) ok = false;
+            if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+                ok = false;
         }
         if (!ok) {
             out.push_back(0xFFFD);
@@ -116,7 +125,8 @@ std::optional<std::string> Utf8ToAnsi(std::string_view utf8) {
     out.reserve(utf8.size());
     for (char32_t cp : DecodeUtf8(utf8)) {
         const int code = AnsiCode(cp);
-        if (code < 0) return std::nullopt;
+        if (code < 0)
+            return std::nullopt;
         out.push_back(static_cast<char>(code));
     }
     return out;
@@ -125,17 +135,21 @@ std::optional<std::string> Utf8ToAnsi(std::string_view utf8) {
 std::string AnsiToUtf8(std::string_view ansi) {
     std::string out;
     out.reserve(ansi.size());
-    for (char c : ansi) AppendUtf8(out, AnsiToUnicode(static_cast<std::uint8_t>(c)));
+    for (char c : ansi)
+        AppendUtf8(out, AnsiToUnicode(static_cast<std::uint8_t>(c)));
     return out;
 }
 
-std::size_t Utf8Length(std::string_view utf8) { return DecodeUtf8(utf8).size(); }
+std::size_t Utf8Length(std::string_view utf8) {
+    return DecodeUtf8(utf8).size();
+}
 
 std::string Utf8Left(std::string_view utf8, std::size_t n) {
     std::string out;
     std::size_t count = 0;
     for (char32_t cp : DecodeUtf8(utf8)) {
-        if (count++ == n) break;
+        if (count++ == n)
+            break;
         AppendUtf8(out, cp);
     }
     return out;

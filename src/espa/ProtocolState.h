@@ -23,8 +23,8 @@ struct ProtocolState {
     // received: it may only land on the position last served if that position
     // still holds the call last served.
     bool StatusViaLineCheck = false;
-    std::uint32_t TickCount = 0;        // HandleEspa calls so far
-    std::uint32_t StatusTurns = 0;      // status jobs started so far
+    std::uint32_t TickCount = 0;         // HandleEspa calls so far
+    std::uint32_t StatusTurns = 0;       // status jobs started so far
     bool StatusCallRefusalTold = false;  // the hint about refused SOH3 is logged once
 };
 

@@ -26,7 +26,8 @@ std::int16_t NextJobPosition(const App& app) {
             return i;
         if (entry.Status != "QUEUE" || Resting(app, entry))
             continue;
-        if (best < 0 || entry.StatusTurn < app.CallBuffer[static_cast<std::size_t>(best)].StatusTurn)
+        if (best < 0 ||
+            entry.StatusTurn < app.CallBuffer[static_cast<std::size_t>(best)].StatusTurn)
             best = i;
     }
     return best;

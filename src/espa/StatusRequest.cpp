@@ -90,8 +90,7 @@ void AwaitPollAnswer(App& app) {
         s.EspaState = kScheduler;
         Log(app, 2, "StatusRequest: No info available (yet). Retry later.");
     } else if (got.kind == Awaited::Kind::Byte) {
-        LogUnexpectedAnswer(app, "After Poll&Select expected '1', but received: (&dec) ",
-                            got.byte);
+        LogUnexpectedAnswer(app, "After Poll&Select expected '1', but received: (&dec) ", got.byte);
         RetryOrGiveUp(app, kScheduler, "ERROR: Failed 3 times, recheck ESPA slave");
     } else {
         Log(app, 1, "ERROR: TimeOut receiving 1 ENQ from Slave. Terminated.");

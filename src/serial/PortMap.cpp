@@ -40,8 +40,8 @@ bool IsHostName(std::string_view host) {
     if (host.empty() || host.size() > 253)
         return false;
     for (const char c : host) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                        c == '-' || c == '.' || c == '_';
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_';
         if (!ok)
             return false;
     }

@@ -125,7 +125,8 @@ void QtTcpLine::StartConnecting() {
 
 void QtTcpLine::OnConnectFailed() {
     failed_ = true;
-    lastError_ = DescribePortProblem(device_, PortProblem::Other, socket_.errorString().toStdString());
+    lastError_ =
+        DescribePortProblem(device_, PortProblem::Other, socket_.errorString().toStdString());
 }
 
 void QtTcpLine::OnLost(const std::string& why) {

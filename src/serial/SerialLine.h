@@ -10,7 +10,7 @@ namespace zelvano {
 enum class FlowControl { None, RtsCts };
 
 class SerialLine {
-public:
+  public:
     virtual ~SerialLine() = default;
 
     // Port number 1..8; false when the number cannot be selected.

@@ -283,7 +283,8 @@ bool SettingsFileLocked(const fs::path& file) {
     if (ec || !fs::is_regular_file(st))
         return false;
     // No write bit at all is a lock even for root, who could write anyway.
-    const auto writeBits = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    const auto writeBits =
+        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
     if ((st.permissions() & writeBits) == fs::perms::none)
         return true;
 #if !defined(_WIN32)

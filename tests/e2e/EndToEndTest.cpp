@@ -67,9 +67,8 @@ TEST(EndToEnd, BurstOfFiveAllPaged) {
     std::vector<std::pair<QString, std::string>> calls;
     for (const QString address : {"7001", "7002", "7003", "7004", "7005"})
         calls.emplace_back(address, "NEW>QUEUE>PAGED");
-    Play(c, {.options = {"--script", "DEFAULT=PAGED"},
-             .calls = calls,
-             .log = {{"is now: PAGED", 5}}});
+    Play(c,
+         {.options = {"--script", "DEFAULT=PAGED"}, .calls = calls, .log = {{"is now: PAGED", 5}}});
 }
 
 // COM1=tcp://127.0.0.1:PORT against espa-slave --listen: a call reaches

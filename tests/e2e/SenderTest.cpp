@@ -1,12 +1,11 @@
 // zelvano-call run as a script runs it, against espa-slave over a
 // pseudo-terminal: one case per exit-code family, the runs side by side.
-#include <csignal>
-
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSerialPort>
 #include <QTcpServer>
+#include <csignal>
 
 #include "faults/ProcessRig.h"
 
@@ -179,8 +178,12 @@ TEST(Sender, SignalEndsTheRunCleanly) {
     QProcess call;
     StartCall(call, c, QString::fromStdString(c.slave.pty), {"--address", "6001"});
     std::string err;
-    ASSERT_TRUE(WaitUntil([&] { return (err += call.readAllStandardError().toStdString())
-                                           .find("opened for ESPA") != std::string::npos; }, 9000));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return (err += call.readAllStandardError().toStdString()).find("opened for ESPA") !=
+                   std::string::npos;
+        },
+        9000));
     call.terminate();
     const Result r = Finished(call);
     EXPECT_EQ(r.code, 128 + SIGTERM);

@@ -449,8 +449,9 @@ TEST(Engine, EveryFailureRetriesThenGivesUp) {
             const bool retry = retries > 0;
             EXPECT_EQ(s.EspaState, retry ? f.retryStep : 10);
             EXPECT_EQ(s.RetryCount, retry ? retries - 1 : retries);
-            EXPECT_EQ(rig.app.CallBuffer[1].Status,
-                      retry ? "QUEUE" : delivered ? "NO STATUS" : "ERROR");
+            EXPECT_EQ(rig.app.CallBuffer[1].Status, retry       ? "QUEUE"
+                                                    : delivered ? "NO STATUS"
+                                                                : "ERROR");
             EXPECT_EQ(rig.app.CallBuffer[0].Status, "NEW");
             EXPECT_EQ(s.EspaTimer, retry || !f.pauseFive ? 0 : 5);
             std::vector<std::string> log;

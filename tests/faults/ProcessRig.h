@@ -179,11 +179,13 @@ class Program {
     // The screen log draws the engine's lines up to three ticks late.
     bool ScreenLogHas(const std::string& text) {
         const auto boxes = window_.findChildren<QLineEdit*>(QRegularExpression("^Text2_"));
-        return Run([&] {
-            return std::ranges::any_of(boxes, [&](auto* box) {
-                return box->text().toStdString().find(text) != std::string::npos;
-            });
-        }, 4);
+        return Run(
+            [&] {
+                return std::ranges::any_of(boxes, [&](auto* box) {
+                    return box->text().toStdString().find(text) != std::string::npos;
+                });
+            },
+            4);
     }
 
     // A call entered in the call window, its time-out shortened to seconds.

@@ -9,8 +9,8 @@
 #include "FuzzCheck.h"
 #include "buffer/BufferDisplay.h"
 #include "buffer/CallBuffer.h"
-#include "espa/AfhandelEspa.h"
 #include "common/Text.h"
+#include "espa/AfhandelEspa.h"
 #include "espa/EspaFormat.h"
 #include "support/TestApp.h"
 

@@ -23,12 +23,14 @@ std::string NextField(std::string_view& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 8) return 0;
+    if (size < 8)
+        return 0;
     zelvano::test::FuzzApp t;
     auto& s = t.app.settings;
     s.Emulatie = static_cast<std::int16_t>(data[0] % 7);
     s.EspaEnable = static_cast<std::int16_t>(data[1] & 1);
-    for (int i = 0; i < 6; ++i) s.EspaSet[i] = static_cast<std::int16_t>(data[2 + i] % 8);
+    for (int i = 0; i < 6; ++i)
+        s.EspaSet[i] = static_cast<std::int16_t>(data[2 + i] % 8);
     std::string_view rest(reinterpret_cast<const char*>(data + 8), size - 8);
 
     zelvano::CallBufferEntry& e = t.app.CallBuffer[0];

@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::error_code ec;
         for (const auto& entry : std::filesystem::directory_iterator(argv[i], ec)) {
-            if (!entry.is_regular_file()) continue;
+            if (!entry.is_regular_file())
+                continue;
             std::ifstream in(entry.path(), std::ios::binary);
             const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
                                           std::istreambuf_iterator<char>());

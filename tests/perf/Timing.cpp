@@ -59,7 +59,13 @@ void PrintTicks(const char* what, const std::string& label, const std::vector<do
 
 // The status block for pager `address`, state digit 3, with its check character.
 std::vector<std::uint8_t> StatusBlock(const std::string& address) {
-    const std::string body = "2\x02" "1\x1F" + address + "\x1E" "7\x1F" "3\x03";
+    const std::string body =
+        "2\x02"
+        "1\x1F" +
+        address +
+        "\x1E"
+        "7\x1F"
+        "3\x03";
     const std::string block = "\x01" + body + static_cast<char>(BlockCheck(body));
     return {block.begin(), block.end()};
 }
@@ -77,8 +83,11 @@ int MinimumTicks(const App& from) {
         const std::int16_t step = t.app.espa.EspaState;
         if (step != std::exchange(last, step)) {
             switch (step) {
-                case kLineCheckAnswer: case kMakeCallSelectAnswer: case kMakeCallBlockAnswer:
-                case kStatusCallSelectAnswer: case kStatusCallBlockAnswer:
+                case kLineCheckAnswer:
+                case kMakeCallSelectAnswer:
+                case kMakeCallBlockAnswer:
+                case kStatusCallSelectAnswer:
+                case kStatusCallBlockAnswer:
                     t.line.Feed({ACK});
                     break;
                 case kStatusPollAnswer:
@@ -90,7 +99,8 @@ int MinimumTicks(const App& from) {
         }
         HandleEspa(t.app, 0);
         const std::string& status = t.app.CallBuffer[0].Status;
-        if (status != "NEW" && status != "QUEUE") return tick;
+        if (status != "NEW" && status != "QUEUE")
+            return tick;
     }
     return -1;
 }
@@ -106,14 +116,18 @@ int Trace(int ticks, const std::string& label) {
     char name[256] = {};
     test::TempDir dir;
     QtSerialLine qt(dir.path());
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) return 1;
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+        return 1;
     test::WriteFileBytes(dir.path() / "comports.cfg", std::string("COM1=") + name);
-    if (!qt.SetPortNumber(1) || !qt.SetLineSettings("57600,N,8,1") || !qt.Open()) return 1;
+    if (!qt.SetPortNumber(1) || !qt.SetLineSettings("57600,N,8,1") || !qt.Open())
+        return 1;
     for (SerialLine* line : {static_cast<SerialLine*>(&fake), static_cast<SerialLine*>(&qt)}) {
         const auto feed = [&] {
-            if (line == &fake) return fake.Feed(block), true;
+            if (line == &fake)
+                return fake.Feed(block), true;
             const double deadline = NowMs() + 2000;
-            if (::write(master, block.data(), block.size()) != ssize_t(block.size())) return false;
+            if (::write(master, block.data(), block.size()) != ssize_t(block.size()))
+                return false;
             while (qt.BytesWaiting() < int(block.size()) && NowMs() < deadline)
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
             return qt.BytesWaiting() == int(block.size());
@@ -125,11 +139,13 @@ int Trace(int ticks, const std::string& label) {
             app.settings.Logfile = level;
             std::vector<double> took;
             for (int i = 0; i < ticks && feed(); ++i) {
-                std::tie(app.espa.EspaState, app.espa.EspaTimer) = std::tuple(engine::kStatusBlock, 100);
+                std::tie(app.espa.EspaState, app.espa.EspaTimer) =
+                    std::tuple(engine::kStatusBlock, 100);
                 app.espa.StatusBlock.clear();
                 const double start = NowMs();
                 HandleEspa(app, 0);
-                if (app.espa.EspaState == engine::kStatusCheckChar) took.push_back(NowMs() - start);
+                if (app.espa.EspaState == engine::kStatusCheckChar)
+                    took.push_back(NowMs() - start);
                 line->DiscardInput();  // the check character
             }
             std::printf("trace label=%s line=%s level=%d n=%zu", label.c_str(),
@@ -201,7 +217,8 @@ int main(int argc, char* argv[]) {
     struct Filter : QObject {
         double start = 0;
         bool eventFilter(QObject*, QEvent* event) override {
-            if (event->type() == QEvent::Timer) start = NowMs();
+            if (event->type() == QEvent::Timer)
+                start = NowMs();
             return false;
         }
     } filter;
@@ -210,15 +227,19 @@ int main(int argc, char* argv[]) {
     std::vector<double> starts, costs, walls, ratios;
     // Calls entered through the call window, each pressed right after a tick
     // while the engine waits in its scheduler, timed until the row is done.
-    int settle = 30, ticks = 0, minimum = 0, paged = 0, onMinimum = 0;  // settle 0: press; -1: under way
+    int settle = 30, ticks = 0, minimum = 0, paged = 0,
+        onMinimum = 0;  // settle 0: press; -1: under way
     double pressedMs = 0;
     const auto afterTick = [&] {
         const std::string status = app.CallBuffer[0].Status;
         if (settle > 0 && --settle == 0) {
             window.CallPager_Click();
-            window.callWindow()->findChild<QLineEdit*>("TextAdres")->setText(QString::number(1000 + walls.size()));
+            window.callWindow()
+                ->findChild<QLineEdit*>("TextAdres")
+                ->setText(QString::number(1000 + walls.size()));
             window.callWindow()->findChild<QLineEdit*>("TextAlfa")->setText("Timing run");
-        } else if (settle == 0 && app.espa.EspaState == engine::kScheduler && app.espa.LineOk == 1) {
+        } else if (settle == 0 && app.espa.EspaState == engine::kScheduler &&
+                   app.espa.LineOk == 1) {
             window.callWindow()->findChild<QPushButton*>("CmdCall")->click();
             pressedMs = NowMs();
             std::tie(minimum, ticks, settle) = std::tuple(MinimumTicks(app), 0, -1);
@@ -229,9 +250,10 @@ int main(int argc, char* argv[]) {
             onMinimum += ticks == minimum;
             std::fprintf(stderr, "call %zu: %s after %.1f ms, %d ticks, minimum %d ticks\n",
                          walls.size(), status.c_str(), walls.back(), ticks, minimum);
-            LabReturnedStatus_DblClick(app, 0);  // the operator clears the row
+            LabReturnedStatus_DblClick(app, 0);                    // the operator clears the row
             settle = 3 + static_cast<int>(walls.size() * 7 % 11);  // vary the scan phase
-            if (static_cast<int>(walls.size()) < amount) return;
+            if (static_cast<int>(walls.size()) < amount)
+                return;
             std::printf("paged label=%s n=%d paged=%d on_minimum=%d ratio_max=%.4f", label.c_str(),
                         amount, paged, onMinimum, *std::max_element(ratios.begin(), ratios.end()));
             Print("wall", walls, "\n");
@@ -239,12 +261,15 @@ int main(int argc, char* argv[]) {
         }
     };
     QObject::connect(tmr, &QTimer::timeout, [&] {
-        if (recording) starts.push_back(filter.start), costs.push_back(NowMs() - filter.start);
-        if (mode == "paged") afterTick();
+        if (recording)
+            starts.push_back(filter.start), costs.push_back(NowMs() - filter.start);
+        if (mode == "paged")
+            afterTick();
     });
     QTimer::singleShot(3000, [&] { recording = mode == "ticks"; });  // after a warm-up
     QTimer::singleShot(3000 + amount * 1000, [&] {
-        if (mode != "ticks") return;
+        if (mode != "ticks")
+            return;
         PrintTicks("ticks", label, starts);
         Print("cost", costs, "\n");
         QCoreApplication::exit(starts.size() < 2);

@@ -8,22 +8,22 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QElapsedTimer>
 #include <sstream>
 
+#include "app/LineWatch.h"
+#include "app/StartUp.h"
 #include "common/Text.h"
 #include "espa/AfhandelEspa.h"
 #include "espa/EngineSteps.h"
 #include "serial/ByteTransfer.h"
-#include "app/LineWatch.h"
-#include "app/StartUp.h"
 #include "serial/Datacom.h"
 #include "serial/LineSettings.h"
+#include "serial/PortLine.h"
 #include "serial/PortMap.h"
 #include "serial/PortProblem.h"
-#include "serial/PortLine.h"
 #include "serial/QtSerialLine.h"
 #include "support/TestApp.h"
 
@@ -40,7 +40,8 @@ std::string Trace(const TestApp& t, const char* day = "05122026.log") {
 }
 std::string Lines(const Strings& lines, const std::string& stamp = T) {
     std::string out;
-    for (const auto& line : lines) out += stamp + line + "\r\n";
+    for (const auto& line : lines)
+        out += stamp + line + "\r\n";
     return out;
 }
 std::string Logged(const TestApp& t) {
@@ -49,18 +50,23 @@ std::string Logged(const TestApp& t) {
 }
 
 TEST(ByteTrace, ControlNamesAndLineLayout) {
-    std::istringstream names("NUL SOH STX ETX EOT ENQ ACK BEL BS HT LF VT FF CR SO SI DLE DC1 DC2 "
-                             "DC3 DC4 NAK SYN ETB CAN EM SUB ESC FS GS RS US SP");
+    std::istringstream names(
+        "NUL SOH STX ETX EOT ENQ ACK BEL BS HT LF VT FF CR SO SI DLE DC1 DC2 "
+        "DC3 DC4 NAK SYN ETB CAN EM SUB ESC FS GS RS US SP");
     std::string name;
-    for (std::int16_t v = 0; names >> name; ++v) EXPECT_EQ(ControlCharName(v), "[" + name + "]");
-    const std::map<int, std::string> others = {{33, "!"}, {126, "~"}, {127, "[RUB]"},
-        {128, "\u20AC"}, {0x8A, "\u0160"}, {0xE9, "\u00E9"}, {255, "\u00FF"}, {-1, ""}, {256, ""}};
-    for (const auto& [value, text] : others) EXPECT_EQ(ControlCharName(value), text) << value;
+    for (std::int16_t v = 0; names >> name; ++v)
+        EXPECT_EQ(ControlCharName(v), "[" + name + "]");
+    const std::map<int, std::string> others = {{33, "!"},       {126, "~"},       {127, "[RUB]"},
+                                               {128, "\u20AC"}, {0x8A, "\u0160"}, {0xE9, "\u00E9"},
+                                               {255, "\u00FF"}, {-1, ""},         {256, ""}};
+    for (const auto& [value, text] : others)
+        EXPECT_EQ(ControlCharName(value), text) << value;
     // Columns of six (name, decimal, hex) in Windows-1252 bytes; direction 1 is sent.
-    const std::tuple<int, int, std::string> cases[] = {{5, 1, "TxD: [ENQ] 5     0x05  "},
-        {6, 2, R + "[ACK] 6     0x06  "}, {65, 0, R + "A     65    0x41  "},
-        {127, 1, "TxD: [RUB] 127   0x7F  "}, {8, 1, "TxD: [BS]  8     0x08  "},
-        {128, 2, R + "\x80     128   0x80  "}, {255, -1, R + "\xFF     255   0xFF  "}};
+    const std::tuple<int, int, std::string> cases[] = {
+        {5, 1, "TxD: [ENQ] 5     0x05  "},     {6, 2, R + "[ACK] 6     0x06  "},
+        {65, 0, R + "A     65    0x41  "},     {127, 1, "TxD: [RUB] 127   0x7F  "},
+        {8, 1, "TxD: [BS]  8     0x08  "},     {128, 2, R + "\x80     128   0x80  "},
+        {255, -1, R + "\xFF     255   0xFF  "}};
     for (const auto& [value, direction, line] : cases) {
         TestApp t;
         TraceByte(t.app, value, direction);
@@ -79,7 +85,8 @@ TEST(ByteTransfer, SendReceiveClear) {
         t.line.open = true;
         t.app.settings.Logfile = level;
         EXPECT_EQ((Results{SendByte(t.app, -1), SendByte(t.app, 256), SendByte(t.app, -32768),
-                           ReceiveByte(t.app)}), Results(4, -1));  // refused; nothing waiting
+                           ReceiveByte(t.app)}),
+                  Results(4, -1));  // refused; nothing waiting
         EXPECT_FALSE(t.app.activity.TxdActive || t.app.activity.RxdActive);
         t.line.Feed(Hex("06 80 07 01 02"));
         EXPECT_EQ((Results{SendByte(t.app, 5), SendByte(t.app, 255), ReceiveByte(t.app),
@@ -90,9 +97,12 @@ TEST(ByteTransfer, SendReceiveClear) {
         EXPECT_EQ(ReceiveByte(t.app), -1);
         EXPECT_TRUE(t.app.activity.TxdActive && t.app.activity.RxdActive);
         EXPECT_EQ(t.line.written, Hex("05 FF"));
-        const std::string traced = level < 3 ? "" : Lines({"TxD: [ENQ] 5     0x05  ",
-            "TxD: \xFF     255   0xFF  ", R + "[ACK] 6     0x06  ", R + "\x80     128   0x80  ",
-            R + "[SOH] 1     0x01  discarded", R + "[STX] 2     0x02  discarded"});
+        const std::string traced =
+            level < 3
+                ? ""
+                : Lines({"TxD: [ENQ] 5     0x05  ", "TxD: \xFF     255   0xFF  ",
+                         R + "[ACK] 6     0x06  ", R + "\x80     128   0x80  ",
+                         R + "[SOH] 1     0x01  discarded", R + "[STX] 2     0x02  discarded"});
         EXPECT_EQ(Trace(t), traced);
         t.line.Feed(Hex("41"));
         for (const bool closed : {false, true}) {
@@ -127,10 +137,13 @@ TEST(ByteTransfer, MissingByteAndLostLine) {
             t.app.settings.Logfile = level;
             t.line.lineFailure = "COM3: device lost";
             const auto transfer = [&] {
-                return op == 0 ? SendByte(t.app, 5) : op == 1 ? ReceiveByte(t.app) : (ClearInput(t.app), -1);
+                return op == 0   ? SendByte(t.app, 5)
+                       : op == 1 ? ReceiveByte(t.app)
+                                 : (ClearInput(t.app), -1);
             };
             EXPECT_EQ((Results{transfer(), transfer()}), Results(2, -1));
-            EXPECT_EQ(Logged(t), level ? Lines({"STATUS: Serial port lost: COM3: device lost"}) : "");
+            EXPECT_EQ(Logged(t),
+                      level ? Lines({"STATUS: Serial port lost: COM3: device lost"}) : "");
             EXPECT_EQ(t.view.portProblem, "COM3: device lost");
         }
     }
@@ -138,18 +151,23 @@ TEST(ByteTransfer, MissingByteAndLostLine) {
 
 TEST(Datacom, SettingsStringWithFallbacks) {
     const std::pair<std::array<std::int16_t, 4>, const char*> cases[] = {
-        {{4, 0, 1, 0}, "9600,N,8,1"}, {{0, 0, 0, 0}, "300,N,7,1"}, {{1, 1, 1, 1}, "1200,E,8,2"},
-        {{2, 2, 2, 2}, "2400,O,8,1"}, {{3, 3, 3, 3}, "4800,N,8,1"}, {{5, 4, 4, 4}, "19200,N,8,1"},
-        {{6, 5, 5, 5}, "38400,N,8,1"}, {{7, 6, 6, 6}, "57600,N,8,1"}, {{8, 8, 8, 8}, "9600,N,8,1"},
-        {{9, 1, 0, 1}, "9600,E,7,2"}, {{-1, -1, -1, -1}, "9600,N,8,1"}, {{-4, 2, 0, 1}, "9600,O,7,2"}};
-    for (const auto& [s, text] : cases) EXPECT_EQ(SettingsString(s[0], s[1], s[2], s[3]), text);
+        {{4, 0, 1, 0}, "9600,N,8,1"},     {{0, 0, 0, 0}, "300,N,7,1"},
+        {{1, 1, 1, 1}, "1200,E,8,2"},     {{2, 2, 2, 2}, "2400,O,8,1"},
+        {{3, 3, 3, 3}, "4800,N,8,1"},     {{5, 4, 4, 4}, "19200,N,8,1"},
+        {{6, 5, 5, 5}, "38400,N,8,1"},    {{7, 6, 6, 6}, "57600,N,8,1"},
+        {{8, 8, 8, 8}, "9600,N,8,1"},     {{9, 1, 0, 1}, "9600,E,7,2"},
+        {{-1, -1, -1, -1}, "9600,N,8,1"}, {{-4, 2, 0, 1}, "9600,O,7,2"}};
+    for (const auto& [s, text] : cases)
+        EXPECT_EQ(SettingsString(s[0], s[1], s[2], s[3]), text);
 }
 
 TEST(Datacom, OpenComPortByHandShake) {
     const std::tuple<std::int16_t, std::int16_t, FlowControl, const char*> cases[] = {
         {0, 0, FlowControl::None, "RTS status, click here to change"},
-        {3, 1, FlowControl::None, ""}, {7, 2, FlowControl::RtsCts, ""},
-        {0, 3, FlowControl::RtsCts, ""}, {0, -1, FlowControl::RtsCts, ""}};
+        {3, 1, FlowControl::None, ""},
+        {7, 2, FlowControl::RtsCts, ""},
+        {0, 3, FlowControl::RtsCts, ""},
+        {0, -1, FlowControl::RtsCts, ""}};
     for (const auto& [compoort, handShake, flow, toolTip] : cases) {
         TestApp t;
         t.app.settings.Logfile = 2;
@@ -165,7 +183,8 @@ TEST(Datacom, OpenComPortByHandShake) {
         EXPECT_EQ(t.view.rtsToolTip, toolTip);
         EXPECT_EQ(t.view.portCaption, "Settings: Com:" + n + " at 1200,E,7,2");
         EXPECT_EQ(t.view.portProblem, "");
-        const std::string line = Lines({"Com: " + n + " opened for ESPA emulation with: 1200,E,7,2"});
+        const std::string line =
+            Lines({"Com: " + n + " opened for ESPA emulation with: 1200,E,7,2"});
         EXPECT_EQ(Logged(t), line);
         EXPECT_EQ(ReadFileBytes(t.dir.path() / "Log" / "05122026.log"), line);
     }
@@ -174,8 +193,8 @@ TEST(Datacom, OpenComPortByHandShake) {
 // Any refused step (port number, line settings, opening) ends in the error
 // line and its reason; caption and tool tip keep their texts.
 TEST(Datacom, OpenComPortFailsAtAnyStep) {
-    const std::tuple<int, std::int16_t, const char*> cases[] = {{0, 8, " 9"}, {0, -2, "-1"},
-        {0, 32767, " 32768"}, {1, 0, " 1"}, {2, 5, " 6"}};
+    const std::tuple<int, std::int16_t, const char*> cases[] = {
+        {0, 8, " 9"}, {0, -2, "-1"}, {0, 32767, " 32768"}, {1, 0, " 1"}, {2, 5, " 6"}};
     for (const auto& [step, compoort, number] : cases) {
         TestApp t;
         t.app.settings.Logfile = 1;
@@ -218,27 +237,35 @@ TEST(Datacom, ControlLinesAndLogLevels) {
         EXPECT_EQ(OpenComPort(t.app, 0, 4, 0, 1, 0, 0), -1);
         EXPECT_EQ(t.view.portProblem, "/dev/ttyS0: in use by another program");
         const std::string no = "STATUS: Wrong HandShakeType, no manual adjustment possible.";
-        EXPECT_EQ(Logged(t), level == 0 ? "" : Lines({"STATUS: RTS made ACTIVE (+12V).",
-            "Com: 1 opened for ESPA emulation with: 9600,N,8,1", "STATUS: RTS made ACTIVE (+12V).",
-            "STATUS: RTS made INACTIVE (-12V).", no, no, no, "Comport closed by software.",
-            "Error opening ComPort:  1", "Reason: /dev/ttyS0: in use by another program"}));
+        EXPECT_EQ(Logged(t),
+                  level == 0 ? ""
+                             : Lines({"STATUS: RTS made ACTIVE (+12V).",
+                                      "Com: 1 opened for ESPA emulation with: 9600,N,8,1",
+                                      "STATUS: RTS made ACTIVE (+12V).",
+                                      "STATUS: RTS made INACTIVE (-12V).", no, no, no,
+                                      "Comport closed by software.", "Error opening ComPort:  1",
+                                      "Reason: /dev/ttyS0: in use by another program"}));
         EXPECT_EQ(t.view.showLogLinesCount > 0, level > 0);
     }
 }
 
 TEST(PortMap, ReadingRules) {
-    const std::pair<std::string, std::map<int, std::string>> cases[] = {{"", {}},
+    const std::pair<std::string, std::map<int, std::string>> cases[] = {
+        {"", {}},
         {"COM2=/dev/ttyACM0", {{2, "/dev/ttyACM0"}}},
         {"\t COM3 \t=\t /dev/pts/4 \t\n", {{3, "/dev/pts/4"}}},
         {"com4=/dev/a\r\nCoM5=/dev/b\r\n", {{4, "/dev/a"}, {5, "/dev/b"}}},
         {"# adapters\nCOM1=/dev/ttyUSB0 # left\n#COM2=/dev/x\n", {{1, "/dev/ttyUSB0"}}},
-        {"\xEF\xBB\xBF" "COM06=/dev/x y\nCOM1=/dev/a\nCOM1=/dev/b\n", {{1, "/dev/b"}, {6, "/dev/x y"}}},
+        {"\xEF\xBB\xBF"
+         "COM06=/dev/x y\nCOM1=/dev/a\nCOM1=/dev/b\n",
+         {{1, "/dev/b"}, {6, "/dev/x y"}}},
         {"COM0=/dev/a\nCOM9=/dev/b\nCOM-1=/dev/c\nCOM100=/dev/d\n", {}},
         {"COM=/dev/a\nCOM2=\nCOM3=   \n=/dev/x\nCOM1 /dev/y\nCOM2:/dev/x\n", {}},
         {"PORT1=/dev/a\nCOMX=/dev/b\nCOM1a=/dev/c\nCOM 1=/dev/d\nXCOM1=/dev/e\n", {}},
         {"garbage\nCOM2=/dev/ttyS9\n\x01\xFF\nCOM7 = COM7\nCOM8=/dev/a=b\n\n \t\n",
          {{2, "/dev/ttyS9"}, {7, "COM7"}, {8, "/dev/a=b"}}}};
-    for (const auto& [text, map] : cases) EXPECT_EQ(ParsePortMap(text), map) << text;
+    for (const auto& [text, map] : cases)
+        EXPECT_EQ(ParsePortMap(text), map) << text;
     TempDir dir;
     const fs::path file = dir.path() / "comports.cfg";
     EXPECT_EQ(DeviceForPort(dir.path(), 1), "/dev/ttyS0");  // no file
@@ -249,42 +276,55 @@ TEST(PortMap, ReadingRules) {
     WriteFileBytes(file, "COM2=/dev/a\n" + std::string(100 << 10, '#'));  // far too large: unread
     EXPECT_EQ(DeviceForPort(dir.path(), 2), "/dev/ttyS1");
     WriteFileBytes(file, "COM1=/dev/ttyUSB0\nCOM2 = \nCOM3=/dev/pts/7\n");
-    const std::map<int, std::string> ports = {{1, "/dev/ttyUSB0"}, {2, "/dev/ttyS1"},
-                                              {3, "/dev/pts/7"}, {8, "/dev/ttyS7"}, {0, ""}, {9, ""}};
-    for (const auto& [number, device] : ports) EXPECT_EQ(DeviceForPort(dir.path(), number), device);
-    const std::tuple<const char*, const char*, int> targets[] = {{"tcp://10.0.0.7:4001", "10.0.0.7", 4001},
-        {"TCP://ser2net.local:65535", "ser2net.local", 65535}, {"tcp://[::1]:1", "::1", 1},
+    const std::map<int, std::string> ports = {
+        {1, "/dev/ttyUSB0"}, {2, "/dev/ttyS1"}, {3, "/dev/pts/7"},
+        {8, "/dev/ttyS7"},   {0, ""},           {9, ""}};
+    for (const auto& [number, device] : ports)
+        EXPECT_EQ(DeviceForPort(dir.path(), number), device);
+    const std::tuple<const char*, const char*, int> targets[] = {
+        {"tcp://10.0.0.7:4001", "10.0.0.7", 4001},
+        {"TCP://ser2net.local:65535", "ser2net.local", 65535},
+        {"tcp://[::1]:1", "::1", 1},
         {"tcp://[fe80::1%eth0]:23", "fe80::1%eth0", 23}};
     for (const auto& [text, host, port] : targets)
-        EXPECT_TRUE(ParseTcpTarget(text)->host == host && ParseTcpTarget(text)->port == port) << text;
-    for (const char* text : {"tcp://", "tcp://host", "tcp://host:", "tcp://:80", "tcp://host:0",
-             "tcp://host:65536", "tcp://host:80x", "tcp://::1:80", "tcp://[::1:80", "tcp://[x]:80",
-             "tcp://a b:80", "tcp://host:80/", "udp://host:80", "/dev/ttyS0"})
+        EXPECT_TRUE(ParseTcpTarget(text)->host == host && ParseTcpTarget(text)->port == port)
+            << text;
+    for (const char* text :
+         {"tcp://", "tcp://host", "tcp://host:", "tcp://:80", "tcp://host:0", "tcp://host:65536",
+          "tcp://host:80x", "tcp://::1:80", "tcp://[::1:80", "tcp://[x]:80", "tcp://a b:80",
+          "tcp://host:80/", "udp://host:80", "/dev/ttyS0"})
         EXPECT_EQ(ParseTcpTarget(text).has_value(), false) << text;
 }
 
 TEST(PortMap, LineSettingsAndProblemTexts) {
     using P = ParityMode;
     using S = StopBitsMode;
-    const std::pair<const char*, LineSettings> accepted[] = {{"300,N,7,1", {300, P::None, 7, S::One}},
-        {"1200,E,8,2", {1200, P::Even, 8, S::Two}}, {"2400,O,8,1", {2400, P::Odd, 8, S::One}},
+    const std::pair<const char*, LineSettings> accepted[] = {
+        {"300,N,7,1", {300, P::None, 7, S::One}},
+        {"1200,E,8,2", {1200, P::Even, 8, S::Two}},
+        {"2400,O,8,1", {2400, P::Odd, 8, S::One}},
         {"57600,n,5,1.5", {57600, P::None, 5, S::OneAndHalf}},
-        {"115200,M,6,1", {115200, P::Mark, 6, S::One}}, {"19200,s,8,2", {19200, P::Space, 8, S::Two}}};
-    for (const auto& [text, settings] : accepted) EXPECT_EQ(ParseLineSettings(text), settings) << text;
+        {"115200,M,6,1", {115200, P::Mark, 6, S::One}},
+        {"19200,s,8,2", {19200, P::Space, 8, S::Two}}};
+    for (const auto& [text, settings] : accepted)
+        EXPECT_EQ(ParseLineSettings(text), settings) << text;
     for (const char* text : {"", "9600,N,8", "9600,N,8,1,", ",N,8,1", "0,N,8,1", "-9600,N,8,1",
-             "+9600,N,8,1", "9600 ,N,8,1", "9600,X,8,1", "9600,NN,8,1", "9600,,8,1", "9600,N,4,1",
-             "9600,N,9,1", "9600,N,8,3", "9600,N,8,0", "9600,N,8,1.0", "99999999999,N,8,1",
-             "9600;N;8;1", " 9600,N,8,1"})
+                             "+9600,N,8,1", "9600 ,N,8,1", "9600,X,8,1", "9600,NN,8,1", "9600,,8,1",
+                             "9600,N,4,1", "9600,N,9,1", "9600,N,8,3", "9600,N,8,0", "9600,N,8,1.0",
+                             "99999999999,N,8,1", "9600;N;8;1", " 9600,N,8,1"})
         EXPECT_EQ(ParseLineSettings(text), std::nullopt) << '"' << text << '"';
     const std::tuple<PortProblem, const char*, const char*> problems[] = {
         {PortProblem::NotFound, "", "no such device"},
         {PortProblem::InUse, "locked", "in use by another program (locked)"},
-        {PortProblem::Other, "I/O error", "I/O error"}, {PortProblem::Other, "", "unknown error"},
+        {PortProblem::Other, "I/O error", "I/O error"},
+        {PortProblem::Other, "", "unknown error"},
         {PortProblem::Lost, "", "device lost (unplugged or hung up)"},
-        {PortProblem::NoPermission, "EACCES", "permission denied; the user must be in the dialout "
+        {PortProblem::NoPermission, "EACCES",
+         "permission denied; the user must be in the dialout "
          "group (sudo usermod -aG dialout $USER, then log in again) (EACCES)"}};
     for (const auto& [problem, detail, text] : problems)
-        EXPECT_EQ(DescribePortProblem("/dev/ttyS0", problem, detail), std::string("/dev/ttyS0: ") + text);
+        EXPECT_EQ(DescribePortProblem("/dev/ttyS0", problem, detail),
+                  std::string("/dev/ttyS0: ") + text);
 }
 
 // The status-block drain holds its trace lines and appends them once per tick:
@@ -298,7 +338,13 @@ void ArmDrain(TestApp& t, App& app) {
 }
 
 TEST(HeldTrace, DrainTracesLikeOneAppendPerByte) {
-    const std::string block = "\x01" "2\x02" "1\x1F" "12\xE9\x1E" "7\x1F" "3\x03";
+    const std::string block =
+        "\x01"
+        "2\x02"
+        "1\x1F"
+        "12\xE9\x1E"
+        "7\x1F"
+        "3\x03";
     for (const std::string& bytes : {block, std::string{SOH, '2', EOT}}) {
         TestApp t, oneByOne;
         ArmDrain(t, t.app);
@@ -309,8 +355,10 @@ TEST(HeldTrace, DrainTracesLikeOneAppendPerByte) {
         HandleEspa(t.app, 0);
         const bool aborted = bytes.back() == EOT;
         EXPECT_EQ(t.app.espa.EspaState, aborted ? engine::kScheduler : engine::kStatusCheckChar);
-        for (const char b : bytes) TraceByte(oneByOne.app, static_cast<std::uint8_t>(b), 2);
-        if (aborted) TraceByte(oneByOne.app, EOT, 1);
+        for (const char b : bytes)
+            TraceByte(oneByOne.app, static_cast<std::uint8_t>(b), 2);
+        if (aborted)
+            TraceByte(oneByOne.app, EOT, 1);
         EXPECT_EQ(Trace(t), Trace(oneByOne));
     }
 }
@@ -330,8 +378,9 @@ TEST(HeldTrace, DrainAcrossMidnightSplitsOverBothDayFiles) {
     t.line.Feed({SOH, '2', STX, '1', ETX});
     HandleEspa(app, 0);
     EXPECT_EQ(Trace(t), Lines({R + "[SOH] 1     0x01  ", R + "2     50    0x32  "}, "23:59:59 "));
-    EXPECT_EQ(Trace(t, "06122026.log"), Lines({R + "[STX] 2     0x02  ", R + "1     49    0x31  ",
-                                                R + "[ETX] 3     0x03  "}, "00:00:00 "));
+    EXPECT_EQ(Trace(t, "06122026.log"),
+              Lines({R + "[STX] 2     0x02  ", R + "1     49    0x31  ", R + "[ETX] 3     0x03  "},
+                    "00:00:00 "));
 }
 
 using Bytes = std::vector<std::uint8_t>;
@@ -356,11 +405,15 @@ struct Pty {
         ::fcntl(master, F_SETFL, O_NONBLOCK);
     }
     ~Pty() { ::close(master); }
-    void Write(const Bytes& b) { EXPECT_EQ(::write(master, b.data(), b.size()), ssize_t(b.size())); }
+    void Write(const Bytes& b) {
+        EXPECT_EQ(::write(master, b.data(), b.size()), ssize_t(b.size()));
+    }
     bool Receives(const Bytes& expected) {  // exactly these bytes from the adapter
         Bytes got(256);
         std::size_t n = 0;
-        SpinUntil([&] { return (n += std::max(0L, ::read(master, &got[n], 256 - n))) >= expected.size(); });
+        SpinUntil([&] {
+            return (n += std::max(0L, ::read(master, &got[n], 256 - n))) >= expected.size();
+        });
         return Bytes(got.begin(), got.begin() + n) == expected;
     }
     tcflag_t Flags(tcflag_t termios::*field) const {
@@ -385,11 +438,13 @@ struct Rig {
     std::int16_t Open() { return OpenComPort(app, 0, 4, 0, 1, 0, 0); }
     std::string LastLog() const { return app.screenLog.LogLines[app.screenLog.LogLineCount - 1]; }
     void Sends(const Bytes& bytes, Pty& to) {
-        for (const auto b : bytes) EXPECT_EQ(SendByte(app, b), 0);
+        for (const auto b : bytes)
+            EXPECT_EQ(SendByte(app, b), 0);
         EXPECT_TRUE(to.Receives(bytes));
         to.Write(bytes);
         ASSERT_TRUE(SpinUntil([&] { return line.BytesWaiting() == int(bytes.size()); }));
-        for (const auto b : bytes) EXPECT_EQ(ReceiveByte(app), b);
+        for (const auto b : bytes)
+            EXPECT_EQ(ReceiveByte(app), b);
         EXPECT_EQ(ReceiveByte(app), -1);
     }
 };
@@ -404,13 +459,15 @@ TEST(QtSerialLine, OpenTransferLoseAndReopen) {
     // Every value a line discipline might touch: NUL, LF, CR, XON, XOFF, EOF, DEL, 0xFF.
     const Bytes bytes = Hex("00 0A 0D 11 13 04 1A 7F 80 FF 41");
     const std::tuple<std::int16_t, std::array<std::int16_t, 4>, tcflag_t> cases[] = {
-        {0, {1, 2, 0, 1}, B1200 | PARODD | CSTOPB}, {1, {4, 0, 1, 0}, B9600},
+        {0, {1, 2, 0, 1}, B1200 | PARODD | CSTOPB},
+        {1, {4, 0, 1, 0}, B9600},
         {2, {3, 1, 1, 0}, B4800 | CRTSCTS}};
     for (const auto& [handShake, s, flags] : cases) {
         Rig t;
         Pty replugged;
         EXPECT_TRUE(t.line.SetRts(true) && t.line.Rts());  // kept while closed
-        ASSERT_EQ(OpenComPort(t.app, 0, s[0], s[1], s[2], s[3], handShake), 1) << t.line.LastError();
+        ASSERT_EQ(OpenComPort(t.app, 0, s[0], s[1], s[2], s[3], handShake), 1)
+            << t.line.LastError();
         EXPECT_EQ(t.line.Device(), t.pty.device);
         EXPECT_EQ(t.pty.Flags(&termios::c_cflag) & (CBAUD | PARODD | CSTOPB | CRTSCTS), flags);
         EXPECT_EQ(t.pty.Flags(&termios::c_iflag) & (IXON | IXOFF), 0u);
@@ -430,7 +487,8 @@ TEST(QtSerialLine, OpenTransferLoseAndReopen) {
 
         const int before = t.app.screenLog.LogLineCount;
         ::close(std::exchange(t.pty.master, -1));
-        if (handShake == 2) t.line.WriteByte(0x41);  // queued when the device went
+        if (handShake == 2)
+            t.line.WriteByte(0x41);  // queued when the device went
         for (int tick = 0; tick < 30; ++tick) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
             EXPECT_EQ(ReceiveByte(t.app) + SendByte(t.app, 5) + CtsState(t.app), -3);  // all -1
@@ -458,13 +516,16 @@ TEST(QtSerialLine, RefusedSettingsAndDevices) {
     Rig t, second;
     for (const int number : {0, 9, -1}) {
         EXPECT_FALSE(t.line.SetPortNumber(number) || t.line.Open());
-        EXPECT_EQ(t.line.LastError(), "Com" + std::to_string(number) + ": not a port number 1 to 8");
+        EXPECT_EQ(t.line.LastError(),
+                  "Com" + std::to_string(number) + ": not a port number 1 to 8");
     }
     EXPECT_TRUE(t.line.SetPortNumber(3) && t.line.Device() == "/dev/ttyS2");
     EXPECT_FALSE(t.line.SetLineSettings("9600,N,8"));
     EXPECT_EQ(t.line.LastError(), "/dev/ttyS2: unusable line settings (9600,N,8)");
-    EXPECT_TRUE(t.line.SetNullDiscard(false) && t.line.SetEofEnable(false) && t.line.SetInputLen(0));
-    EXPECT_FALSE(t.line.SetNullDiscard(true) || t.line.SetEofEnable(true) || t.line.SetInputLen(-1));
+    EXPECT_TRUE(t.line.SetNullDiscard(false) && t.line.SetEofEnable(false) &&
+                t.line.SetInputLen(0));
+    EXPECT_FALSE(t.line.SetNullDiscard(true) || t.line.SetEofEnable(true) ||
+                 t.line.SetInputLen(-1));
     // In use by another program; the first user is undisturbed.
     ASSERT_EQ(t.Open(), 1) << t.line.LastError();
     second.Map(t.pty.device);
@@ -481,7 +542,8 @@ TEST(QtSerialLine, RefusedSettingsAndDevices) {
         ASSERT_EQ(::chmod(denied.pty.device, 0), 0);
         EXPECT_EQ(denied.Open(), -1);
         EXPECT_NE(denied.view.portProblem.find(": permission denied; the user must be in the "
-                                               "dialout group"), std::string::npos);
+                                               "dialout group"),
+                  std::string::npos);
     }
 }
 
@@ -501,12 +563,14 @@ TEST(PortLine, NetworkPortConnectsLosesAndComesBack) {
     PortLine line{dir.path()};
     App app{view, clock, line, dir.path()};
     app.settings.Logfile = 1;
-    WriteFileBytes(dir.path() / "comports.cfg", "COM1=" + device + "\nCOM2=tcp://host\nCOM3=tcp://no-such-host.invalid:1\n");
+    WriteFileBytes(dir.path() / "comports.cfg",
+                   "COM1=" + device + "\nCOM2=tcp://host\nCOM3=tcp://no-such-host.invalid:1\n");
     const auto logged = [&] { return app.screenLog.LogLineCount; };
     const auto connectAndOpen = [&] {
         EXPECT_TRUE(SpinUntil([&] { return server.hasPendingConnections(); }));
         const int before = logged();
-        for (int second = 0; second < 2 && !line.IsOpen(); ++second) RetryLine(app);
+        for (int second = 0; second < 2 && !line.IsOpen(); ++second)
+            RetryLine(app);
         EXPECT_EQ(logged(), before + 2);
         EXPECT_EQ(app.screenLog.LogLines[before], "14:03:22 STATUS: Serial port available.");
         EXPECT_EQ(view.portProblem, "");
@@ -531,25 +595,30 @@ TEST(PortLine, NetworkPortConnectsLosesAndComesBack) {
     peer->close();
     ASSERT_TRUE(SpinUntil([&] { return !line.IsOpen(); }));
     const int before = logged(), ticks = app.espa.TickCount;
-    for (int tick = 0; tick < 5; ++tick) EngineTick(app);
+    for (int tick = 0; tick < 5; ++tick)
+        EngineTick(app);
     EXPECT_EQ(logged(), before + 1);
-    EXPECT_EQ(app.screenLog.LogLines[before].rfind("14:03:22 STATUS: Serial port lost: " + device +
-                                                   ": connection lost: ", 0), 0u);
+    EXPECT_EQ(app.screenLog.LogLines[before].rfind(
+                  "14:03:22 STATUS: Serial port lost: " + device + ": connection lost: ", 0),
+              0u);
     EXPECT_EQ(app.espa.TickCount, ticks);  // the engine waits
     EXPECT_EQ(app.espa.LineOk, 0);
     for (const char* reason : {"connection lost", "refused"}) {  // the last attempt's
-        for (int second = 0; second < kLineRetrySeconds; ++second) RetryLine(app);
+        for (int second = 0; second < kLineRetrySeconds; ++second)
+            RetryLine(app);
         EXPECT_NE(view.portProblem.find(reason), std::string::npos) << view.portProblem;
         ASSERT_TRUE(SpinUntil([&] { return !line.Pending(); }));
     }
     EXPECT_EQ(logged(), before + 1);  // retries are quiet
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost, port));
-    for (int second = 0; second < kLineRetrySeconds; ++second) RetryLine(app);
+    for (int second = 0; second < kLineRetrySeconds; ++second)
+        RetryLine(app);
     ASSERT_TRUE(connectAndOpen());
 
     CloseComPort(app);
     EXPECT_EQ(OpenComPort(app, 1, 4, 0, 1, 0, 0), -1);
-    EXPECT_EQ(app.screenLog.LogLines[logged() - 1], "14:03:22 Reason: tcp://host: not a network "
+    EXPECT_EQ(app.screenLog.LogLines[logged() - 1],
+              "14:03:22 Reason: tcp://host: not a network "
               "port (write tcp://HOST:PORT, an IPv6 HOST in brackets)");
     EXPECT_EQ(OpenComPort(app, 2, 4, 0, 1, 0, 0), -1);
     ASSERT_TRUE(SpinUntil([&] { return !line.Pending(); }));

@@ -124,8 +124,10 @@ TEST(SettingsFile, ReadOnlyFileIsALockAndALinkIsFollowed) {
         WriteSettings(t.app);
         EXPECT_EQ(ReadFileBytes(file), "locked");
         EXPECT_EQ(t.view.messageBoxes.size(), 0u);
-        EXPECT_EQ(t.app.screenLog.LogLines[0].substr(std::min<std::size_t>(9, t.app.screenLog.LogLines[0].size())),
-                  level ? "STATUS: Settings not saved, espa.set is read-only: " + file.string() : "");
+        EXPECT_EQ(
+            t.app.screenLog.LogLines[0].substr(
+                std::min<std::size_t>(9, t.app.screenLog.LogLines[0].size())),
+            level ? "STATUS: Settings not saved, espa.set is read-only: " + file.string() : "");
     }
     TestApp t;
     const fs::path target = t.dir.path() / "etc" / "zelvano.set", link = t.dir.path() / "espa.set";

@@ -1,5 +1,7 @@
 // zelvano-call: one pager call from a script (an alarm system, a site test),
 // on the same core and lines as the zelvano program, without windows.
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -9,8 +11,6 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
-
-#include <unistd.h>
 
 #include "CallOptions.h"
 #include "CallRun.h"
