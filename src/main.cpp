@@ -10,9 +10,9 @@
 #include <QtGlobal>
 #include <filesystem>
 
-#include "app/DataDir.h"
+#include "driver/DataDir.h"
 #include "app/MainWindow.h"
-#include "app/QuitOnSignal.h"
+#include "driver/QuitOnSignal.h"
 #include "common/Clock.h"
 #include "serial/PortLine.h"
 

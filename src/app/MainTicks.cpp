@@ -1,9 +1,5 @@
 #include "app/MainTicks.h"
 
-#include "app/App.h"
-#include "buffer/CallBuffer.h"
-#include "serial/Datacom.h"
-#include "windows/CallEntry.h"
 
 namespace zelvano {
 
@@ -11,51 +7,43 @@ namespace {
 
 // One blink step: an active line shows "on" for one tick, then "off" while
 // the flag is cleared; an idle line is left as it is.
-std::optional<CellColor> BlinkStep(bool& active, bool& phase, CellColor on, CellColor off) {
-    if (!active) {
+std::optional<CellColor> BlinkStep(Blink& blink, CellColor on, CellColor off) {
+    if (!blink.active)
         return std::nullopt;
-    }
-    if (!phase) {
-        phase = true;
+    if (!blink.phase) {
+        blink.phase = true;
         return on;
     }
-    phase = false;
-    active = false;
+    blink.phase = false;
+    blink.active = false;
     return off;
 }
 
 }  // namespace
 
-std::optional<LinkLook> LinkLookFor(std::int16_t lineOk) {
-    if (lineOk < 0) {
+std::optional<LinkLook> LinkLookFor(LinkState link) {
+    if (link == LinkState::Unknown)
         return std::nullopt;
-    }
-    if (lineOk == 1) {
+    if (link == LinkState::Up)
         return LinkLook{CellColor::ButtonFace(), CellColor::Rgb(0, 0, 0), kLinkOkText};
-    }
     return LinkLook{CellColor::Rgb(255, 0, 0), CellColor::Rgb(255, 255, 255), kLinkErrorText};
 }
 
-LedLook LedTimer_Timer(App& app) {
-    LineActivity& activity = app.activity;
-    LedLook look = LineLook(app);
-    look.tx = BlinkStep(activity.TxdActive, activity.TxdLedPhase, kTxOn, kTxOff);
-    look.rx = BlinkStep(activity.RxdActive, activity.RxdLedPhase, kRxOn, kRxOff);
+LedLook LedStep(Blinks& blinks, LineActivity activity, LinkState link, bool cts, bool rts) {
+    blinks.tx.active |= activity.sent;
+    blinks.rx.active |= activity.received;
+    LedLook look = LineLook(link, cts, rts);
+    look.tx = BlinkStep(blinks.tx, kTxOn, kTxOff);
+    look.rx = BlinkStep(blinks.rx, kRxOn, kRxOff);
     return look;
 }
 
-LedLook LineLook(App& app) {
+LedLook LineLook(LinkState link, bool cts, bool rts) {
     LedLook look;
-    look.link = LinkLookFor(app.espa.LineOk);
-    look.cts = CtsState(app) > 0 ? kLineOn : kLineOff;
-    look.rts = RtsState(app) > 0 ? kLineOn : kLineOff;
+    look.link = LinkLookFor(link);
+    look.cts = cts ? kLineOn : kLineOff;
+    look.rts = rts ? kLineOn : kLineOff;
     return look;
-}
-
-void TmrBuffer_Timer(App& app) {
-    CheckBufferTimeOuts(app);
-    AutoRepeatStep(app);
-    RetryLine(app);
 }
 
 }  // namespace zelvano

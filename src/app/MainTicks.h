@@ -7,11 +7,12 @@
 #include <string>
 #include <string_view>
 
-#include "buffer/BufferDisplay.h"
+#include "espa/ProtocolEngine.h"
+#include "serial/ByteTransfer.h"
+#include "windows/BufferDisplay.h"
 
 namespace zelvano {
 
-class App;
 
 inline constexpr CellColor kTxOn = CellColor{CellColor::Kind::Rgb, 255, 0, 0};
 inline constexpr CellColor kTxOff = CellColor{CellColor::Kind::Rgb, 128, 0, 0};
@@ -40,16 +41,23 @@ struct LedLook {
     CellColor rts;
 };
 
-// The link label for a LineOk value; nothing while it is still unknown.
-std::optional<LinkLook> LinkLookFor(std::int16_t lineOk);
+// The link label for a link state; nothing while it is still unknown.
+std::optional<LinkLook> LinkLookFor(LinkState link);
 
-// The LED tick: advances the TxD/RxD blink phases and reads the lines.
-LedLook LedTimer_Timer(App& app);
+// One light's blink: on for one LED step after activity, then off.
+struct Blink {
+    bool active = false;
+    bool phase = false;
+};
+struct Blinks {
+    Blink tx;
+    Blink rx;
+};
+
+// The LED step: takes the line's activity into the blink phases and reads the
+// lines.
+LedLook LedStep(Blinks& blinks, LineActivity activity, LinkState link, bool cts, bool rts);
 // The link label, CTS and RTS as they are now; TxD and RxD left as they are.
-LedLook LineLook(App& app);
-
-// The buffer tick: time-outs first, then the auto-repeat step, then a line
-// that is down is tried again.
-void TmrBuffer_Timer(App& app);
+LedLook LineLook(LinkState link, bool cts, bool rts);
 
 }  // namespace zelvano

@@ -16,10 +16,10 @@
 #include "app/LogBox.h"
 #include "app/MainTicks.h"
 #include "app/StartUp.h"
-#include "buffer/BufferDisplay.h"
+#include "windows/BufferDisplay.h"
 #include "espa/AfhandelEspa.h"
 #include "serial/Datacom.h"
-#include "settings/SettingsWindow.h"
+#include "windows/SettingsWindow.h"
 #include "windows/AboutWindow.h"
 #include "windows/CallEntry.h"
 #include "windows/CallWindow.h"
@@ -259,8 +259,8 @@ void MainWindow::ShowAutoRepeat() {
                                ? QString::fromStdString(periods[static_cast<std::size_t>(choice)])
                                : QString("AutoRepeat every %1secs").arg(10 * choice);
     const LastCallRecord& last = app_.LastCall;
-    const QString what = QString("[%1] %2").arg(QString::fromStdString(last.Address),
-                                                QString::fromStdString(last.Alfa));
+    const QString what = QString("[%1] %2").arg(QString::fromStdString(last.address),
+                                                QString::fromStdString(last.text));
     const QString text = period + ": " + what;
     labAutoRepeat_->setText(labAutoRepeat_->fontMetrics().elidedText(
         text, Qt::ElideRight, labAutoRepeat_->contentsRect().width()));
@@ -461,15 +461,15 @@ void MainWindow::PaintLook(const LedLook& look) {
     }
 }
 
-void MainWindow::ShowCallBuffer(const CallBufferArray& buffer) {
+void MainWindow::ShowCallBuffer(const CallArray& buffer) {
     for (int i = 0; i < kCallBufferSize; ++i) {
-        const CallBufferEntry& entry = buffer[i];
-        ShowCellText(labAdres_[i], QString::fromStdString(entry.Address), Qt::AlignCenter);
-        ShowCellText(labInfo_[i], QString::fromStdString(entry.Alfa),
+        const Call& entry = buffer[i];
+        ShowCellText(labAdres_[i], QString::fromStdString(entry.address), Qt::AlignCenter);
+        ShowCellText(labInfo_[i], QString::fromStdString(entry.text),
                      Qt::AlignLeft | Qt::AlignVCenter);
-        labBleep_[i]->setText(QString::fromStdString(entry.Bleep));
-        labCallType_[i]->setText(QString::fromStdString(entry.CallType));
-        labPriority_[i]->setText(QString::fromStdString(entry.Priority));
+        labBleep_[i]->setText(QString::fromStdString(entry.bleep));
+        labCallType_[i]->setText(QString::fromStdString(entry.callType));
+        labPriority_[i]->setText(QString::fromStdString(entry.priority));
 
         const StateCell cell = StateCellFor(entry.Status);
         ClickLabel* state = labReturnedStatus_[i];

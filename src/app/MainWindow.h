@@ -14,7 +14,7 @@
 #include "app/App.h"
 #include "app/MainTicks.h"
 #include "app/OperatorView.h"
-#include "settings/SettingsWindow.h"
+#include "windows/SettingsWindow.h"
 #include "windows/AboutWindow.h"
 #include "windows/CallWindow.h"
 
@@ -73,7 +73,7 @@ class MainWindow : public QMainWindow, public OperatorView {
     void LedTimer_Timer();
 
     // OperatorView.
-    void ShowCallBuffer(const CallBufferArray& buffer) override;
+    void ShowCallBuffer(const CallArray& buffer) override;
     void ShowLogLines(const std::array<std::string, 10>& lines) override;
     void SetPortCaption(const std::string& caption) override;
     void SetRtsToolTip(const std::string& tip) override;

@@ -6,6 +6,4 @@ target_sources(zelvano_gui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/LogBox.h
   ${CMAKE_CURRENT_LIST_DIR}/MainWindow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainWindow.h)
-target_sources(zelvano_gui PRIVATE
-  ${CMAKE_CURRENT_LIST_DIR}/QuitOnSignal.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/QuitOnSignal.h)
+

@@ -1,58 +1,21 @@
 #include "buffer/CallBuffer.h"
 
-#include "app/App.h"
+#include <array>
+
 #include "common/Text.h"
-#include "log/Log.h"
 
 namespace zelvano {
 
 namespace {
 
-constexpr std::int16_t kCallTimeOut = 60;
+constexpr std::array<std::string_view, 10> kStateTexts = {
+    "", "NEW", "QUEUE", "BUSY", "PAGED", "ABSENT", "TERMINATED", "SPEECHPAGED", "NO STATUS",
+    "ERROR"};
 
-bool IsPosition(std::int16_t position) {
-    return position >= 0 && position < kCallBufferSize;
-}
-
-CallBufferEntry& EntryAt(App& app, int position) {
-    return app.CallBuffer[static_cast<std::size_t>(position)];
-}
-
-// First position whose state satisfies pred, or -1.
-template <typename Pred>
-std::int16_t FindPosition(const App& app, Pred pred) {
-    for (std::int16_t i = 0; i < kCallBufferSize; ++i) {
-        if (pred(app.CallBuffer[static_cast<std::size_t>(i)]))
-            return i;
-    }
-    return -1;
-}
-
-std::int16_t FirstFreePosition(const App& app) {
-    return FindPosition(app, [](const CallBufferEntry& e) { return e.IsFree(); });
-}
-
-// Frees the last position of a full buffer: the first finished call goes, or,
-// when there is none, the oldest call. Dropping an unfinished call is logged so
-// that it does not vanish unseen.
-void MakeRoom(App& app) {
-    const std::int16_t finished =
-        FindPosition(app, [](const CallBufferEntry& e) { return IsFinishedState(e.Status); });
-    if (finished >= 0) {
-        DeleteCall(app, finished);
-        return;
-    }
-    if (app.settings.Logfile >= 1) {
-        WriteLog(app,
-                 "STATUS: Buffer full, call dropped for Pager: [" + EntryAt(app, 0).Address + "]");
-    }
-    DeleteCall(app, 0);
-}
-
-std::uint32_t TakeCallId(App& app) {
-    if (app.nextCallId == 0)
-        app.nextCallId = 1;  // 0 marks a free position
-    return app.nextCallId++;
+// A full buffer may give these up to make room.
+bool IsDone(CallState state) {
+    return state == CallState::Absent || state == CallState::Paged ||
+           state == CallState::Terminated;
 }
 
 void AppendField(std::string& line, const char* label, const std::string& value) {
@@ -63,90 +26,109 @@ void AppendField(std::string& line, const char* label, const std::string& value)
     line += ']';
 }
 
-std::string CallToBufferLine(const CallBufferEntry& e) {
-    std::string line = "STATUS: Call to Buffer for Pager: [" + e.Address + "]";
-    AppendField(line, " Alfa: [", e.Alfa);
-    AppendField(line, " Bleep: [", e.Bleep);
-    AppendField(line, " NrOfTx: [", e.NrOfTx);
-    AppendField(line, " Priority: [", e.Priority);
-    AppendField(line, " Calltype: [", e.CallType);
+std::string CallToBufferLine(const Call& c) {
+    std::string line = "STATUS: Call to Buffer for Pager: [" + c.address + "]";
+    AppendField(line, " Alfa: [", c.text);
+    AppendField(line, " Bleep: [", c.bleep);
+    AppendField(line, " NrOfTx: [", c.transmissions);
+    AppendField(line, " Priority: [", c.priority);
+    AppendField(line, " Calltype: [", c.callType);
     return line;
-}
-
-// Gives up a call still waiting for the slave when its count has run out.
-void TimeOutPosition(App& app, std::int16_t position) {
-    CallBufferEntry& e = EntryAt(app, position);
-    e.TimeOutCount = 0;
-    // A call the slave accepted was not lost; only its state is unknown.
-    e.Status = e.Delivered ? "NO STATUS" : "ERROR";
-    if (app.settings.Logfile >= 1) {
-        WriteLog(app, "Bufferpositie:  " + TrimStr(position) + " TimeOut.");
-    }
-    ShowCallBuffer(app);
 }
 
 }  // namespace
 
-bool IsFinishedState(std::string_view status) {
-    return status == "ABSENT" || status == "PAGED" || status == "TERMINATED";
+std::string_view StateText(CallState state) {
+    return kStateTexts.at(static_cast<std::size_t>(state));
 }
 
-void ClearCallBuffer(App& app) {
-    for (CallBufferEntry& e : app.CallBuffer)
-        e = CallBufferEntry{};
+bool IsFinal(CallState state) {
+    return state != CallState::Free && state != CallState::New && state != CallState::Queue;
 }
 
-void ClearCallEntry(App& app, std::int16_t position) {
-    if (!IsPosition(position))
-        return;
-    EntryAt(app, position) = CallBufferEntry{};
-}
-
-void DeleteCall(App& app, std::int16_t position) {
-    if (!IsPosition(position))
-        return;
-    for (int i = position; i < kCallBufferSize - 1; ++i) {
-        EntryAt(app, i) = EntryAt(app, i + 1);
+std::optional<int> CallBuffer::PositionOf(std::uint32_t id) const {
+    for (int i = 0; i < kCallBufferSize; ++i) {
+        if (id != 0 && calls_[static_cast<std::size_t>(i)].id == id)
+            return i;
     }
-    ClearCallEntry(app, kCallBufferSize - 1);
+    return std::nullopt;
 }
 
-void AddCall(App& app, const std::string& address, const std::string& bleep,
-             const std::string& alfa, const std::string& priority, const std::string& nrOfTx,
-             const std::string& callType) {
-    std::int16_t target = FirstFreePosition(app);
-    if (target < 0) {
-        MakeRoom(app);
-        target = FirstFreePosition(app);
-    }
-    CallBufferEntry& e = EntryAt(app, target);
-    e.Address = address;
-    e.Alfa = alfa;
-    e.Bleep = bleep;
-    e.Priority = priority;
-    e.CallType = callType;
-    e.NrOfTx = nrOfTx;
-    e.TimeOutCount = kCallTimeOut;
-    e.Status = "NEW";
-    e.CallId = TakeCallId(app);
-    ShowCallBuffer(app);
-    if (app.settings.Logfile >= 1)
-        WriteLog(app, CallToBufferLine(e));
+void CallBuffer::Notify(const Call& call, CallState from, CallState to, bool expired) {
+    if (listener_)
+        listener_(CallChange{call.id, from, to, call.delivered, expired, log_.Now()});
 }
 
-void CheckBufferTimeOuts(App& app) {
-    for (std::int16_t i = 0; i < kCallBufferSize; ++i) {
-        CallBufferEntry& e = EntryAt(app, i);
-        if (e.TimeOutCount == 1 && (e.Status == "QUEUE" || e.Status == "NEW")) {
-            TimeOutPosition(app, i);
+void CallBuffer::Clear() {
+    calls_ = {};
+}
+
+void CallBuffer::Remove(int position) {
+    if (position < 0 || position >= kCallBufferSize)
+        return;
+    const Call gone = calls_[static_cast<std::size_t>(position)];
+    for (int i = position; i < kCallBufferSize - 1; ++i)
+        calls_[static_cast<std::size_t>(i)] = calls_[static_cast<std::size_t>(i + 1)];
+    calls_.back() = Call{};
+    Notify(gone, gone.state, CallState::Free);
+}
+
+// Frees the last position of a full buffer: the first finished call goes, or,
+// when there is none, the oldest call. Dropping an unfinished call is logged so
+// that it does not vanish unseen.
+void CallBuffer::MakeRoom() {
+    for (int i = 0; i < kCallBufferSize; ++i) {
+        if (IsDone(calls_[static_cast<std::size_t>(i)].state)) {
+            Remove(i);
+            return;
         }
-        if (e.TimeOutCount > 1)
-            --e.TimeOutCount;
     }
+    log_.Write(1, "STATUS: Buffer full, call dropped for Pager: [" + calls_[0].address + "]");
+    Remove(0);
 }
 
-void ShowCallBuffer(App& app) {
-    app.view.ShowCallBuffer(app.CallBuffer);
+std::uint32_t CallBuffer::Add(const CallRequest& request, std::int16_t timeOut) {
+    std::optional<int> target;
+    for (int i = 0; i < kCallBufferSize && !target; ++i) {
+        if (calls_[static_cast<std::size_t>(i)].IsFree())
+            target = i;
+    }
+    if (!target) {
+        MakeRoom();
+        target = kCallBufferSize - 1;
+    }
+    Call& c = calls_[static_cast<std::size_t>(*target)];
+    c = Call{};
+    static_cast<CallRequest&>(c) = request;
+    c.timeOutCount = timeOut;
+    c.state = CallState::New;
+    if (nextId_ == 0)
+        nextId_ = 1;  // 0 marks a free position
+    c.id = nextId_++;
+    Notify(c, CallState::Free, CallState::New);
+    log_.Write(1, CallToBufferLine(c));
+    return c.id;
+}
+
+void CallBuffer::SetState(int position, CallState state, bool expired) {
+    Call& c = At(position);
+    const CallState from = c.state;
+    c.state = state;
+    Notify(c, from, state, expired);
+}
+
+void CallBuffer::CheckTimeOuts() {
+    for (int i = 0; i < kCallBufferSize; ++i) {
+        Call& c = calls_[static_cast<std::size_t>(i)];
+        if (c.timeOutCount == 1 && (c.state == CallState::Queue || c.state == CallState::New)) {
+            c.timeOutCount = 0;
+            // A call the slave accepted was not lost; only its state is unknown.
+            SetState(i, c.delivered ? CallState::NoStatus : CallState::Error, true);
+            log_.Write(1, "Bufferpositie:  " + TrimStr(static_cast<std::int16_t>(i)) + " TimeOut.");
+        }
+        if (c.timeOutCount > 1)
+            --c.timeOutCount;
+    }
 }
 
 }  // namespace zelvano

@@ -2,9 +2,7 @@
 
 #include <optional>
 
-#include "app/App.h"
 #include "common/Text.h"
-#include "serial/ByteTransfer.h"
 
 namespace zelvano {
 
@@ -20,20 +18,20 @@ std::string OneCharOr(const std::string& value, const char* fallback) {
 }
 
 // Value of a configurable-layout item; nullopt for items outside 1..6.
-std::optional<std::string> ConfigurableValue(std::int16_t item, const CallBufferEntry& entry) {
+std::optional<std::string> ConfigurableValue(std::int16_t item, const CallRequest& entry) {
     switch (item) {
         case 1:
-            return entry.Address;
+            return entry.address;
         case 2:
-            return entry.Alfa;
+            return entry.text;
         case 3:
-            return OneCharOr(entry.Bleep, "1");
+            return OneCharOr(entry.bleep, "1");
         case 4:
-            return OneCharOr(entry.CallType, "3");
+            return OneCharOr(entry.callType, "3");
         case 5:
-            return OneCharOr(entry.NrOfTx, "1");
+            return OneCharOr(entry.transmissions, "1");
         case 6:
-            return OneCharOr(entry.Priority, "1");
+            return OneCharOr(entry.priority, "1");
         default:
             return std::nullopt;
     }
@@ -43,24 +41,24 @@ char ItemDigit(std::int16_t item) {
     return static_cast<char>('0' + item);
 }
 
-std::vector<EspaRecord> FixedRecords(const Settings& settings, const CallBufferEntry& entry) {
+std::vector<EspaRecord> FixedRecords(const Settings& settings, const CallRequest& entry) {
     std::vector<EspaRecord> records;
-    records.push_back({'1', entry.Address});
-    const bool cut = settings.Emulatie == kOoperon;
-    records.push_back({'2', cut ? Utf8Left(entry.Alfa, kOoperonAlfaLength) : entry.Alfa});
-    records.push_back({'3', OneCharOr(entry.Bleep, "1")});
-    records.push_back({'4', OneCharOr(entry.CallType, "3")});
-    if (settings.Emulatie != kPhilips)
-        records.push_back({'5', OneCharOr(entry.NrOfTx, "1")});
-    if (!entry.Priority.empty())
-        records.push_back({'6', entry.Priority});
+    records.push_back({'1', entry.address});
+    const bool cut = settings.emulation == kOoperon;
+    records.push_back({'2', cut ? Utf8Left(entry.text, kOoperonAlfaLength) : entry.text});
+    records.push_back({'3', OneCharOr(entry.bleep, "1")});
+    records.push_back({'4', OneCharOr(entry.callType, "3")});
+    if (settings.emulation != kPhilips)
+        records.push_back({'5', OneCharOr(entry.transmissions, "1")});
+    if (!entry.priority.empty())
+        records.push_back({'6', entry.priority});
     return records;
 }
 
 std::vector<EspaRecord> ConfigurableRecords(const Settings& settings,
-                                            const CallBufferEntry& entry) {
+                                            const CallRequest& entry) {
     std::vector<EspaRecord> records;
-    for (std::int16_t item : settings.EspaSet) {
+    for (std::int16_t item : settings.blockFields) {
         if (auto value = ConfigurableValue(item, entry)) {
             records.push_back({ItemDigit(item), std::move(*value)});
         }
@@ -77,28 +75,28 @@ bool ValueSendable(std::string_view value) {
 }
 
 // "PAGED" and so on for the character after '7' US.
-std::string StateWord(char c) {
+CallState StateFor(char c) {
     switch (c) {
         case '1':
-            return "BUSY";
+            return CallState::Busy;
         case '2':
-            return "QUEUE";
+            return CallState::Queue;
         case '3':
-            return "PAGED";
+            return CallState::Paged;
         case '4':
-            return "ABSENT";
+            return CallState::Absent;
         case '5':
-            return "TERMINATED";
+            return CallState::Terminated;
         case '7':
-            return "SPEECHPAGED";
+            return CallState::SpeechPaged;
         default:
-            return "ERROR";
+            return CallState::Error;
     }
 }
 
 }  // namespace
 
-std::string BuildEspaRecord(std::int16_t item, const CallBufferEntry& entry) {
+std::string BuildEspaRecord(std::int16_t item, const CallRequest& entry) {
     const auto value = ConfigurableValue(item, entry);
     if (!value)
         return "";
@@ -109,12 +107,12 @@ std::string BuildEspaRecord(std::int16_t item, const CallBufferEntry& entry) {
     return record;
 }
 
-std::vector<EspaRecord> EspaRecords(const Settings& settings, const CallBufferEntry& entry) {
-    return settings.EspaEnable != 0 ? ConfigurableRecords(settings, entry)
+std::vector<EspaRecord> EspaRecords(const Settings& settings, const CallRequest& entry) {
+    return settings.variableBlock != 0 ? ConfigurableRecords(settings, entry)
                                     : FixedRecords(settings, entry);
 }
 
-std::string BuildEspaData(const Settings& settings, const CallBufferEntry& entry) {
+std::string BuildEspaData(const Settings& settings, const CallRequest& entry) {
     // Records joined by RS: the same as the configurable layout's "each record
     // followed by RS, then the last RS removed".
     std::string data;
@@ -131,13 +129,7 @@ std::string BuildEspaData(const Settings& settings, const CallBufferEntry& entry
     return data;
 }
 
-std::string BuildEspaData(App& app, std::int16_t position) {
-    if (position < 0 || position >= kCallBufferSize)
-        return std::string(1, static_cast<char>(ETX));
-    return BuildEspaData(app.settings, app.CallBuffer[static_cast<std::size_t>(position)]);
-}
-
-bool BlockValuesSendable(const Settings& settings, const CallBufferEntry& entry) {
+bool BlockValuesSendable(const Settings& settings, const CallRequest& entry) {
     for (const EspaRecord& record : EspaRecords(settings, entry)) {
         if (!ValueSendable(record.value))
             return false;
@@ -152,24 +144,13 @@ std::uint8_t BlockCheck(std::string_view bytes) {
     return check;
 }
 
-std::string ParseCallStatus(std::string_view statusBlock) {
+CallState ParseCallStatus(std::string_view statusBlock) {
     const std::size_t at = statusBlock.find("7\x1F");
     std::size_t pick = at == std::string_view::npos ? 1 : at + 2;
     if (pick >= statusBlock.size())
-        return StateWord('\0');  // no such character
-    return StateWord(statusBlock[pick]);
+        return StateFor('\0');  // no such character
+    return StateFor(statusBlock[pick]);
 }
 
-std::int16_t SendEspaString(App& app, std::string_view text) {
-    for (char32_t cp : DecodeUtf8(text)) {
-        const int code = AnsiCode(cp);
-        if (code < 0)
-            return -1;
-        app.espa.Bcc = static_cast<std::int16_t>(app.espa.Bcc ^ code);
-        if (SendByte(app, static_cast<std::int16_t>(code)) != 0)
-            return -1;
-    }
-    return 0;
-}
 
 }  // namespace zelvano

@@ -7,19 +7,17 @@
 #include <string_view>
 #include <vector>
 
-#include "buffer/CallBufferEntry.h"
+#include "buffer/Call.h"
 #include "settings/Settings.h"
 
 namespace zelvano {
 
-class App;
 
 // One record of the configurable layout followed by RS, or "" for item 0 or
 // any value outside 1..6.
-std::string BuildEspaRecord(std::int16_t item, const CallBufferEntry& entry);
+std::string BuildEspaRecord(std::int16_t item, const CallRequest& entry);
 // The data part (records and ETX) for a call, as UTF-8 text.
-std::string BuildEspaData(const Settings& settings, const CallBufferEntry& entry);
-std::string BuildEspaData(App& app, std::int16_t position);
+std::string BuildEspaData(const Settings& settings, const CallRequest& entry);
 
 // One record of a block: its identifier digit and its value (UTF-8).
 struct EspaRecord {
@@ -27,21 +25,19 @@ struct EspaRecord {
     std::string value;
 };
 // The records of the data part in block order, without separators.
-std::vector<EspaRecord> EspaRecords(const Settings& settings, const CallBufferEntry& entry);
+std::vector<EspaRecord> EspaRecords(const Settings& settings, const CallRequest& entry);
 
 // True when every character of the values that go into the block has a
 // single-byte code of 0x20 or above: a control character in a value would
 // break the block's framing, a character without a code cannot be sent.
-bool BlockValuesSendable(const Settings& settings, const CallBufferEntry& entry);
+bool BlockValuesSendable(const Settings& settings, const CallRequest& entry);
 
 // Exclusive or of every byte.
 std::uint8_t BlockCheck(std::string_view bytes);
 
-// The state word for a received status block (bytes after SOH, before ETX).
-std::string ParseCallStatus(std::string_view statusBlock);
+// The call state a received status block reports (bytes after SOH, before
+// ETX); "ERROR" for a state character the master does not know.
+CallState ParseCallStatus(std::string_view statusBlock);
 
-// Sends each character as one byte, folding it into Bcc first. 0 when all
-// went out, -1 at the first character that cannot be sent.
-std::int16_t SendEspaString(App& app, std::string_view text);
 
 }  // namespace zelvano

@@ -1,8 +1,7 @@
 // The periodic line check: EOT, a poll, and the slave's answer.
-#include "app/App.h"
+#include "espa/EngineSteps.h"
 #include "common/Text.h"
 #include "espa/EngineSteps.h"
-#include "serial/ByteTransfer.h"
 
 namespace zelvano::engine {
 
@@ -13,97 +12,97 @@ constexpr std::int16_t kLineCheckPollOnly = 1;  // '2' ENQ
 
 // An answer that shows the slave is there: EOT, the next check later, the
 // scheduler now.
-void LineGood(App& app, std::string_view extendedText) {
-    ProtocolState& s = app.espa;
-    if (LogLevel(app, 2)) {
-        Log(app, 2, extendedText);
-    } else if (s.LineOk != 1) {
-        Log(app, 1, "Test ESPA connection -> OK!");
+void LineGood(Context& e, std::string_view extendedText) {
+    EngineState& s = e.s;
+    if (LogLevel(e, 2)) {
+        Log(e, 2, extendedText);
+    } else if (s.link != LinkState::Up) {
+        Log(e, 1, "Test ESPA connection -> OK!");
     }
-    s.LineOk = 1;
-    SendByte(app, EOT);
-    s.CheckCountdown = app.settings.CheckInterval;
-    s.ScanDelay = 0;
-    s.EspaState = kScheduler;
+    SetLink(e, LinkState::Up);
+    SendByte(e, EOT);
+    s.checkCountdown = e.settings.checkInterval;
+    s.scanDelay = 0;
+    s.step = Step::Scheduler;
 }
 
 // A byte that is not a good answer; the check goes on until a good one or the
 // time-out.
-void LineWrongByte(App& app) {
-    if (app.espa.LineOk == 1)
-        Log(app, 1, "Test ESPA connection -> ERROR.");
-    app.espa.LineOk = 0;
+void LineWrongByte(Context& e) {
+    if (e.s.link == LinkState::Up)
+        Log(e, 1, "Test ESPA connection -> ERROR.");
+    SetLink(e, LinkState::Down);
 }
 
-void LineTimeOut(App& app) {
-    ProtocolState& s = app.espa;
-    if (s.LineOk == 1)
-        Log(app, 1, "Test ESPA connection -> TimeOut receiving data from slave device.");
-    s.LineOk = 0;
-    s.EspaTimer = 50;
-    s.EspaState = kLineCheckStart;
+void LineTimeOut(Context& e) {
+    EngineState& s = e.s;
+    if (s.link == LinkState::Up)
+        Log(e, 1, "Test ESPA connection -> TimeOut receiving data from slave device.");
+    SetLink(e, LinkState::Down);
+    s.timer = 50;
+    s.step = Step::LineCheckStart;
 }
 
 // '1' on the poll: the slave has a status block to deliver.
-void SlaveHasData(App& app) {
-    ProtocolState& s = app.espa;
-    if (s.LineOk != 1)
-        Log(app, 1, "Test ESPA connection antwoord 1 op Poll, dus er zijn gegevens...");
-    s.StatusViaLineCheck = true;
-    s.EspaState = kSlaveSelect;
+void SlaveHasData(Context& e) {
+    EngineState& s = e.s;
+    if (s.link != LinkState::Up)
+        Log(e, 1, "Test ESPA connection antwoord 1 op Poll, dus er zijn gegevens...");
+    s.viaLineCheck = true;
+    s.step = Step::SlaveSelect;
 }
 
-void HandleLineByte(App& app, std::uint8_t byte) {
-    const std::int16_t kind = app.settings.LineCheck;
+void HandleLineByte(Context& e, std::uint8_t byte) {
+    const std::int16_t kind = e.settings.lineCheck;
     if (kind != kLineCheckBoth && kind != kLineCheckPollOnly)
         return;  // ignored
     if (byte == ACK) {
-        LineGood(app, "Test ESPA connection ACK received -> OK!");
+        LineGood(e, "Test ESPA connection ACK received -> OK!");
     } else if (kind == kLineCheckPollOnly && byte == EOT) {
-        LineGood(app, "Test ESPA connection EOT received -> OK!");
+        LineGood(e, "Test ESPA connection EOT received -> OK!");
     } else if (kind == kLineCheckPollOnly && byte == '1') {
-        SlaveHasData(app);
+        SlaveHasData(e);
     } else {
-        LineWrongByte(app);
+        LineWrongByte(e);
     }
 }
 
 }  // namespace
 
-void StartLineCheck(App& app) {
-    ProtocolState& s = app.espa;
-    if (s.EspaTimer != 0)
+void StartLineCheck(Context& e) {
+    EngineState& s = e.s;
+    if (s.timer != 0)
         return;
-    s.EspaTimer = 5;
-    s.StatusViaLineCheck = false;
-    SendByte(app, EOT);
-    s.EspaState = kLineCheckPoll;
+    s.timer = 5;
+    s.viaLineCheck = false;
+    SendByte(e, EOT);
+    s.step = Step::LineCheckPoll;
 }
 
-void SendLinePoll(App& app) {
-    ProtocolState& s = app.espa;
-    if (s.EspaTimer != 0)
+void SendLinePoll(Context& e) {
+    EngineState& s = e.s;
+    if (s.timer != 0)
         return;
-    ClearInput(app);
-    const std::int16_t kind = app.settings.LineCheck;
+    ClearInput(e);
+    const std::int16_t kind = e.settings.lineCheck;
     if (kind == kLineCheckBoth) {
-        SendBytes(app, {'1', ENQ, '2', ENQ});
+        SendBytes(e, {'1', ENQ, '2', ENQ});
     } else if (kind == kLineCheckPollOnly) {
-        SendBytes(app, {'2', ENQ});
+        SendBytes(e, {'2', ENQ});
     }
-    Log(app, 2,
+    Log(e, 2,
         kind == kLineCheckBoth ? "Test ESPA connection 1 ENQ 2 ENQ sent."
                                : "Test ESPA connection 2 ENQ sent.");
-    s.EspaTimer = 20;
-    s.EspaState = kLineCheckAnswer;
+    s.timer = 20;
+    s.step = Step::LineCheckAnswer;
 }
 
-void AwaitLineAnswer(App& app) {
-    const Awaited got = AwaitByte(app);
+void AwaitLineAnswer(Context& e) {
+    const Awaited got = AwaitByte(e);
     if (got.kind == Awaited::Kind::Byte) {
-        HandleLineByte(app, got.byte);
+        HandleLineByte(e, got.byte);
     } else if (got.kind == Awaited::Kind::TimeOut) {
-        LineTimeOut(app);
+        LineTimeOut(e);
     }
 }
 

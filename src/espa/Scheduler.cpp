@@ -1,6 +1,5 @@
 // Step 20: pick the next job from the call buffer, or run the line check.
-#include "app/App.h"
-#include "buffer/CallBuffer.h"
+#include "espa/EngineSteps.h"
 #include "common/Text.h"
 #include "espa/EngineSteps.h"
 
@@ -11,101 +10,99 @@ namespace {
 constexpr std::int16_t kCommTechWireLess = 5;
 
 // True while a "QUEUE" call rests after the slave had nothing to report.
-bool Resting(const App& app, const CallBufferEntry& entry) {
-    return static_cast<std::int32_t>(entry.AskAfterTick - app.espa.TickCount) > 0;
+bool Resting(const Context& e, const Call& entry) {
+    return static_cast<std::int32_t>(entry.askAfterTick - e.s.ticks) > 0;
 }
 
 // The next call to serve, or -1: every "NEW" call before any status job, so
 // no call waits to be sent while others are asked about; then the "QUEUE"
 // call asked longest ago, so status jobs take turns.
-std::int16_t NextJobPosition(const App& app) {
+std::int16_t NextJobPosition(const Context& e) {
     std::int16_t best = -1;
     for (std::int16_t i = 0; i < kCallBufferSize; ++i) {
-        const CallBufferEntry& entry = app.CallBuffer[static_cast<std::size_t>(i)];
-        if (entry.Status == "NEW")
+        const Call& entry = e.calls.At(i);
+        if (entry.state == CallState::New)
             return i;
-        if (entry.Status != "QUEUE" || Resting(app, entry))
+        if (entry.state != CallState::Queue || Resting(e, entry))
             continue;
         if (best < 0 ||
-            entry.StatusTurn < app.CallBuffer[static_cast<std::size_t>(best)].StatusTurn)
+            entry.statusTurn < e.calls.At(best).statusTurn)
             best = i;
     }
     return best;
 }
 
 // The job follows its call by identity from here on.
-void BeginJob(App& app, std::int16_t position) {
-    app.espa.EspaPosition = position;
-    app.espa.EspaCallId = app.CallBuffer[static_cast<std::size_t>(position)].CallId;
+void BeginJob(Context& e, std::int16_t position) {
+    e.s.position = position;
+    e.s.callId = e.calls.At(position).id;
 }
 
-void StartNewCallJob(App& app, std::int16_t position) {
-    if (LogLevel(app, 4))
-        Log(app, 4, WithValue("CallStatus is NEW for Position: ", position));
-    app.espa.RetryCount = 3;
-    BeginJob(app, position);
-    app.espa.EspaState = kMakeCallStart;
+void StartNewCallJob(Context& e, std::int16_t position) {
+    if (LogLevel(e, 4))
+        Log(e, 4, WithValue("CallStatus is NEW for Position: ", position));
+    e.s.retries = 3;
+    BeginJob(e, position);
+    e.s.step = Step::MakeCallStart;
 }
 
 // A "QUEUE" call: a status job by the status check kind, or a final state
-// when the state is not to be asked for. RetryCount carries over.
-void StartQueueCallJob(App& app, std::int16_t position) {
-    if (LogLevel(app, 4))
-        Log(app, 4, WithValue("CallStatus is QUEUE for Position: ", position));
-    BeginJob(app, position);
-    app.CallBuffer[static_cast<std::size_t>(position)].StatusTurn = ++app.espa.StatusTurns;
-    const bool commTech = app.settings.Emulatie == kCommTechWireLess;
-    switch (app.settings.CallStatusCheck) {
+// when the state is not to be asked for. retries carries over.
+void StartQueueCallJob(Context& e, std::int16_t position) {
+    if (LogLevel(e, 4))
+        Log(e, 4, WithValue("CallStatus is QUEUE for Position: ", position));
+    BeginJob(e, position);
+    e.calls.At(position).statusTurn = ++e.s.statusTurns;
+    const bool commTech = e.settings.emulation == kCommTechWireLess;
+    switch (e.settings.statusCheck) {
         case 0:
             if (commTech) {
-                Log(app, 1, "Not using SOH3 with CommTechWireLess. Is not implemented there.");
+                Log(e, 1, "Not using SOH3 with CommTechWireLess. Is not implemented there.");
             }
-            app.espa.EspaState = commTech ? kStatusRequestStart : kStatusCallStart;
+            e.s.step = commTech ? Step::StatusRequestStart : Step::StatusCallStart;
             break;
         case 1:
-            app.espa.EspaState = kStatusRequestStart;
+            e.s.step = Step::StatusRequestStart;
             break;
         case 2:
-            app.CallBuffer[static_cast<std::size_t>(position)].Status = "NO STATUS";
-            ShowCallBuffer(app);
+            e.calls.SetState(position, CallState::NoStatus);
             break;
         default:
-            app.CallBuffer[static_cast<std::size_t>(position)].Status = "ERROR";
-            ShowCallBuffer(app);
+            e.calls.SetState(position, CallState::Error);
             break;
     }
 }
 
-void ScanForJob(App& app) {
-    const std::int16_t position = NextJobPosition(app);
+void ScanForJob(Context& e) {
+    const std::int16_t position = NextJobPosition(e);
     if (position < 0) {
-        app.espa.ScanDelay = 10;
+        e.s.scanDelay = 10;
         return;
     }
-    if (app.CallBuffer[static_cast<std::size_t>(position)].Status == "QUEUE") {
-        StartQueueCallJob(app, position);
+    if (e.calls.At(position).state == CallState::Queue) {
+        StartQueueCallJob(e, position);
     } else {
-        StartNewCallJob(app, position);
+        StartNewCallJob(e, position);
     }
 }
 
 }  // namespace
 
-void ScheduleNextJob(App& app) {
-    ProtocolState& s = app.espa;
-    s.StatusViaLineCheck = false;  // a job of its own from here on
-    if (s.ScanDelay != 0) {
-        --s.ScanDelay;
+void ScheduleNextJob(Context& e) {
+    EngineState& s = e.s;
+    s.viaLineCheck = false;  // a job of its own from here on
+    if (s.scanDelay != 0) {
+        --s.scanDelay;
     } else {
-        ScanForJob(app);
+        ScanForJob(e);
     }
-    if (s.EspaState != kScheduler)
+    if (s.step != Step::Scheduler)
         return;  // a job was started
     // A countdown below 0 (a negative CheckInterval) counts as expired too,
     // or the periodic check would never run again.
-    if (s.CheckCountdown <= 0) {
-        s.EspaTimer = 0;
-        s.EspaState = kLineCheckStart;
+    if (s.checkCountdown <= 0) {
+        s.timer = 0;
+        s.step = Step::LineCheckStart;
     }
 }
 

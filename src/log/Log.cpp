@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <system_error>
 
-#include "app/App.h"
 #include "common/Text.h"
 
 namespace zelvano {
@@ -127,40 +126,41 @@ bool AppendToDayFile(const fs::path& dataDir, std::string_view folder, const Loc
     return AppendBytesToDayFile(dataDir, folder, now, ToFileBytes(line) + "\r\n");
 }
 
-void ShowLogLine(App& app, const std::string& line) {
-    ScreenLog& log = app.screenLog;
-    if (log.LogLineCount < 0)
-        log.LogLineCount = 0;
-    if (log.LogLineCount < 10) {
-        log.LogLines[static_cast<std::size_t>(log.LogLineCount)] = line;
-        ++log.LogLineCount;
+void EventLog::Show(const std::string& line) {
+    if (count_ < lines_.size()) {
+        lines_[count_++] = line;
     } else {
-        for (std::size_t i = 1; i < log.LogLines.size(); ++i) {
-            log.LogLines[i - 1] = std::move(log.LogLines[i]);
-        }
-        log.LogLines[9] = line;
-        log.LogLineCount = 10;
+        for (std::size_t i = 1; i < lines_.size(); ++i)
+            lines_[i - 1] = std::move(lines_[i]);
+        lines_.back() = line;
     }
-    app.view.ShowLogLines(log.LogLines);
+    if (listener_)
+        listener_(lines_);
 }
 
-void WriteLog(App& app, std::string_view text) {
-    const LocalDateTime now = app.clock.Now();
-    const std::string line = StampedLine(now, text);
-    const int level = app.settings.Logfile;
-    if (level < 1)
+void EventLog::ClearScreen() {
+    lines_ = {};
+    count_ = 0;
+    if (listener_)
+        listener_(lines_);
+}
+
+void EventLog::Write(std::string_view text) {
+    if (!Enabled(1))
         return;
-    ShowLogLine(app, line);
-    if (level >= 2)
-        AppendToDayFile(app.dataDir, "Log", now, line);
+    const LocalDateTime now = clock_.Now();
+    const std::string line = StampedLine(now, text);
+    Show(line);
+    if (Enabled(2))
+        AppendToDayFile(dataDir_, "Log", now, line);
 }
 
-void WriteDebugLog(App& app, std::string_view text) {
-    const LocalDateTime now = app.clock.Now();
-    AppendToDayFile(app.dataDir, "DebugLog", now, StampedLine(now, text));
+void EventLog::Trace(std::string_view text) {
+    const LocalDateTime now = clock_.Now();
+    AppendToDayFile(dataDir_, "DebugLog", now, StampedLine(now, text));
 }
 
-void WriteDebugLogLines(App& app, const std::vector<HeldLine>& lines) {
+void EventLog::Trace(const std::vector<HeldLine>& lines) {
     std::size_t first = 0;
     while (first < lines.size()) {
         // The lines of one day go to that day's file in one append; each line
@@ -173,7 +173,7 @@ void WriteDebugLogLines(App& app, const std::vector<HeldLine>& lines) {
             bytes += ToFileBytes(StampedLine(lines[next].time, lines[next].text));
             bytes += "\r\n";
         }
-        AppendBytesToDayFile(app.dataDir, "DebugLog", lines[first].time, bytes);
+        AppendBytesToDayFile(dataDir_, "DebugLog", lines[first].time, bytes);
         first = next;
     }
 }

@@ -3,14 +3,12 @@
 #include <array>
 #include <string_view>
 
-#include "app/App.h"
 #include "common/Text.h"
-#include "log/Log.h"
 
 namespace zelvano {
 namespace {
 
-constexpr std::int16_t kTraceLevel = 3;
+constexpr int kTraceLevel = 3;
 constexpr std::size_t kColumnWidth = 6;
 
 constexpr std::array<std::string_view, 32> kControlNames = {
@@ -27,100 +25,86 @@ std::string Column(std::string_view text) {
     return Utf8Left(padded, kColumnWidth);
 }
 
-std::string TraceText(std::int16_t value, std::int16_t direction) {
+std::string TraceText(int value, bool sent) {
     const std::string columns =
-        Column(ControlCharName(value)) + Column(TrimStr(value)) + Column(HexByte(value));
-    return direction == 1 ? "TxD: " + columns : "RxD: " + std::string(18, ' ') + columns;
-}
-
-// One byte or -1; its trace line is written, or held when held is given.
-std::int16_t ReceiveOne(App& app, HeldTrace* held) {
-    const int waiting = app.port.SetInputLen(1) ? app.port.BytesWaiting() : -1;
-    if (waiting <= 0) {
-        if (waiting < 0)
-            ReportLineFailure(app);
-        return -1;
-    }
-    app.activity.RxdActive = true;
-    // A byte announced but not delivered is a port error: -1, never an
-    // invented NUL byte.
-    const int byte = app.port.ReadByte();
-    if (byte < 0 || byte > 255) {
-        ReportLineFailure(app);
-        return -1;
-    }
-    const auto result = static_cast<std::int16_t>(byte);
-    if (app.settings.Logfile >= kTraceLevel) {
-        if (held != nullptr)
-            held->push_back({app.clock.Now(), TraceText(result, 2)});
-        else
-            TraceByte(app, result, 2);
-    }
-    return result;
+        Column(ControlCharName(value)) + Column(std::to_string(value)) + Column(HexByte(value));
+    return sent ? "TxD: " + columns : "RxD: " + std::string(18, ' ') + columns;
 }
 
 }  // namespace
 
-void ReportLineFailure(App& app) {
-    const std::string failure = app.port.TakeLineFailure();
+void ByteLink::ReportLost() {
+    const std::string failure = line_.TakeLineFailure();
     if (failure.empty())
         return;
-    app.view.SetPortProblem(failure);
-    if (app.settings.Logfile >= 1)
-        WriteLog(app, "STATUS: Serial port lost: " + failure);
+    if (lost_)
+        lost_(failure);
+    log_.Write(1, "STATUS: Serial port lost: " + failure);
 }
 
-std::int16_t SendByte(App& app, std::int16_t value) {
-    if (value < 0 || value > 255)
-        return -1;
-    app.activity.TxdActive = true;
-    if (!app.port.WriteByte(static_cast<std::uint8_t>(value))) {
-        ReportLineFailure(app);
+// One byte or -1; its trace line is written, or held when held is given.
+int ByteLink::ReceiveOne(HeldTrace* held) {
+    const int waiting = line_.BytesWaiting();
+    if (waiting <= 0) {
+        if (waiting < 0)
+            ReportLost();
         return -1;
     }
-    if (app.settings.Logfile >= kTraceLevel)
-        TraceByte(app, value, 1);
-    return 0;
+    activity_.received = true;
+    // A byte announced but not delivered is a line error: -1, never an
+    // invented NUL byte.
+    const int byte = line_.ReadByte();
+    if (byte < 0 || byte > 255) {
+        ReportLost();
+        return -1;
+    }
+    if (log_.Enabled(kTraceLevel)) {
+        if (held != nullptr)
+            held->push_back({log_.Now(), TraceText(byte, false)});
+        else
+            log_.Trace(TraceText(byte, false));
+    }
+    return byte;
 }
 
-std::int16_t ReceiveByte(App& app) {
-    return ReceiveOne(app, nullptr);
+bool ByteLink::Send(int value) {
+    if (value < 0 || value > 255)
+        return false;
+    activity_.sent = true;
+    if (!line_.WriteByte(static_cast<std::uint8_t>(value))) {
+        ReportLost();
+        return false;
+    }
+    if (log_.Enabled(kTraceLevel))
+        log_.Trace(TraceText(value, true));
+    return true;
 }
 
-std::int16_t ReceiveByte(App& app, HeldTrace& held) {
-    return ReceiveOne(app, &held);
-}
-
-void WriteHeldTrace(App& app, HeldTrace& held) {
+void ByteLink::WriteHeld(HeldTrace& held) {
     if (held.empty())
         return;
-    WriteDebugLogLines(app, held);
+    log_.Trace(held);
     held.clear();
 }
 
-void ClearInput(App& app) {
+void ByteLink::ClearInput() {
     // In the trace the bytes thrown away show too, so it holds all the slave sent.
-    if (app.settings.Logfile >= kTraceLevel) {
-        const int waiting = app.port.BytesWaiting();
+    if (log_.Enabled(kTraceLevel)) {
+        const int waiting = line_.BytesWaiting();
         HeldTrace held;
         for (int i = 0; i < waiting; ++i) {
-            const int byte = app.port.ReadByte();
+            const int byte = line_.ReadByte();
             if (byte < 0 || byte > 255)
                 break;
-            held.push_back(
-                {app.clock.Now(), TraceText(static_cast<std::int16_t>(byte), 2) + "discarded"});
+            held.push_back({log_.Now(), TraceText(byte, false) + "discarded"});
         }
-        WriteHeldTrace(app, held);
+        WriteHeld(held);
     }
-    if (!app.port.DiscardInput())
-        ReportLineFailure(app);
+    if (!line_.DiscardInput())
+        ReportLost();
 }
 
-void TraceByte(App& app, std::int16_t value, std::int16_t direction) {
-    WriteDebugLog(app, TraceText(value, direction));
-}
-
-std::string ControlCharName(std::int16_t value) {
+std::string ControlCharName(int value) {
     if (value >= 0 && value < 32)
         return std::string(kControlNames[value]);
     if (value == 32)

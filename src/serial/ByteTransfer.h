@@ -1,36 +1,64 @@
-// Non-blocking single-byte transfer and the byte trace.
+// Non-blocking single-byte transfer over the line, with the byte trace.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <utility>
 #include <string>
 #include <vector>
 
 #include "log/Log.h"
+#include "serial/SerialLine.h"
 
 namespace zelvano {
 
-class App;
+// Bytes went out or came in since the lights last looked.
+struct LineActivity {
+    bool sent = false;
+    bool received = false;
+};
 
-// 0 when the byte was handed to the port, -1 otherwise (out of range, port error).
-std::int16_t SendByte(App& app, std::int16_t value);
-// A line that lost its device closed itself and left one message: logs it
-// once and shows it to the operator.
-void ReportLineFailure(App& app);
-// 0..255, or -1 when nothing is waiting or on a port error. Never blocks.
-std::int16_t ReceiveByte(App& app);
 // Trace lines of a run of reads held back for one file append: draining a
 // status block reads a tick's worth of bytes in one tick, and an append per
 // byte would take longer than the tick may.
 using HeldTrace = std::vector<HeldLine>;
-// As ReceiveByte, but at log level 3 the trace line goes into held.
-std::int16_t ReceiveByte(App& app, HeldTrace& held);
-// Writes the held trace lines, oldest first, and empties held.
-void WriteHeldTrace(App& app, HeldTrace& held);
-// Discards every byte waiting; port errors are ignored.
-void ClearInput(App& app);
-// Trace line for one byte; direction 1 = sent, anything else = received.
-void TraceByte(App& app, std::int16_t value, std::int16_t direction);
+
+class ByteLink {
+  public:
+    // Told the device's message (device and reason) when the line was lost.
+    using LostListener = std::function<void(const std::string&)>;
+
+    ByteLink(SerialLine& line, EventLog& log) : line_(line), log_(log) {}
+
+    void SetLostListener(LostListener listener) { lost_ = std::move(listener); }
+    SerialLine& Line() { return line_; }
+
+    // True when the byte 0..255 was handed to the line.
+    bool Send(int value);
+    // 0..255, or -1 when nothing is waiting or on a line error. Never blocks.
+    int Receive() { return ReceiveOne(nullptr); }
+    // As Receive, but at the trace level the trace line goes into held.
+    int Receive(HeldTrace& held) { return ReceiveOne(&held); }
+    // Writes the held trace lines, oldest first, and empties held.
+    void WriteHeld(HeldTrace& held);
+    // Discards every byte waiting; line errors are reported, not returned.
+    void ClearInput();
+    // A line that lost its device closed itself and left one message: logs it
+    // once and tells the listener.
+    void ReportLost();
+    // What happened since the last call, and forgets it.
+    LineActivity TakeActivity() { return std::exchange(activity_, {}); }
+
+  private:
+    int ReceiveOne(HeldTrace* held);
+
+    SerialLine& line_;
+    EventLog& log_;
+    LostListener lost_;
+    LineActivity activity_;
+};
+
 // "[NUL]".."[US]", "[SP]", "[RUB]", or the character itself (as UTF-8).
-std::string ControlCharName(std::int16_t value);
+std::string ControlCharName(int value);
 
 }  // namespace zelvano

@@ -1,4 +1,4 @@
-// The operator's configuration. Every field but EspaEnable is a position in a
+// The operator's configuration. Every field but variableBlock is a position in a
 // fixed list of the settings window, not a physical value.
 #pragma once
 
@@ -8,19 +8,19 @@
 namespace zelvano {
 
 struct Settings {
-    std::int16_t Compoort = 0;
-    std::int16_t Emulatie = 0;
-    std::int16_t BaudRate = 0;
-    std::int16_t Parity = 0;
-    std::int16_t Bits = 0;
-    std::int16_t StopBits = 0;
-    std::int16_t HandShake = 0;
-    std::int16_t LineCheck = 0;
-    std::int16_t CallStatusCheck = 0;
-    std::int16_t Logfile = 0;
-    std::int16_t CheckInterval = 0;
-    std::array<std::int16_t, 6> EspaSet{};
-    std::int16_t EspaEnable = 0;
+    std::int16_t comPort = 0;
+    std::int16_t emulation = 0;
+    std::int16_t baudRate = 0;
+    std::int16_t parity = 0;
+    std::int16_t dataBits = 0;
+    std::int16_t stopBits = 0;
+    std::int16_t handshake = 0;
+    std::int16_t lineCheck = 0;
+    std::int16_t statusCheck = 0;
+    std::int16_t logLevel = 0;
+    std::int16_t checkInterval = 0;
+    std::array<std::int16_t, 6> blockFields{};
+    std::int16_t variableBlock = 0;  // 1: the call block carries the chosen fields
 
     bool operator==(const Settings&) const = default;
 };

@@ -10,9 +10,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/App.h"
 #include "common/Text.h"
-#include "log/Log.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -38,18 +36,18 @@ struct FieldLine {
 };
 
 constexpr std::array<FieldLine, 12> kScalarLines = {{
-    {0, "Compoort", &Settings::Compoort},
-    {10, "Emulatie", &Settings::Emulatie},
-    {11, "BaudRate", &Settings::BaudRate},
-    {12, "Parity", &Settings::Parity},
-    {13, "Bits", &Settings::Bits},
-    {14, "StopBits", &Settings::StopBits},
-    {15, "HandShake", &Settings::HandShake},
-    {16, "LineCheck", &Settings::LineCheck},
-    {17, "CallStatusCheck", &Settings::CallStatusCheck},
-    {20, "Logfile", &Settings::Logfile},
-    {21, "CheckInterval", &Settings::CheckInterval},
-    {40, "EspaEnable", &Settings::EspaEnable},
+    {0, "Compoort", &Settings::comPort},
+    {10, "Emulatie", &Settings::emulation},
+    {11, "BaudRate", &Settings::baudRate},
+    {12, "Parity", &Settings::parity},
+    {13, "Bits", &Settings::dataBits},
+    {14, "StopBits", &Settings::stopBits},
+    {15, "HandShake", &Settings::handshake},
+    {16, "LineCheck", &Settings::lineCheck},
+    {17, "CallStatusCheck", &Settings::statusCheck},
+    {20, "Logfile", &Settings::logLevel},
+    {21, "CheckInterval", &Settings::checkInterval},
+    {40, "EspaEnable", &Settings::variableBlock},
 }};
 constexpr int kEspaSetFirstLine = 30;
 
@@ -304,8 +302,8 @@ Settings ParseSettings(std::string_view fileBytes) {
     Settings s;
     for (const FieldLine& f : kScalarLines)
         s.*(f.field) = SlotValue(slots, f.line);
-    for (std::size_t i = 0; i < s.EspaSet.size(); ++i) {
-        s.EspaSet[i] = SlotValue(slots, kEspaSetFirstLine + static_cast<int>(i));
+    for (std::size_t i = 0; i < s.blockFields.size(); ++i) {
+        s.blockFields[i] = SlotValue(slots, kEspaSetFirstLine + static_cast<int>(i));
     }
     return s;
 }
@@ -315,9 +313,9 @@ std::string FormatSettings(const Settings& settings) {
     // Lines 0 and 10..21 come before the EspaSet lines, EspaEnable (40) last.
     for (const FieldLine& f : kScalarLines) {
         if (f.line == 40) {
-            for (std::size_t i = 0; i < settings.EspaSet.size(); ++i) {
+            for (std::size_t i = 0; i < settings.blockFields.size(); ++i) {
                 out += SettingsLine(kEspaSetFirstLine + static_cast<int>(i), "EspaSet",
-                                    settings.EspaSet[i]);
+                                    settings.blockFields[i]);
             }
         }
         out += SettingsLine(f.line, f.key, settings.*(f.field));
@@ -369,18 +367,6 @@ bool WriteSettingsFile(const fs::path& link, const Settings& settings) {
     }
     SyncDirectory(file.parent_path());
     return true;
-}
-
-void ReadSettings(App& app) {
-    app.settings = ReadSettingsFile(SettingsPath(app.dataDir));
-}
-
-void WriteSettings(App& app) {
-    const fs::path file = SettingsPath(app.dataDir);
-    if (WriteSettingsFile(file, app.settings))
-        return;
-    if (SettingsFileLocked(file) && app.settings.Logfile >= 1)
-        WriteLog(app, "STATUS: Settings not saved, espa.set is read-only: " + file.string());
 }
 
 }  // namespace zelvano

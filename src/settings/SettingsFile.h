@@ -9,7 +9,6 @@
 
 namespace zelvano {
 
-class App;
 
 std::filesystem::path SettingsPath(const std::filesystem::path& dataDir);
 
@@ -28,7 +27,5 @@ bool WriteSettingsFile(const std::filesystem::path& file, const Settings& settin
 // True for an existing file the user may not (or, having no write bit, should
 // not) write: an administrator's lock on the settings.
 bool SettingsFileLocked(const std::filesystem::path& file);
-void ReadSettings(App& app);
-void WriteSettings(App& app);
 
 }  // namespace zelvano

@@ -3,8 +3,6 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "app/App.h"
-#include "buffer/CallBuffer.h"
 #include "common/Text.h"
 
 namespace zelvano {
@@ -57,17 +55,22 @@ int LeadingNumber(const std::string& text) {
     return static_cast<int>(sign * value);
 }
 
-void StartOrEndRepeat(App& app, std::int16_t choice) {
-    AutoRepeatState& repeat = app.autoRepeat;
-    repeat.AutoRepeatChoice = choice;
-    if (choice > 0) {
-        repeat.AutoRepeatActive = 1;
-        repeat.AutoRepeatCountdown = static_cast<std::int16_t>(kRepeatTicksPerStep * choice);
-    } else {
-        // Without a period a running repeat would reload its countdown with 0
-        // and queue the call on every tick; such a Call ends the repeat.
-        repeat.AutoRepeatActive = 0;
-    }
+void StartOrEndRepeat(AutoRepeat& repeat, std::int16_t choice) {
+    repeat.choice = choice;
+    // Without a period a running repeat would reload its countdown with 0
+    // and queue the call on every tick; such a Call ends the repeat.
+    repeat.active = choice > 0;
+    if (repeat.active)
+        repeat.countdown = static_cast<std::int16_t>(kRepeatTicksPerStep * choice);
+}
+
+CallRequest RequestFor(const LastCall& last) {
+    return CallRequest{last.address,
+                       last.text,
+                       HexField(last.bleep),
+                       DecimalField(last.priority),
+                       DecimalField(last.callType),
+                       last.transmissions};
 }
 
 }  // namespace
@@ -112,64 +115,50 @@ std::string RememberedNrOfTx(std::int16_t position) {
     return SignedStr(position);
 }
 
-CallForm LoadCallForm(const App& app) {
-    const LastCallRecord& last = app.LastCall;
+CallForm LoadCallForm(const Console& console, const Settings& settings) {
+    const LastCall& last = console.last;
     CallForm form;
-    form.nrOfTxEnabled = app.settings.Emulatie != 0;
-    form.bleep = PositionIn(last.BleepIndex, BleepEntries().size());
-    form.priority = PositionIn(last.PriorityIndex, PriorityEntries().size());
-    form.callType = PositionIn(last.CallTypeIndex, CallTypeEntries().size());
-    form.nrOfTx = PositionIn(LeadingNumber(last.NrOfTx), NrOfTxEntries().size());
-    if (!last.Address.empty()) {
-        form.address = last.Address;
-        form.alfa = last.Alfa;
+    form.nrOfTxEnabled = settings.emulation != 0;
+    form.bleep = PositionIn(last.bleep, BleepEntries().size());
+    form.priority = PositionIn(last.priority, PriorityEntries().size());
+    form.callType = PositionIn(last.callType, CallTypeEntries().size());
+    form.nrOfTx = PositionIn(LeadingNumber(last.transmissions), NrOfTxEntries().size());
+    if (!last.address.empty()) {
+        form.address = last.address;
+        form.alfa = last.text;
     }
-    form.autoRepeat = PositionIn(app.autoRepeat.AutoRepeatChoice, AutoRepeatEntries().size());
+    form.autoRepeat = PositionIn(console.repeat.choice, AutoRepeatEntries().size());
     return form;
 }
 
-void CmdCall_Click(App& app, const CallForm& form) {
-    AddCall(app, form.address, HexField(form.bleep), form.alfa, DecimalField(form.priority),
-            HexField(form.nrOfTx), DecimalField(form.callType));
-
-    LastCallRecord& last = app.LastCall;
-    last.Address = form.address;
-    last.BleepIndex = form.bleep;
-    last.Alfa = form.alfa;
-    last.PriorityIndex = form.priority;
-    last.CallTypeIndex = form.callType;
-    last.NrOfTx = RememberedNrOfTx(form.nrOfTx);
-
-    StartOrEndRepeat(app, form.autoRepeat);
-    ShowCallBuffer(app);
+Submitted PlaceCall(PagingCore& core, Console& console, const CallForm& form) {
+    const Submitted submitted =
+        core.Submit(CallRequest{form.address, form.alfa, HexField(form.bleep),
+                                DecimalField(form.priority), DecimalField(form.callType),
+                                HexField(form.nrOfTx)});
+    if (submitted.id == 0)
+        return submitted;
+    LastCall& last = console.last;
+    last.address = form.address;
+    last.bleep = form.bleep;
+    last.text = form.alfa;
+    last.priority = form.priority;
+    last.callType = form.callType;
+    last.transmissions = RememberedNrOfTx(form.nrOfTx);
+    StartOrEndRepeat(console.repeat, form.autoRepeat);
+    return submitted;
 }
 
-void CmdStopAutoCall_Click(App& app) {
-    if (app.autoRepeat.AutoRepeatActive > 0) {
-        app.autoRepeat.AutoRepeatActive = 0;
-    }
-}
-
-bool StopButtonEnabled(const App& app) {
-    return app.autoRepeat.AutoRepeatActive >= 1;
-}
-
-void AutoRepeatStep(App& app) {
-    AutoRepeatState& repeat = app.autoRepeat;
-    if (repeat.AutoRepeatActive == 0) {
+void RepeatStep(PagingCore& core, Console& console) {
+    AutoRepeat& repeat = console.repeat;
+    if (!repeat.active)
         return;
-    }
-    if (repeat.AutoRepeatCountdown > 0) {
-        --repeat.AutoRepeatCountdown;
-    }
-    if (repeat.AutoRepeatCountdown != 0) {
+    if (repeat.countdown > 0)
+        --repeat.countdown;
+    if (repeat.countdown != 0)
         return;  // still counting, or negative: never due
-    }
-    repeat.AutoRepeatCountdown =
-        static_cast<std::int16_t>(kRepeatTicksPerStep * repeat.AutoRepeatChoice);
-    const LastCallRecord& last = app.LastCall;
-    AddCall(app, last.Address, HexField(last.BleepIndex), last.Alfa,
-            DecimalField(last.PriorityIndex), last.NrOfTx, DecimalField(last.CallTypeIndex));
+    repeat.countdown = static_cast<std::int16_t>(kRepeatTicksPerStep * repeat.choice);
+    core.Submit(RequestFor(console.last));
 }
 
 }  // namespace zelvano

@@ -7,9 +7,32 @@
 #include <string>
 #include <vector>
 
+#include "paging/PagingCore.h"
+
 namespace zelvano {
 
-class App;
+// The remembered last call: the call window's defaults and what auto-repeat
+// sends. The list positions may be -1 (nothing chosen).
+struct LastCall {
+    std::string address;
+    std::int16_t bleep = 1;
+    std::string text;
+    std::int16_t priority = 3;
+    std::int16_t callType = 3;
+    std::string transmissions = "1";
+};
+
+struct AutoRepeat {
+    std::int16_t choice = 0;  // 0 none, n = every 10*n seconds
+    bool active = false;
+    std::int16_t countdown = 0;
+};
+
+// What the operator's console remembers between calls.
+struct Console {
+    LastCall last;
+    AutoRepeat repeat;
+};
 
 inline constexpr const char* kDesignAddressText = "1234";
 inline constexpr const char* kDesignAlfaText = "Enter AlfaText";
@@ -42,21 +65,13 @@ struct CallForm {
     bool operator==(const CallForm&) const = default;
 };
 
-// The window load: the form preset from LastCall and AutoRepeatChoice.
-CallForm LoadCallForm(const App& app);
-
+// The window load: the form preset from the last call and the repeat choice.
+CallForm LoadCallForm(const Console& console, const Settings& settings);
 // The Call button: queues the call, remembers it and sets the repeat. A Call
-// without a repeat period ends a running repeat. The window closes afterwards
-// (the caller's job); the rows are redrawn here.
-void CmdCall_Click(App& app, const CallForm& form);
-
-// The Stop button: no further repetition; calls already queued stay.
-void CmdStopAutoCall_Click(App& app);
-
-// Timer1: the Stop button is enabled only while a repeat runs.
-bool StopButtonEnabled(const App& app);
-
-// One buffer tick of the repeat: counts down and queues LastCall when due.
-void AutoRepeatStep(App& app);
+// without a repeat period ends a running repeat. Nothing is remembered when
+// the core refuses the call. The window closes afterwards (the caller's job).
+Submitted PlaceCall(PagingCore& core, Console& console, const CallForm& form);
+// One buffer tick of the repeat: counts down and queues the last call when due.
+void RepeatStep(PagingCore& core, Console& console);
 
 }  // namespace zelvano

@@ -2,10 +2,10 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/App.h"
 #include "windows/QtLook.h"
 #include "windows/TypeableCombo.h"
 #include "windows/WindowKeys.h"
@@ -31,7 +31,8 @@ int RowTop(int row) {
 
 }  // namespace
 
-CallWindow::CallWindow(App& app, QWidget* parent) : QWidget(parent, Qt::Window), app_(app) {
+CallWindow::CallWindow(PagingCore& core, Console& console, QWidget* parent)
+    : QWidget(parent, Qt::Window), core_(core), console_(console) {
     setObjectName("frmCall");
     ApplyDesignFont(this);
     setWindowTitle("Call Window");
@@ -40,7 +41,7 @@ CallWindow::CallWindow(App& app, QWidget* parent) : QWidget(parent, Qt::Window),
     SetTabOrder();
 
     // Window load: the lists and texts from LastCall, then one Timer1 step.
-    ShowForm(LoadCallForm(app_));
+    ShowForm(LoadCallForm(console_, core_.CurrentSettings()));
     Timer1_Timer();
     timer1_->start();
 }
@@ -150,7 +151,11 @@ CallForm CallWindow::Form() const {
 }
 
 void CallWindow::CmdCall_Click() {
-    zelvano::CmdCall_Click(app_, Form());
+    const Submitted submitted = PlaceCall(core_, console_, Form());
+    if (submitted.id == 0) {
+        QMessageBox::warning(this, windowTitle(), QString::fromStdString(submitted.refusal));
+        return;
+    }
     close();
 }
 
@@ -159,13 +164,13 @@ void CallWindow::CmdCancel_Click() {
 }
 
 void CallWindow::CmdStopAutoCall_Click() {
-    zelvano::CmdStopAutoCall_Click(app_);
+    console_.repeat.active = false;
     comboAutoRepeatTime_->SetPosition(0);
     emit AutoRepeatStopped();
 }
 
 void CallWindow::Timer1_Timer() {
-    cmdStopAutoCall_->setEnabled(StopButtonEnabled(app_));
+    cmdStopAutoCall_->setEnabled(console_.repeat.active);
 }
 
 }  // namespace zelvano

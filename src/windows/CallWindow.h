@@ -12,13 +12,12 @@ class QTimer;
 
 namespace zelvano {
 
-class App;
 class TypeableCombo;
 
 class CallWindow : public QWidget {
     Q_OBJECT
   public:
-    CallWindow(App& app, QWidget* parent = nullptr);
+    CallWindow(PagingCore& core, Console& console, QWidget* parent = nullptr);
 
     // What the controls hold now.
     CallForm Form() const;
@@ -37,7 +36,8 @@ class CallWindow : public QWidget {
     void SetTabOrder();
     void ShowForm(const CallForm& form);
 
-    App& app_;
+    PagingCore& core_;
+    Console& console_;
     QLineEdit* textAdres_ = nullptr;
     QLineEdit* textAlfa_ = nullptr;
     TypeableCombo* comboBleep_ = nullptr;

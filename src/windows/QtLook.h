@@ -8,7 +8,7 @@
 #include <QPalette>
 #include <QWidget>
 
-#include "buffer/BufferDisplay.h"
+#include "windows/BufferDisplay.h"
 #include "windows/Twips.h"
 
 namespace zelvano {

@@ -9,6 +9,8 @@ target_sources(zelvano_gui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/FocusKeeper.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FocusKeeper.h
   ${CMAKE_CURRENT_LIST_DIR}/QtLook.h
+  ${CMAKE_CURRENT_LIST_DIR}/SettingsWindow.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SettingsWindow.h
   ${CMAKE_CURRENT_LIST_DIR}/TypeableCombo.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TypeableCombo.h
   ${CMAKE_CURRENT_LIST_DIR}/WindowKeys.cpp

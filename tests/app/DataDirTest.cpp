@@ -5,7 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/DataDir.h"
+#include "driver/DataDir.h"
 #include "support/TestApp.h"
 
 namespace zelvano {

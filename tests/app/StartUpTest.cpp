@@ -32,8 +32,8 @@ TEST(StartUp, StepsRunInOrderFromAnyEarlierState) {
     std::ostringstream got;
     got << t.app.CallBuffer[0].IsFree() << " " << t.view.windowHeight << " "
         << t.app.screenLog.LogLineCount << " " << t.line.closeCount << t.line.openCount << " "
-        << e.EspaState << " " << e.LineOk << " " << e.CheckCountdown << " " << l.Address << "|"
-        << l.Alfa << "|" << l.NrOfTx << "|" << l.BleepIndex << l.PriorityIndex << l.CallTypeIndex
+        << e.EspaState << " " << e.LineOk << " " << e.CheckCountdown << " " << l.address << "|"
+        << l.text << "|" << l.transmissions << "|" << l.BleepIndex << l.PriorityIndex << l.CallTypeIndex
         << " " << t.app.autoRepeat.AutoRepeatActive << t.app.autoRepeat.AutoRepeatChoice;
     EXPECT_EQ(got.str(), "1 9930 2 11 10 -1 0 ||1|133 02");
 }
@@ -48,7 +48,7 @@ TEST(StartUp, WorkingPortAtLevelZeroWritesNothingAndStartsTheLineCheck) {
               "1 300,N,7,1 6705");
     EXPECT_FALSE(std::filesystem::exists(t.dir.path() / "Log") ||
                  std::filesystem::exists(SettingsPath(t.dir.path())));
-    t.app.settings.Logfile = -1;
+    t.app.settings.logLevel = -1;
     ApplyWindowHeight(t.app);
     EXPECT_EQ(t.view.windowHeight, 6705);
 }

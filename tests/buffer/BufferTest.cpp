@@ -3,7 +3,7 @@
 
 #include <sstream>
 
-#include "buffer/BufferDisplay.h"
+#include "windows/BufferDisplay.h"
 #include "buffer/CallBuffer.h"
 #include "support/TestApp.h"
 
@@ -11,12 +11,12 @@ namespace zelvano::test {
 namespace {
 
 // "address:STATE:count" of every occupied position.
-std::string Dump(const CallBufferArray& buffer) {
+std::string Dump(const CallArray& buffer) {
     std::string out;
-    for (const CallBufferEntry& e : buffer) {
+    for (const Call& e : buffer) {
         if (!e.IsFree())
-            out += (out.empty() ? "" : " ") + e.Address + ":" + e.Status + ":" +
-                   std::to_string(e.TimeOutCount);
+            out += (out.empty() ? "" : " ") + e.address + ":" + e.Status + ":" +
+                   std::to_string(e.timeOutCount);
     }
     return out;
 }
@@ -29,7 +29,7 @@ std::vector<std::string> Fill(TestApp& t, const std::string& states, std::int16_
         std::replace(state.begin(), state.end(), '_', ' ');
         AddCall(t.app, "c" + std::to_string(out.size()), "1", "", "3", "1", "3");
         t.app.CallBuffer[out.size()].Status = state;
-        t.app.CallBuffer[out.size()].TimeOutCount = count;
+        t.app.CallBuffer[out.size()].timeOutCount = count;
         out.push_back(state);
     }
     ShowCallBuffer(t.app);
@@ -55,14 +55,14 @@ TEST(CallBuffer, AddCallStoresTheFieldsAndLogsTheFilledOnes) {
     for (const auto& r : rows) {
         for (std::int16_t level : {1, 0}) {
             TestApp t;
-            t.app.settings.Logfile = level;
+            t.app.settings.logLevel = level;
             t.app.nextCallId = 0;  // 0 marks a free position: skipped
             AddCall(t.app, r[0], r[1], r[2], r[3], r[4], r[5]);
-            const CallBufferEntry& e = t.app.CallBuffer[0];
-            EXPECT_EQ(e.Address + e.Bleep + e.Alfa + e.Priority + e.NrOfTx + e.CallType,
+            const Call& e = t.app.CallBuffer[0];
+            EXPECT_EQ(e.address + e.bleep + e.text + e.priority + e.transmissions + e.callType,
                       std::string(r[0]) + r[1] + r[2] + r[3] + r[4] + r[5]);
             EXPECT_EQ(Dump(t.app.CallBuffer), std::string(r[0]) + ":NEW:60");
-            EXPECT_EQ(e.CallId, 1u);
+            EXPECT_EQ(e.id, 1u);
             EXPECT_EQ(Dump(t.view.lastBuffer), Dump(t.app.CallBuffer));
             EXPECT_EQ(LastLog(t),
                       level ? std::string("STATUS: Call to Buffer for Pager: ") + r[6] : "");
@@ -84,7 +84,7 @@ TEST(CallBuffer, FullBufferMakesRoom) {
     for (const auto& [list, removed] : rows) {
         TestApp t;
         const std::vector<std::string> states = Fill(t, list, 17);
-        t.app.settings.Logfile = 1;
+        t.app.settings.logLevel = 1;
         AddCall(t.app, "new", "1", "", "3", "1", "3");
         std::string want;  // the others move up with their states and counts
         for (std::size_t i = 0; i < 10; ++i) {
@@ -105,12 +105,12 @@ TEST(CallBuffer, FullBufferMakesRoom) {
 TEST(CallBuffer, RemovalClosesTheGapAndLeavesTheRedrawToTheCaller) {
     TestApp t;
     Fill(t, "NEW NEW QUEUE");
-    t.app.CallBuffer[2].TimeOutCount = 42;
-    const std::uint32_t idOfC2 = t.app.CallBuffer[2].CallId;
+    t.app.CallBuffer[2].timeOutCount = 42;
+    const std::uint32_t idOfC2 = t.app.CallBuffer[2].id;
     const int redraws = t.view.showCallBufferCount;
     DeleteCall(t.app, 1);
     EXPECT_EQ(Dump(t.app.CallBuffer), "c0:NEW:60 c2:QUEUE:42");
-    EXPECT_EQ(t.app.CallBuffer[1].CallId, idOfC2);
+    EXPECT_EQ(t.app.CallBuffer[1].id, idOfC2);
     for (std::int16_t outside : {-1, 10, 32767, -32768}) {
         DeleteCall(t.app, outside);
         ClearCallEntry(t.app, outside);
@@ -135,19 +135,19 @@ TEST(CallBuffer, TimeOutOnTheSixtiethTickForNewAndQueueOnly) {
                               "SPEECHPAGED", "ERROR", "NO_STATUS"}) {
         for (std::int16_t level : {1, 0}) {
             TestApp t;
-            t.app.settings.Logfile = level;
+            t.app.settings.logLevel = level;
             const std::string word = Fill(t, std::string("PAGED PAGED PAGED ") + state)[3];
             const int redraws = t.view.showCallBufferCount, lines = t.app.screenLog.LogLineCount;
-            CallBufferEntry& e = t.app.CallBuffer[3];
-            e.Delivered = word == "QUEUE";  // accepted by the slave: its state is unknown
+            Call& e = t.app.CallBuffer[3];
+            e.delivered = word == "QUEUE";  // accepted by the slave: its state is unknown
             t.view.lastBuffer = {};
             for (int tick = 0; tick < 59; ++tick)
                 CheckBufferTimeOuts(t.app);
-            EXPECT_EQ(e.Status + std::to_string(e.TimeOutCount), word + "1");
+            EXPECT_EQ(e.Status + std::to_string(e.timeOutCount), word + "1");
             CheckBufferTimeOuts(t.app);
             const bool out = word == "NEW" || word == "QUEUE";
             const std::string given = word == "QUEUE" ? "NO STATUS" : "ERROR";
-            EXPECT_EQ(e.Status + std::to_string(e.TimeOutCount), out ? given + "0" : word + "1");
+            EXPECT_EQ(e.Status + std::to_string(e.timeOutCount), out ? given + "0" : word + "1");
             EXPECT_EQ(t.view.showCallBufferCount, redraws + (out ? 1 : 0));
             EXPECT_EQ(t.view.lastBuffer[3].Status, out ? given : "");
             EXPECT_EQ(t.app.screenLog.LogLineCount > lines ? LastLog(t) : "",

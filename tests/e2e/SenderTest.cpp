@@ -20,7 +20,7 @@ struct Result {
 // The rig's line at log level 1: progress on stderr, no day files.
 void StartCall(QProcess& call, Case& c, const QString& port, const QStringList& args) {
     Settings settings = LineSettings();
-    settings.Logfile = 1;
+    settings.logLevel = 1;
     test::WriteFileBytes(c.data / "espa.set", FormatSettings(settings));
     const QString file = QString::fromStdString((c.data / "espa.set").string());
     call.start(ZELVANO_CALL_PATH, QStringList{"--settings", file, "--port", port} + args);

@@ -3,7 +3,7 @@
 // serves when the buffer changes under it.
 #include <gtest/gtest.h>
 
-#include "buffer/BufferDisplay.h"
+#include "windows/BufferDisplay.h"
 #include "buffer/CallBuffer.h"
 #include "support/TestApp.h"
 
@@ -72,21 +72,21 @@ void RunCase(const Case& c) {
     EngineRig rig;
     rig.names.insert(kNames.begin(), kNames.end());
     Settings& s = rig.app.settings;
-    s.LineCheck = c.lineCheck;
-    s.CallStatusCheck = c.statusCheck;
-    s.Emulatie = c.emulatie;
-    s.CheckInterval = c.interval;
+    s.lineCheck = c.lineCheck;
+    s.statusCheck = c.statusCheck;
+    s.emulation = c.emulatie;
+    s.checkInterval = c.interval;
     if (c.call != nullptr) {
         ASSERT_EQ(
             rig.Run(c.lineCheck == 1 ? "start; > 2: 04; > 7: POLL; 06 > 8: 04" : Expand("GOOD")),
             "");
         rig.AddHello(c.alfa);
         rig.app.CallBuffer[0].Status = c.call;
-        rig.app.CallBuffer[0].Delivered = std::string(c.call) == "QUEUE";
+        rig.app.CallBuffer[0].delivered = std::string(c.call) == "QUEUE";
         rig.app.espa.RetryCount = 3;
         ShowCallBuffer(rig.app);
     }
-    s.Logfile = c.level;
+    s.logLevel = c.level;
     ASSERT_EQ(rig.Run(c.setup), "");
     rig.NewLog();
     EXPECT_EQ(rig.Run(Expand(c.steps)), "");
@@ -430,10 +430,10 @@ TEST(Engine, EveryFailureRetriesThenGivesUp) {
             rig.AddHello();
             rig.app.CallBuffer[1].Status = "QUEUE";
             const bool delivered = f.step >= 100;
-            rig.app.CallBuffer[1].Delivered = delivered;
+            rig.app.CallBuffer[1].delivered = delivered;
             ProtocolState& s = rig.app.espa;
             s.EspaPosition = 1;
-            s.EspaCallId = rig.app.CallBuffer[1].CallId;
+            s.EspaCallId = rig.app.CallBuffer[1].id;
             s.RetryCount = retries;
             s.Bcc = 0x28;
             s.EspaState = f.step;

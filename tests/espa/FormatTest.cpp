@@ -65,18 +65,18 @@ const Block kBlocks[] = {
 TEST(Format, BlockDataAndWhatMayBeSent) {
     for (const Block& b : kBlocks) {
         Settings s;
-        s.Emulatie = b.emulatie;
-        s.EspaEnable = b.configurable ? 1 : 0;
-        s.EspaSet = b.set;
-        CallBufferEntry e;
-        std::tie(e.Address, e.Alfa, e.Bleep, e.CallType, e.NrOfTx, e.Priority) =
+        s.emulation = b.emulatie;
+        s.variableBlock = b.configurable ? 1 : 0;
+        s.blockFields = b.set;
+        Call e;
+        std::tie(e.address, e.text, e.bleep, e.callType, e.transmissions, e.priority) =
             std::tie(b.call[0], b.call[1], b.call[2], b.call[3], b.call[4], b.call[5]);
         SCOPED_TRACE(b.call[0] + "/" + b.call[1] + "/" + b.call[5]);
         EXPECT_EQ(b.data.empty() ? "" : HexOf(BuildEspaData(s, e)), HexOf(Frame(b.data)));
         EXPECT_EQ(BlockValuesSendable(s, e), b.sendable);
     }
-    CallBufferEntry e;
-    std::tie(e.Address, e.Alfa, e.Bleep, e.NrOfTx) = std::tie("55", "Hi", "B", "22");
+    Call e;
+    std::tie(e.address, e.text, e.bleep, e.transmissions) = std::tie("55", "Hi", "B", "22");
     const char* records[] = {"", "1|55/", "2|Hi/", "3|B/", "4|3/", "5|1/", "6|1/", ""};
     for (std::int16_t item = -1; item < 8; ++item)
         EXPECT_EQ(BuildEspaRecord(item, e), Frame(item < 0 ? "" : records[item])) << item;

@@ -26,7 +26,7 @@ void Evidence(const std::string& text) {
 // Two records whose texts differ in length: a torn espa.set passes for neither.
 Settings Record(bool second) {
     Settings settings = LineSettings();
-    settings.CheckInterval = second ? 14 : 3;
+    settings.checkInterval = second ? 14 : 3;
     return settings;
 }
 
@@ -48,8 +48,8 @@ class Faults : public testing::Test {
         EXPECT_TRUE(p->AllSettled()) << p->States();
         EXPECT_EQ(p->mismatches, 0);
         for (int row = 0; row < kCallBufferSize; ++row) {
-            const CallBufferEntry& entry = p->Core().CallBuffer[static_cast<std::size_t>(row)];
-            EXPECT_EQ(p->Address(row).toStdString(), entry.Address);
+            const Call& entry = p->Core().CallBuffer[static_cast<std::size_t>(row)];
+            EXPECT_EQ(p->Address(row).toStdString(), entry.address);
             EXPECT_EQ(p->State(row).toStdString(), entry.Status == "NEW" ? "" : entry.Status);
         }
         Evidence("alive: " + std::to_string(p->ticks) + " ticks, longest " +
@@ -96,7 +96,7 @@ class Faults : public testing::Test {
     void SaveFailsSafely(Program& p, const QString& address) {
         p.Save(9);
         EXPECT_TRUE(p.boxes.empty());
-        EXPECT_EQ(p.Core().settings.CheckInterval, 9);
+        EXPECT_EQ(p.Core().settings.checkInterval, 9);
         EXPECT_TRUE(c.SavedFileKept());
         EXPECT_FALSE(fs::exists(c.data / "espa.set.tmp"));
         p.EnterCall(address);
@@ -243,7 +243,7 @@ TEST_F(Faults, fullDiskForLogs) {
         GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
     Unmount unmount{c.data};
     Settings settings = LineSettings();
-    settings.Logfile = 3;
+    settings.logLevel = 3;
     c.StartSlave({"--script", "10001=PAGED", "--script", "10002=PAGED"}, false, settings);
     // Today's day files exist, and a filler takes the rest of the disk.
     const std::string earlier =

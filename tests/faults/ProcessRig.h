@@ -95,11 +95,11 @@ class Slave {
 // COM1 at 9600,N,8,1, log level 2, a line check every 2 s.
 inline Settings LineSettings() {
     Settings settings;
-    settings.Emulatie = 1;
-    settings.BaudRate = 4;
-    settings.Bits = 1;
-    settings.Logfile = 2;
-    settings.CheckInterval = 19;
+    settings.emulation = 1;
+    settings.baudRate = 4;
+    settings.dataBits = 1;
+    settings.logLevel = 2;
+    settings.checkInterval = 19;
     return settings;
 }
 
@@ -195,7 +195,7 @@ class Program {
         window_.callWindow()->findChild<QLineEdit*>("TextAlfa")->setText(text);
         window_.callWindow()->findChild<QPushButton*>("CmdCall")->click();
         auto& entry = Core().CallBuffer[static_cast<std::size_t>(RowOf(address))];
-        entry.TimeOutCount = static_cast<std::int16_t>(std::min<int>(entry.TimeOutCount, seconds));
+        entry.timeOutCount = static_cast<std::int16_t>(std::min<int>(entry.timeOutCount, seconds));
         Sample();
     }
     // Settings window: Change, an optional interval choice, Save.
@@ -221,7 +221,7 @@ class Program {
         return address.empty() ? all : "";
     }
     bool AllSettled() {
-        return std::ranges::none_of(Core().CallBuffer, [](const CallBufferEntry& entry) {
+        return std::ranges::none_of(Core().CallBuffer, [](const Call& entry) {
             return entry.Status == "NEW" || entry.Status == "QUEUE";
         });
     }
@@ -232,11 +232,11 @@ class Program {
 
   private:
     void Sample() {
-        for (const CallBufferEntry& entry : Core().CallBuffer) {
+        for (const Call& entry : Core().CallBuffer) {
             if (entry.IsFree())
                 continue;
-            auto& [address, states] = calls_[entry.CallId];
-            address = entry.Address;
+            auto& [address, states] = calls_[entry.id];
+            address = entry.address;
             if (states.substr(states.rfind('>') + 1) != entry.Status)
                 states += (states.empty() ? "" : ">") + entry.Status;
         }
@@ -282,8 +282,8 @@ struct Played {
 };
 inline Program& Play(Case& c, const Played& run) {
     Settings settings = LineSettings();
-    settings.CallStatusCheck = run.callStatusCheck;
-    settings.CheckInterval = run.checkInterval;
+    settings.statusCheck = run.callStatusCheck;
+    settings.checkInterval = run.checkInterval;
     c.StartSlave(run.options, false, settings);
     Program& p = c.Open();
     EXPECT_TRUE(p.boxes.empty());

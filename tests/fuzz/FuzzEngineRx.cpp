@@ -7,7 +7,7 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "buffer/BufferDisplay.h"
+#include "windows/BufferDisplay.h"
 #include "buffer/CallBuffer.h"
 #include "common/Text.h"
 #include "espa/AfhandelEspa.h"
@@ -19,11 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     zelvano::test::FuzzApp t;
     auto& s = t.app.settings;
-    s.LineCheck = static_cast<std::int16_t>(data[0] % 3);
-    s.CallStatusCheck = static_cast<std::int16_t>(data[1] % 4);
-    s.Emulatie = static_cast<std::int16_t>(data[2] % 7);
-    s.CheckInterval = static_cast<std::int8_t>(data[3]);
-    s.Logfile = 1;  // screen log only: exercises every message without disk traffic
+    s.lineCheck = static_cast<std::int16_t>(data[0] % 3);
+    s.statusCheck = static_cast<std::int16_t>(data[1] % 4);
+    s.emulation = static_cast<std::int16_t>(data[2] % 7);
+    s.checkInterval = static_cast<std::int8_t>(data[3]);
+    s.logLevel = 1;  // screen log only: exercises every message without disk traffic
     t.line.open = true;
     zelvano::HandleEspa(t.app, 10);
 

@@ -27,21 +27,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     zelvano::test::FuzzApp t;
     auto& s = t.app.settings;
-    s.Emulatie = static_cast<std::int16_t>(data[0] % 7);
-    s.EspaEnable = static_cast<std::int16_t>(data[1] & 1);
+    s.emulation = static_cast<std::int16_t>(data[0] % 7);
+    s.variableBlock = static_cast<std::int16_t>(data[1] & 1);
     for (int i = 0; i < 6; ++i)
-        s.EspaSet[i] = static_cast<std::int16_t>(data[2 + i] % 8);
+        s.blockFields[i] = static_cast<std::int16_t>(data[2 + i] % 8);
     std::string_view rest(reinterpret_cast<const char*>(data + 8), size - 8);
 
-    zelvano::CallBufferEntry& e = t.app.CallBuffer[0];
-    e.Address = NextField(rest);
-    e.Alfa = NextField(rest);
-    e.Bleep = NextField(rest);
-    e.CallType = NextField(rest);
-    e.NrOfTx = NextField(rest);
-    e.Priority = NextField(rest);
+    zelvano::Call& e = t.app.CallBuffer[0];
+    e.address = NextField(rest);
+    e.text = NextField(rest);
+    e.bleep = NextField(rest);
+    e.callType = NextField(rest);
+    e.transmissions = NextField(rest);
+    e.priority = NextField(rest);
     e.Status = "NEW";
-    e.CallId = 1;
+    e.id = 1;
 
     const std::string block = "1\x02" + zelvano::BuildEspaData(t.app, 0);
     FUZZ_CHECK(block.back() == '\x03');

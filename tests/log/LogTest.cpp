@@ -17,7 +17,7 @@ TEST(Log, WhereALineGoesByLevel) {
     for (std::int16_t level : {-1, 0, 1, 2, 3, 4}) {
         SCOPED_TRACE(level);
         TestApp t;
-        t.app.settings.Logfile = level;
+        t.app.settings.logLevel = level;
         WriteLog(t.app, "Comport closed by software.");
         const std::string line = level >= 1 ? "14:03:22 Comport closed by software." : "";
         EXPECT_EQ(t.view.logLines[0] + t.app.screenLog.LogLines[0], line + line);
@@ -34,7 +34,7 @@ TEST(Log, WhereALineGoesByLevel) {
 
 TEST(Log, DayFilesAppendInTheSingleByteCodePageAndSplitAtMidnight) {
     TestApp t;
-    t.app.settings.Logfile = 2;
+    t.app.settings.logLevel = 2;
     fs::create_directory(t.dir.path() / "Log");
     WriteFileBytes(t.dir.path() / "Log" / "31121999.log", "09:00:00 earlier\r\n");
     t.clock.now = {1999, 12, 31, 23, 59, 59};
@@ -63,7 +63,7 @@ TEST(Log, OneClockReadingPerLine) {
     SteppingClock clock;
     TestApp t;
     App app(t.view, clock, t.line, t.dir.path());
-    app.settings.Logfile = 2;
+    app.settings.logLevel = 2;
     WriteLog(app, "x");
     WriteDebugLog(app, "y");
     EXPECT_EQ(ReadFileBytes(t.dir.path() / "Log" / "01122026.log"), "23:59:59 x\r\n");
@@ -72,7 +72,7 @@ TEST(Log, OneClockReadingPerLine) {
 
 TEST(Log, ScreenFillsFromTheTopThenScrolls) {
     TestApp t;
-    t.app.settings.Logfile = 1;
+    t.app.settings.logLevel = 1;
     for (int n = 1; n <= 12; ++n) {
         WriteLog(t.app, std::to_string(n));
         std::string shown;
@@ -91,7 +91,7 @@ TEST(Log, ScreenFillsFromTheTopThenScrolls) {
 // screen line; a line a full disk cut short is taken out again.
 TEST(Log, FileFailuresCostOnlyTheFileLine) {
     TestApp t;
-    t.app.settings.Logfile = 3;
+    t.app.settings.logLevel = 3;
     WriteFileBytes(t.dir.path() / "Log", "not a folder");
     fs::create_directories(t.dir.path() / "DebugLog" / "05122026.log" / "inside");
     WriteLog(t.app, "one");
@@ -103,7 +103,7 @@ TEST(Log, FileFailuresCostOnlyTheFileLine) {
 
     FakeView view;  // a data folder that is gone is not made again
     App gone(view, t.clock, t.line, t.dir.path() / "gone");
-    gone.settings.Logfile = 3;
+    gone.settings.logLevel = 3;
     WriteLog(gone, "one");
     EXPECT_EQ(gone.screenLog.LogLines[0], "14:03:22 one");
     EXPECT_FALSE(fs::exists(t.dir.path() / "gone"));

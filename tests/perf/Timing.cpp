@@ -17,7 +17,7 @@
 #include <numeric>
 
 #include "app/MainWindow.h"
-#include "buffer/BufferDisplay.h"
+#include "windows/BufferDisplay.h"
 #include "common/Text.h"
 #include "espa/AfhandelEspa.h"
 #include "espa/EngineSteps.h"
@@ -78,7 +78,7 @@ int MinimumTicks(const App& from) {
     t.line.open = true;
     std::tie(t.app.espa, t.app.settings, t.app.CallBuffer, t.app.nextCallId) =
         std::tie(from.espa, from.settings, from.CallBuffer, from.nextCallId);
-    t.app.settings.Logfile = 0;  // the count does not depend on logging
+    t.app.settings.logLevel = 0;  // the count does not depend on logging
     for (int tick = 1, last = -1; tick <= 2000; ++tick) {
         const std::int16_t step = t.app.espa.EspaState;
         if (step != std::exchange(last, step)) {
@@ -94,7 +94,7 @@ int MinimumTicks(const App& from) {
                     t.line.Feed({'1', ENQ});
                     break;
                 case kStatusBlock:
-                    t.line.Feed(StatusBlock(t.app.CallBuffer[t.app.espa.EspaPosition].Address));
+                    t.line.Feed(StatusBlock(t.app.CallBuffer[t.app.espa.EspaPosition].address));
             }
         }
         HandleEspa(t.app, 0);
@@ -136,7 +136,7 @@ int Trace(int ticks, const std::string& label) {
             test::FakeView view;
             SystemClock clock;
             App app{view, clock, *line, dir.path() / std::to_string(level)};
-            app.settings.Logfile = level;
+            app.settings.logLevel = level;
             std::vector<double> took;
             for (int i = 0; i < ticks && feed(); ++i) {
                 std::tie(app.espa.EspaState, app.espa.EspaTimer) =

@@ -83,7 +83,7 @@ TEST(ByteTransfer, SendReceiveClear) {
         TestApp t;
         HeldTrace held;
         t.line.open = true;
-        t.app.settings.Logfile = level;
+        t.app.settings.logLevel = level;
         EXPECT_EQ((Results{SendByte(t.app, -1), SendByte(t.app, 256), SendByte(t.app, -32768),
                            ReceiveByte(t.app)}),
                   Results(4, -1));  // refused; nothing waiting
@@ -128,13 +128,13 @@ TEST(ByteTransfer, MissingByteAndLostLine) {
     ShortReadLine line;
     TestApp s;
     App app{s.view, s.clock, line, s.dir.path()};
-    app.settings.Logfile = 3;
+    app.settings.logLevel = 3;
     EXPECT_EQ(ReceiveByte(app), -1);
     EXPECT_EQ(Trace(s), "");
     for (const std::int16_t level : {0, 1}) {
         for (const int op : {0, 1, 2}) {
             TestApp t;
-            t.app.settings.Logfile = level;
+            t.app.settings.logLevel = level;
             t.line.lineFailure = "COM3: device lost";
             const auto transfer = [&] {
                 return op == 0   ? SendByte(t.app, 5)
@@ -170,7 +170,7 @@ TEST(Datacom, OpenComPortByHandShake) {
         {0, -1, FlowControl::RtsCts, ""}};
     for (const auto& [compoort, handShake, flow, toolTip] : cases) {
         TestApp t;
-        t.app.settings.Logfile = 2;
+        t.app.settings.logLevel = 2;
         t.view.portProblem = "old problem";
         t.line.rts = handShake == 0;
         ASSERT_EQ(OpenComPort(t.app, compoort, 1, 1, 0, 1, handShake), 1);
@@ -197,7 +197,7 @@ TEST(Datacom, OpenComPortFailsAtAnyStep) {
         {0, 8, " 9"}, {0, -2, "-1"}, {0, 32767, " 32768"}, {1, 0, " 1"}, {2, 5, " 6"}};
     for (const auto& [step, compoort, number] : cases) {
         TestApp t;
-        t.app.settings.Logfile = 1;
+        t.app.settings.logLevel = 1;
         t.line.failSetPort = step == 0;
         t.line.failSettings = step == 1;
         t.line.failOpen = step == 2;
@@ -218,9 +218,9 @@ TEST(Datacom, OpenComPortFailsAtAnyStep) {
 TEST(Datacom, ControlLinesAndLogLevels) {
     for (const std::int16_t level : {1, 0}) {
         TestApp t;
-        t.app.settings.Logfile = level;
+        t.app.settings.logLevel = level;
         const auto click = [&](std::int16_t handShake) {
-            t.app.settings.HandShake = handShake;
+            t.app.settings.handshake = handShake;
             LabLinkStatus_Click(t.app);
             return RtsState(t.app);
         };
@@ -332,7 +332,7 @@ TEST(PortMap, LineSettingsAndProblemTexts) {
 // files, the received bytes before the EOT sent back when the slave aborts.
 void ArmDrain(TestApp& t, App& app) {
     t.line.open = true;
-    app.settings.Logfile = 3;
+    app.settings.logLevel = 3;
     app.espa.EspaState = engine::kStatusBlock;
     app.espa.EspaTimer = 100;
 }
@@ -431,7 +431,7 @@ struct Rig {
     test::FakeView view;
     test::FakeClock clock;
     App app{view, clock, line, dir.path()};
-    Rig() { Map(pty.device), app.settings.Logfile = 1; }
+    Rig() { Map(pty.device), app.settings.logLevel = 1; }
     void Map(const std::string& device) {
         test::WriteFileBytes(dir.path() / "comports.cfg", "# cable\nCOM1 = " + device);
     }
@@ -562,7 +562,7 @@ TEST(PortLine, NetworkPortConnectsLosesAndComesBack) {
     FakeClock clock;
     PortLine line{dir.path()};
     App app{view, clock, line, dir.path()};
-    app.settings.Logfile = 1;
+    app.settings.logLevel = 1;
     WriteFileBytes(dir.path() / "comports.cfg",
                    "COM1=" + device + "\nCOM2=tcp://host\nCOM3=tcp://no-such-host.invalid:1\n");
     const auto logged = [&] { return app.screenLog.LogLineCount; };

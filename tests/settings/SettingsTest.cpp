@@ -28,12 +28,12 @@ std::string Show(const Settings& s) {
 // Record from the values in file order (lines 0, 10..17, 20, 21, 30..35, 40).
 Settings Record(std::array<int, 18> v) {
     Settings s;
-    std::tie(s.Compoort, s.Emulatie, s.BaudRate, s.Parity, s.Bits, s.StopBits, s.HandShake,
-             s.LineCheck, s.CallStatusCheck, s.Logfile, s.CheckInterval) =
+    std::tie(s.comPort, s.emulation, s.baudRate, s.parity, s.dataBits, s.stopBits, s.handshake,
+             s.lineCheck, s.statusCheck, s.logLevel, s.checkInterval) =
         std::tuple(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10]);
     for (int i = 0; i < 6; ++i)
-        s.EspaSet[i] = static_cast<std::int16_t>(v[11 + i]);
-    s.EspaEnable = static_cast<std::int16_t>(v[17]);
+        s.blockFields[i] = static_cast<std::int16_t>(v[11 + i]);
+    s.variableBlock = static_cast<std::int16_t>(v[17]);
     return s;
 }
 
@@ -120,7 +120,7 @@ TEST(SettingsFile, ReadOnlyFileIsALockAndALinkIsFollowed) {
         WriteFileBytes(file, "locked");
         fs::permissions(file, fs::perms::owner_read | fs::perms::group_read);
         t.app.settings = kRecord;
-        t.app.settings.Logfile = level;
+        t.app.settings.logLevel = level;
         WriteSettings(t.app);
         EXPECT_EQ(ReadFileBytes(file), "locked");
         EXPECT_EQ(t.view.messageBoxes.size(), 0u);

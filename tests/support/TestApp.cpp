@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "buffer/BufferDisplay.h"
+#include "windows/BufferDisplay.h"
 #include "buffer/CallBuffer.h"
 #include "espa/AfhandelEspa.h"
 #include "espa/EngineSteps.h"
@@ -76,8 +76,8 @@ void RecordingView::ShowLogLines(const std::array<std::string, 10>& lines) {
 
 EngineRig::EngineRig(std::int16_t logLevel) {
     view.screenLog = &app.screenLog;
-    app.settings.Logfile = logLevel;
-    app.settings.Emulatie = 1;
+    app.settings.logLevel = logLevel;
+    app.settings.emulation = 1;
     line.open = true;
 }
 
@@ -116,14 +116,14 @@ void EngineRig::Event(const std::string& what) {
     } else if (key == "dbl") {
         LabReturnedStatus_DblClick(app, static_cast<std::int16_t>(n));
     } else if (key == "out") {
-        app.CallBuffer[n].TimeOutCount = 1;
+        app.CallBuffer[n].timeOutCount = 1;
         CheckBufferTimeOuts(app);
     } else if (key.empty()) {
         app.CallBuffer[n].Status = what.substr(what.find('=') + 1);
-        app.CallBuffer[n].Delivered = app.CallBuffer[n].Status == "QUEUE";  // the slave has it
+        app.CallBuffer[n].delivered = app.CallBuffer[n].Status == "QUEUE";  // the slave has it
         ShowCallBuffer(app);
     } else if (key == "served=") {
-        s.EspaCallId = app.CallBuffer[n].CallId;
+        s.EspaCallId = app.CallBuffer[n].id;
         s.EspaPosition = static_cast<std::int16_t>(n);
     } else {
         (key == "timer="  ? s.EspaTimer
@@ -172,17 +172,17 @@ std::string SoundState(const App& app) {
                                          "TERMINATED", "SPEECHPAGED", "ERROR", "NO STATUS"};
     bool freeSeen = false;
     for (int i = 0; i < kCallBufferSize; ++i) {
-        const CallBufferEntry& e = app.CallBuffer[static_cast<std::size_t>(i)];
+        const Call& e = app.CallBuffer[static_cast<std::size_t>(i)];
         const auto at = [i] { return " at position " + std::to_string(i); };
         if (e.Status.empty()) {
             freeSeen = true;
-            if (!e.Address.empty() || !e.Alfa.empty() || e.CallId != 0 || e.TimeOutCount != 0)
+            if (!e.address.empty() || !e.text.empty() || e.id != 0 || e.timeOutCount != 0)
                 return "leftovers in a free position" + at();
         } else if (freeSeen) {
             return "gap before" + at();
         } else if (std::find(std::begin(kWords), std::end(kWords), e.Status) == std::end(kWords)) {
             return "unknown state '" + e.Status + "'" + at();
-        } else if (e.CallId == 0) {
+        } else if (e.id == 0) {
             return "call without identity" + at();
         }
     }

@@ -16,7 +16,7 @@ namespace zelvano::test {
 // Records every call the core makes into the windows.
 class FakeView : public OperatorView {
   public:
-    void ShowCallBuffer(const CallBufferArray& buffer) override {
+    void ShowCallBuffer(const CallArray& buffer) override {
         ++showCallBufferCount;
         lastBuffer = buffer;
     }
@@ -38,7 +38,7 @@ class FakeView : public OperatorView {
         std::string text, title;
     };
     int showCallBufferCount = 0;
-    CallBufferArray lastBuffer{};
+    CallArray lastBuffer{};
     int showLogLinesCount = 0;
     std::array<std::string, 10> logLines{};
     std::string portCaption = "Serial Port: X";

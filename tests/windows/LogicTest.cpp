@@ -4,7 +4,7 @@
 
 #include "app/StartUp.h"
 #include "buffer/CallBuffer.h"
-#include "settings/SettingsForm.h"
+#include "windows/SettingsForm.h"
 #include "support/TestApp.h"
 #include "windows/CallEntry.h"
 
@@ -16,10 +16,10 @@ struct Started : test::TestApp {
     // The calls queued: Address|Bleep|Alfa|Priority|NrOfTx|CallType each.
     std::string Sent() const {
         std::string out;
-        for (const CallBufferEntry& e : app.CallBuffer)
+        for (const Call& e : app.CallBuffer)
             out += e.IsFree() ? ""
-                              : e.Address + "|" + e.Bleep + "|" + e.Alfa + "|" + e.Priority + "|" +
-                                    e.NrOfTx + "|" + e.CallType + " ";
+                              : e.address + "|" + e.bleep + "|" + e.text + "|" + e.priority + "|" +
+                                    e.transmissions + "|" + e.callType + " ";
         return out;
     }
     // Buffer-tick repeat steps; the ticks after which a call was queued.
@@ -60,7 +60,7 @@ TEST(CallEntry, FieldsSentAndShownAtTheNextOpening) {
     };
     for (const auto& c : cases) {
         Started t;
-        t.app.settings.Emulatie = c.emulatie;
+        t.app.settings.emulation = c.emulatie;
         CmdCall_Click(t.app, c.form);
         EXPECT_EQ(t.Sent(), c.sent);
         EXPECT_EQ(Shown(LoadCallForm(t.app)), c.next) << c.sent;
@@ -84,7 +84,7 @@ TEST(CallEntry, AutoRepeat) {
     t.Call(1);
     t.Queued(5);
     CmdCall_Click(t.app, {"2", "b", 15, 1, 2, -1, 2});
-    t.app.LastCall.Address = "3";
+    t.app.LastCall.address = "3";
     EXPECT_EQ(t.Queued(20), (std::vector<int>{20}));
     EXPECT_EQ(t.Sent(), "1|1|a|3|1|3 2|F|b|1|1|2 3|F|b|1|-1|2 ");
 }

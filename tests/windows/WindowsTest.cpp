@@ -6,7 +6,7 @@
 
 #include "app/Indicator.h"
 #include "app/MainWindow.h"
-#include "app/QuitOnSignal.h"
+#include "driver/QuitOnSignal.h"
 #include "buffer/CallBuffer.h"
 #include "log/Log.h"
 #include "settings/SettingsFile.h"
@@ -84,7 +84,7 @@ struct H {
     }
     int Calls() {
         return std::count_if(app().CallBuffer.begin(), app().CallBuffer.end(),
-                             [](const CallBufferEntry& e) { return !e.IsFree(); });
+                             [](const Call& e) { return !e.IsFree(); });
     }
     void Click(const QString& name) { QTest::mouseClick(At(name), Qt::LeftButton), Settle(); }
     void Pick(const QString& name, int position) { At<Combo>(name)->SetPosition(position); }
@@ -305,8 +305,8 @@ class WindowsTest : public QObject {
         QCOMPARE(h.State("LabAdres_1 LabInfo_1 LabBleep_1 LabCallType_1 LabPriority_1"),
                  u"555|Enter AlfaText|C|2|1"_s);
         h.BufferTicks(30);  // repeated after 30 s, queued after the time-outs ran
-        QVERIFY(h.Calls() == 3 && h.app().CallBuffer[2].TimeOutCount == 60);
-        h.app().settings.Emulatie = 0;  // Philips: no choice of transmissions
+        QVERIFY(h.Calls() == 3 && h.app().CallBuffer[2].timeOutCount == 60);
+        h.app().settings.emulation = 0;  // Philips: no choice of transmissions
         h.w->CallPager_Click();         // the call is remembered
         QCOMPARE(h.State(kCallForm),
                  u"555|Enter AlfaText|C|2 = Speech Call||1 = 1 transmission-|"
@@ -319,7 +319,7 @@ class WindowsTest : public QObject {
         QCOMPARE(h.State("LabReturnedStatus_0"), u"ERROR"_s);
         h.At<QLineEdit>("TextAdres")->setText("888");
         h.Click("CmdCancel");
-        QVERIFY(!h.w->callWindow() && h.Calls() == 3 && h.app().LastCall.Address == "555");
+        QVERIFY(!h.w->callWindow() && h.Calls() == 3 && h.app().LastCall.address == "555");
     }
 
     void settingsWindow() {
@@ -412,7 +412,7 @@ void WindowsTest::returnAndEscapeInTheWindows() {
     Get<QLineEdit>(call, "TextAdres")->setText("77");
     Key(Qt::Key_Return);
     QTRY_VERIFY(call.isNull());
-    QCOMPARE(h.app().CallBuffer[0].Address, std::string("77"));
+    QCOMPARE(h.app().CallBuffer[0].address, std::string("77"));
     // Escape is Cancel; so is Return on a focused Cancel (Tab order: Address,
     // Text, Call, Cancel). A focused button looks apart from the default one.
     call = h.Open("CallPager", "frmCall");
@@ -450,8 +450,8 @@ void WindowsTest::typedTextNamingAnEntrySelectsItAndLockedListsStayGrey() {
     TypeOver(call, "ComboCallType", "speech call");        // names nothing: fallback "1"
     TypeOver(call, "ComboNrOfTx", "2 = 2 TRANSMISSIONS");  // whole entry, other case
     Key(Qt::Key_Return);
-    const CallBufferEntry& entry = h.app().CallBuffer[0];
-    QCOMPARE(entry.Priority + entry.Bleep + entry.CallType + entry.NrOfTx, std::string("2C12"));
+    const Call& entry = h.app().CallBuffer[0];
+    QCOMPARE(entry.priority + entry.bleep + entry.callType + entry.transmissions, std::string("2C12"));
     // The settings window: the same rule; a number that names no entry
     // (500 ms) leaves the interval without a selection.
     QWidget* settings = h.Open("Instellingen", "frmInstellingen");
@@ -461,7 +461,7 @@ void WindowsTest::typedTextNamingAnEntrySelectsItAndLockedListsStayGrey() {
     TypeOver(settings, "ComboDeviceCheckInterval", "500");
     QTest::mouseClick(Get(settings, "CmdSave"), Qt::LeftButton);
     const Settings& saved = h.app().settings;
-    QCOMPARE(QList<int>({saved.Emulatie, saved.BaudRate, saved.CheckInterval}),
+    QCOMPARE(QList<int>({saved.emulation, saved.baudRate, saved.checkInterval}),
              QList<int>({2, 5, -1}));
     // Locked again: Tab into a list selects its text, which stays grey, not
     // white on the highlight colour.
@@ -618,7 +618,7 @@ void WindowsTest::ledTimerRunsOnlyWhileALightIsOn() {
     QVERIFY(!led->isActive());
     // A tick that sends lights TxD at once; the LED timer runs until it is dark.
     // The line the tick logged is drawn with the light's next change.
-    h.app().settings.Logfile = 2;
+    h.app().settings.logLevel = 2;
     const auto drawn = [&] {
         QStringList lines;
         for (const std::string& line : h.app().screenLog.LogLines)

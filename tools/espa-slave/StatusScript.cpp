@@ -85,7 +85,7 @@ std::optional<char> StatusDigit(std::string_view name) {
 
 std::string StatusWord(char digit) {
     const char block[] = {'7', static_cast<char>(US), digit};
-    return ParseCallStatus(std::string_view(block, sizeof block));
+    return std::string(StateText(ParseCallStatus(std::string_view(block, sizeof block))));
 }
 
 std::optional<StatusScript> ParseStatusScript(std::string_view text, std::string& error) {

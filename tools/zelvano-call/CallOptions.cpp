@@ -9,7 +9,7 @@
 
 #include "common/Text.h"
 #include "serial/PortMap.h"
-#include "settings/SettingsForm.h"
+#include "windows/SettingsForm.h"
 
 namespace zelvano::call {
 
@@ -51,16 +51,16 @@ struct CallFieldOption {
 
 const std::vector<SettingOption>& SettingOptions() {
     static const std::vector<SettingOption> options = {
-        {{"--speed", ComboEntries("ComboBaud")}, &Settings::BaudRate},
-        {{"--parity", ComboEntries("ComboParity")}, &Settings::Parity},
-        {{"--bits", ComboEntries("ComboBits")}, &Settings::Bits},
-        {{"--stopbits", ComboEntries("ComboStop")}, &Settings::StopBits},
-        {{"--handshake", {"none", "rts", "rtscts"}}, &Settings::HandShake},
+        {{"--speed", ComboEntries("ComboBaud")}, &Settings::baudRate},
+        {{"--parity", ComboEntries("ComboParity")}, &Settings::parity},
+        {{"--bits", ComboEntries("ComboBits")}, &Settings::dataBits},
+        {{"--stopbits", ComboEntries("ComboStop")}, &Settings::stopBits},
+        {{"--handshake", {"none", "rts", "rtscts"}}, &Settings::handshake},
         {{"--emulation", {"philips", "ascom", "medicall", "datacall", "ooperon", "commtech"}},
-         &Settings::Emulatie},
-        {{"--line-check", {"both", "poll"}}, &Settings::LineCheck},
-        {{"--status-check", {"soh3", "poll", "none"}}, &Settings::CallStatusCheck},
-        {{"--log-level", {"0", "1", "2", "3"}}, &Settings::Logfile},
+         &Settings::emulation},
+        {{"--line-check", {"both", "poll"}}, &Settings::lineCheck},
+        {{"--status-check", {"soh3", "poll", "none"}}, &Settings::statusCheck},
+        {{"--log-level", {"0", "1", "2", "3"}}, &Settings::logLevel},
     };
     return options;
 }

@@ -6,38 +6,18 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "CallOptions.h"
-#include "app/App.h"
+#include "driver/Driver.h"
+#include "paging/PagingCore.h"
 
 namespace zelvano::call {
 
-// The operator view without windows: log lines become progress on standard
-// error, a message box is answered OK with its text shown there, beeps are
-// silent. Each buffer redraw is handed on, so the run sees every state its
-// call goes through the moment it is written.
-class HeadlessView : public OperatorView {
+class CallRun : public QObject, public PagingEvents {
   public:
-    void ShowCallBuffer(const CallBufferArray& buffer) override;
-    void ShowLogLines(const std::array<std::string, 10>& lines) override;
-    void SetPortCaption(const std::string&) override {}
-    void SetRtsToolTip(const std::string&) override {}
-    void SetPortProblem(const std::string&) override {}
-    void SetWindowHeight(int) override {}
-    MessageAnswer ShowMessageBox(const std::string& text, const std::string& title) override;
-    void Beep() override {}
-
-    const ScreenLog* log = nullptr;  // the screen log whose newest line is shown
-    bool quiet = false;
-    std::function<void(const CallBufferArray&)> onBuffer;
-};
-
-class CallRun : public QObject {
-  public:
-    CallRun(App& app, HeadlessView& view, const CallOptions& options);
+    CallRun(PagingCore& core, const CallOptions& options);
 
     // Opens the port, queues the call and starts the ticks. The event loop
     // ends with the exit code once the outcome is printed.
@@ -46,14 +26,19 @@ class CallRun : public QObject {
     // "INTERRUPTED" printed; the exit code is 128 + the signal's number.
     void Interrupt(int signal);
 
+    // The core's events: the call's states, and progress on standard error.
+    void CallChanged(const CallChange& change) override;
+    void CallSent(std::uint32_t id) override;
+    void LogChanged(const ScreenLines& lines) override;
+
   private:
     struct SeenWord {
+        CallState state;
         std::string word;
         double at;  // seconds since the start
     };
 
     void Tick();
-    void Observe(const CallBufferArray& buffer);
     void Decide();
     void TimeUp();
     // The call never reached the paging system: the port, the line check or
@@ -64,13 +49,16 @@ class CallRun : public QObject {
     void Finish();
     void PrintOutcome() const;
 
-    App& app_;
+    PagingCore& core_;
     const CallOptions& options_;
-    QTimer engineTimer_, bufferTimer_, deadline_;
+    Driver driver_;
+    QTimer deadline_;
     QElapsedTimer elapsed_;
     QDateTime started_;
     std::uint32_t callId_ = 0;
     std::vector<SeenWord> words_;
+    bool delivered_ = false;
+    bool sent_ = false;
     bool lineOpened_ = false;
     bool gaveUpUndelivered_ = false;  // the buffer time-out struck before any ACK
     bool finishing_ = false;

@@ -1,4 +1,4 @@
-#include "app/DataDir.h"
+#include "driver/DataDir.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,12 +1,10 @@
-#include "app/QuitOnSignal.h"
+#include "driver/SignalWatch.h"
 
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QApplication>
 #include <QSocketNotifier>
-#include <QWidget>
 #include <cerrno>
 #include <csignal>
 
@@ -20,22 +18,22 @@ constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 int signalPair[2] = {-1, -1};
 volatile std::sig_atomic_t requested = 0;
 
-extern "C" void WriteSignalByte(int) {
+extern "C" void WriteSignalByte(int signal) {
     requested = 1;
     const int savedErrno = errno;
-    const char byte = 1;
+    const auto byte = static_cast<unsigned char>(signal);
     [[maybe_unused]] const ssize_t written = ::write(signalPair[1], &byte, 1);
     errno = savedErrno;
 }
 
 }  // namespace
 
-QuitOnSignal::QuitOnSignal(std::function<void()> action, QObject* parent)
+SignalWatch::SignalWatch(std::function<void(int)> action, QObject* parent)
     : QObject(parent), action_(std::move(action)) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPair) != 0)
         return;
     notifier_ = new QSocketNotifier(signalPair[0], QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &QuitOnSignal::OnSignal);
+    connect(notifier_, &QSocketNotifier::activated, this, &SignalWatch::OnSignal);
     struct sigaction handler {};
     handler.sa_handler = WriteSignalByte;
     sigemptyset(&handler.sa_mask);
@@ -44,7 +42,7 @@ QuitOnSignal::QuitOnSignal(std::function<void()> action, QObject* parent)
         ::sigaction(signal, &handler, nullptr);
 }
 
-QuitOnSignal::~QuitOnSignal() {
+SignalWatch::~SignalWatch() {
     for (const int signal : kSignals)
         std::signal(signal, SIG_DFL);
     delete notifier_;
@@ -56,20 +54,16 @@ QuitOnSignal::~QuitOnSignal() {
     requested = 0;
 }
 
-bool QuitOnSignal::Requested() const {
+bool SignalWatch::Requested() const {
     return requested != 0;
 }
 
-void QuitOnSignal::OnSignal() {
-    char bytes[16];
-    while (::read(signalPair[0], bytes, sizeof bytes) > 0) {
+void SignalWatch::OnSignal() {
+    unsigned char signal = 0;
+    while (::read(signalPair[0], &signal, 1) == 1) {
+        if (action_)
+            action_(signal);
     }
-    // A box open at the time (the start-up one among them) would keep the
-    // program running: it is closed first.
-    for (int i = 0; i < 8 && QApplication::activeModalWidget() != nullptr; ++i)
-        QApplication::activeModalWidget()->close();
-    if (action_)
-        action_();
 }
 
 }  // namespace zelvano

@@ -1,7 +1,5 @@
-#include "settings/SettingsForm.h"
+#include "windows/SettingsForm.h"
 
-#include "app/App.h"
-#include "app/StartUp.h"
 #include "common/Text.h"
 #include "settings/SettingsFile.h"
 
@@ -16,36 +14,36 @@ std::vector<SettingsCombo> MakeSingleCombos() {
         {"ComboEmulatie",
          {"Philips", "Ascom/Nira", "MediCall", "DataCall", "Ooperon", "CommTechWireLess"},
          0,
-         &Settings::Emulatie},
+         &Settings::emulation},
         {"ComboCom",
          {"Com1", "Com2", "Com3", "Com4", "Com5", "Com6", "Com7", "Com8"},
          1,
-         &Settings::Compoort},
+         &Settings::comPort},
         {"ComboBaud",
          {"300", "1200", "2400", "4800", "9600", "19200", "38400", "57600"},
          1,
-         &Settings::BaudRate},
-        {"ComboParity", {"N", "E", "O"}, 1, &Settings::Parity},
-        {"ComboBits", {"7", "8"}, 1, &Settings::Bits},
-        {"ComboStop", {"1", "2"}, 1, &Settings::StopBits},
+         &Settings::baudRate},
+        {"ComboParity", {"N", "E", "O"}, 1, &Settings::parity},
+        {"ComboBits", {"7", "8"}, 1, &Settings::dataBits},
+        {"ComboStop", {"1", "2"}, 1, &Settings::stopBits},
         {"ComboRtsCts",
          {"No HandShake", "No HandShake (RTS ACTIVE)", "RTS/CTS"},
          0,
-         &Settings::HandShake},
+         &Settings::handshake},
         {"ComboLineCheck",
          {"LineCheck 1 ENQ 2 ENQ ", "LineCheck 2 ENQ only"},
          0,
-         &Settings::LineCheck},
+         &Settings::lineCheck},
         {"ComboStatusCheck",
          {"StatusCheck With SOH 3 before 2 ENQ", "StatusCheck Only 2 ENQ", "StatusCheck None"},
          0,
-         &Settings::CallStatusCheck},
+         &Settings::statusCheck},
         {"ComboLogfile",
          {"No Log enabled", "Simple Log to screen", "Extended Log to file & screen",
           "Debug to file & screen"},
          0,
-         &Settings::Logfile},
-        {"ComboDeviceCheckInterval", CheckIntervalEntries(), -1, &Settings::CheckInterval},
+         &Settings::logLevel},
+        {"ComboDeviceCheckInterval", CheckIntervalEntries(), -1, &Settings::checkInterval},
     };
 }
 
@@ -86,9 +84,9 @@ SettingsSelection UpdateCombo(const Settings& settings) {
             ComboPosition(settings.*combo.field, combo.entries.size(), combo.fallback);
     }
     for (int i = 0; i < kEspaTransCount; ++i) {
-        selection.espaTrans[i] = ComboPosition(settings.EspaSet[i], EspaTransEntries().size(), 0);
+        selection.espaTrans[i] = ComboPosition(settings.blockFields[i], EspaTransEntries().size(), 0);
     }
-    selection.variableEspaString = settings.EspaEnable != 0;
+    selection.variableEspaString = settings.variableBlock != 0;
     return selection;
 }
 
@@ -99,17 +97,10 @@ Settings ComboToSettings(const SettingsSelection& selection) {
         settings.*combos[i].field = selection.single[i];
     }
     for (int i = 0; i < kEspaTransCount; ++i) {
-        settings.EspaSet[i] = selection.espaTrans[i];
+        settings.blockFields[i] = selection.espaTrans[i];
     }
-    settings.EspaEnable = selection.variableEspaString ? 1 : 0;
+    settings.variableBlock = selection.variableEspaString ? 1 : 0;
     return settings;
-}
-
-void SaveSettings(App& app, const Settings& settings) {
-    app.settings = settings;
-    WriteSettings(app);
-    ApplyWindowHeight(app);
-    ReopenComPort(app);
 }
 
 }  // namespace zelvano

@@ -5,7 +5,7 @@
 #include <QWidget>
 #include <array>
 
-#include "settings/SettingsForm.h"
+#include "windows/SettingsForm.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -13,13 +13,12 @@ class QPushButton;
 
 namespace zelvano {
 
-class App;
 class TypeableCombo;
 
 class SettingsWindow : public QWidget {
     Q_OBJECT
   public:
-    SettingsWindow(App& app, QWidget* parent = nullptr);
+    SettingsWindow(const Settings& settings, QWidget* parent = nullptr);
 
     void LockCombo();
     void UnlockCombo();
@@ -33,6 +32,10 @@ class SettingsWindow : public QWidget {
     void CmdSave_Click();
     void CmdClose_Click();
 
+  signals:
+    // Save: the settings to use from now on.
+    void Saved(const zelvano::Settings& settings);
+
   private:
     void BuildCaptions();
     void BuildCombos();
@@ -42,7 +45,7 @@ class SettingsWindow : public QWidget {
     void SetLocked(bool locked);
     void SetEditing(bool editing);
 
-    App& app_;
+    const Settings& settings_;
     std::array<TypeableCombo*, kSingleComboCount> single_{};
     std::array<TypeableCombo*, kEspaTransCount> espaTrans_{};
     QCheckBox* chkVariableEspaString_ = nullptr;

@@ -5,9 +5,10 @@
 #include <string>
 #include <string_view>
 
+#include "buffer/Call.h"
+
 namespace zelvano {
 
-class App;
 
 struct CellColor {
     enum class Kind { Rgb, WindowText, ButtonFace };
@@ -29,13 +30,10 @@ struct StateCell {
     std::string toolTip;
 };
 
-StateCell StateCellFor(std::string_view status);
+StateCell StateCellFor(CallState state);
 
 // A double-click on a state cell removes the call for these states only.
-bool CanRemoveByDoubleClick(std::string_view status);
+bool CanRemoveByDoubleClick(CallState state);
 
-// Double-click on the state cell of row index: beep once, remove, redraw, or
-// nothing at all for "NEW", "BUSY" and "SPEECHPAGED".
-void LabReturnedStatus_DblClick(App& app, std::int16_t index);
 
 }  // namespace zelvano

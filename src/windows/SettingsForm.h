@@ -11,7 +11,6 @@
 
 namespace zelvano {
 
-class App;
 
 // One single list of the settings window and the record field it stands for.
 struct SettingsCombo {
@@ -52,6 +51,5 @@ Settings ComboToSettings(const SettingsSelection& selection);
 // Save from step 3 on: the record takes the new values, espa.set is written,
 // the main window takes its height, the port is closed and opened again, then
 // either the port error box or the start request to the protocol handler.
-void SaveSettings(App& app, const Settings& settings);
 
 }  // namespace zelvano

@@ -1,4 +1,4 @@
-#include "settings/SettingsWindow.h"
+#include "windows/SettingsWindow.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -8,7 +8,6 @@
 #include <QScreen>
 #include <algorithm>
 
-#include "app/App.h"
 #include "windows/QtLook.h"
 #include "windows/TypeableCombo.h"
 #include "windows/WindowKeys.h"
@@ -39,7 +38,8 @@ constexpr int kLowerTops[] = {1200, 1680, 2160, 2640};  // the four lists below 
 
 }  // namespace
 
-SettingsWindow::SettingsWindow(App& app, QWidget* parent) : QWidget(parent, Qt::Window), app_(app) {
+SettingsWindow::SettingsWindow(const Settings& settings, QWidget* parent)
+    : QWidget(parent, Qt::Window), settings_(settings) {
     setObjectName("frmInstellingen");
     ApplyDesignFont(this);
     setWindowTitle("Setup");
@@ -180,7 +180,7 @@ void SettingsWindow::UnlockCombo() {
 }
 
 void SettingsWindow::UpdateCombo() {
-    const SettingsSelection selection = zelvano::UpdateCombo(app_.settings);
+    const SettingsSelection selection = zelvano::UpdateCombo(settings_);
     for (int i = 0; i < kSingleComboCount; ++i) {
         single_[i]->SetPosition(selection.single[i]);
     }
@@ -220,7 +220,7 @@ void SettingsWindow::CmdCancel_Click() {
 void SettingsWindow::CmdSave_Click() {
     SetEditing(false);
     LockCombo();
-    SaveSettings(app_, ComboToSettings());
+    emit Saved(ComboToSettings());
 }
 
 void SettingsWindow::CmdClose_Click() {
