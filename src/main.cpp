@@ -62,12 +62,6 @@ QIcon ProgramIcon() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    // The window repaints small areas several times a second (indicators, the
-    // screen log). Through X shared memory each repaint waits for a round trip
-    // to the X server; sent over the connection it costs less. The user's own
-    // choice stands.
-    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
-        qputenv("QT_XCB_NO_MITSHM", "1");
     QApplication application(argc, argv);
     QCoreApplication::setApplicationName("zelvano");
     QGuiApplication::setDesktopFileName("zelvano");

@@ -18,14 +18,11 @@ class Indicator : public QWidget {
     }
 
     const QColor& Colour() const { return colour_; }
-    // True when the colour changed. The caller has the light drawn, so that
-    // lights changed together are drawn in one repaint.
-    bool SetColour(const QColor& colour) {
-        if (colour == colour_) {
-            return false;
+    void SetColour(const QColor& colour) {
+        if (colour != colour_) {
+            colour_ = colour;
+            update();
         }
-        colour_ = colour;
-        return true;
     }
 
   protected:

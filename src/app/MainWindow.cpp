@@ -6,6 +6,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -13,7 +14,6 @@
 
 #include "app/ClickLabel.h"
 #include "app/Indicator.h"
-#include "app/LogBox.h"
 #include "app/MainTicks.h"
 #include "app/StartUp.h"
 #include "windows/BufferDisplay.h"
@@ -214,9 +214,9 @@ void MainWindow::BuildDiagnoseFrame(QWidget* client) {
     frameDiagnose->setObjectName("frameDiagnose");
     PlaceTwips(frameDiagnose, 120, 5880, 9855, 3015);
     const QColor buttonFace = ToQColor(CellColor::ButtonFace());
-    text2_ = std::make_unique<LogBoxes>(frameDiagnose, "Text2");
-    for (int i = 0; i < LogBoxes::kCount; ++i) {
-        LogBox* box = text2_->At(i);
+    for (int i = 0; i < 10; ++i) {
+        auto* box = new QLineEdit(frameDiagnose);
+        box->setObjectName(IndexedName("Text2", i));
         box->setReadOnly(true);  // the operator reads and copies the log, nothing else
         QPalette pal = box->palette();
         pal.setColor(QPalette::Base, buttonFace);
@@ -225,6 +225,7 @@ void MainWindow::BuildDiagnoseFrame(QWidget* client) {
         // line redraws the ten boxes without the "Diagnose" frame behind them.
         box->setAutoFillBackground(true);
         PlaceTwips(box, 240, 360 + 240 * i, 9375, 285);
+        text2_[i] = box;
     }
 }
 
@@ -356,28 +357,8 @@ void MainWindow::Einde_Click() {
 }
 
 void MainWindow::TmrAfhandel_Timer() {
-    inEngineTick_ = true;
     EngineTick(app_);
-    inEngineTick_ = false;
-    // A line check writes its lines a tick or two apart: they are drawn
-    // together once a tick passes without a new one, at most three ticks late.
-    // While the lights blink, the LED tick draws them with the lights instead:
-    // one repaint for both.
-    const bool newLine = std::exchange(logThisTick_, false);
-    if (logHeld_ && !ledTimer_->isActive() && (!newLine || ++logHeldTicks_ >= 3)) {
-        DrawLogLines();
-    }
     ShowLineStates();
-    // An LED step due within 5 ms is taken now, after this tick's work: a
-    // few milliseconds early, less than a screen's frame, and one wake-up
-    // instead of two. The steps count their 250 ms from here, so the next
-    // ones meet the engine's ticks again.
-    if (ledTimer_->isActive() && ledTimer_->remainingTime() <= 5) {
-        LedTimer_Timer();
-        if (ledTimer_->isActive()) {
-            ledTimer_->start();
-        }
-    }
 }
 
 // After each engine tick: a blink starts at once when the tick moved bytes
@@ -387,7 +368,7 @@ void MainWindow::TmrAfhandel_Timer() {
 void MainWindow::ShowLineStates() {
     const LineActivity& activity = app_.activity;
     if ((activity.TxdActive || activity.RxdActive) && !ledTimer_->isActive()) {
-        BlinkLights();
+        LedTimer_Timer();
         if (!terminated_) {
             ledTimer_->start();
         }
@@ -402,13 +383,6 @@ void MainWindow::TmrBuffer_Timer() {
 }
 
 void MainWindow::LedTimer_Timer() {
-    if (logHeld_) {
-        DrawLogLines();
-    }
-    BlinkLights();
-}
-
-void MainWindow::BlinkLights() {
     PaintLook(zelvano::LedTimer_Timer(app_));
     const LineActivity& activity = app_.activity;
     if (!activity.TxdActive && !activity.RxdActive) {
@@ -418,9 +392,7 @@ void MainWindow::BlinkLights() {
 
 // Paints only what differs from what was painted last: the engine tick asks
 // ten times a second, and even comparing a widget's palette costs more than
-// the rest of an idle tick. Changed lights are drawn at once, in one repaint
-// with whatever else waits to be drawn, rather than through a posted update
-// request, which takes the event loop another turn.
+// the rest of an idle tick.
 void MainWindow::PaintLook(const LedLook& look) {
     const auto changed = [](auto& shown, const auto& wanted) {
         if (shown && *shown == wanted) {
@@ -429,35 +401,21 @@ void MainWindow::PaintLook(const LedLook& look) {
         shown = wanted;
         return true;
     };
-    Indicator* drawNow = nullptr;
-    const auto light = [&drawNow](Indicator* shape, const CellColor& colour) {
-        if (!shape->SetColour(ToQColor(colour))) {
-            return;
-        }
-        if (drawNow != nullptr) {
-            drawNow->update();
-        }
-        drawNow = shape;
-    };
     if (look.tx && changed(shownLook_.tx, *look.tx)) {
-        light(shpTx_, *look.tx);
+        shpTx_->SetColour(ToQColor(*look.tx));
     }
     if (look.rx && changed(shownLook_.rx, *look.rx)) {
-        light(shpRx_, *look.rx);
+        shpRx_->SetColour(ToQColor(*look.rx));
     }
     if (look.link && changed(shownLook_.link, *look.link)) {
         PaintColors(labLink_, ToQColor(look.link->background), ToQColor(look.link->text));
         labLink_->setText(QString::fromUtf8(look.link->caption));
     }
     if (changed(shownCts_, look.cts)) {
-        light(shpCts_, look.cts);
+        shpCts_->SetColour(ToQColor(look.cts));
     }
     if (changed(shownRts_, look.rts)) {
-        light(shpRts_, look.rts);
-    }
-    // The last light changed is drawn now, and with it all that waits.
-    if (drawNow != nullptr) {
-        drawNow->repaint();
+        shpRts_->SetColour(ToQColor(look.rts));
     }
 }
 
@@ -482,24 +440,9 @@ void MainWindow::ShowCallBuffer(const CallArray& buffer) {
 }
 
 void MainWindow::ShowLogLines(const std::array<std::string, 10>& lines) {
-    logLines_ = lines;
-    if (inEngineTick_) {
-        logHeld_ = logThisTick_ = true;
-        return;
-    }
-    DrawLogLines();
-}
-
-// Each new line moves all ten boxes of the log: the engine's lines are held
-// briefly and drawn at once.
-void MainWindow::DrawLogLines() {
-    logHeld_ = logThisTick_ = false;
-    logHeldTicks_ = 0;
-    std::array<QString, LogBoxes::kCount> lines;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        lines[i] = QString::fromStdString(logLines_[i]);
+        SetTextFromStart(text2_[i], QString::fromStdString(lines[i]));
     }
-    text2_->Show(lines);
 }
 
 void MainWindow::SetPortCaption(const std::string& caption) {

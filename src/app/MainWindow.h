@@ -8,7 +8,6 @@
 #include <array>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <optional>
 
 #include "app/App.h"
@@ -30,7 +29,6 @@ namespace zelvano {
 class ClickLabel;
 class FocusKeeper;
 class Indicator;
-class LogBoxes;
 
 class MainWindow : public QMainWindow, public OperatorView {
     Q_OBJECT
@@ -96,8 +94,6 @@ class MainWindow : public QMainWindow, public OperatorView {
     void StopAutoRepeat();
     void BuildTimers();
     void ShowLineStates();
-    void DrawLogLines();
-    void BlinkLights();
     void PaintLook(const LedLook& look);
     void ShowSecondary(QWidget* window);
     void Terminate();
@@ -118,7 +114,7 @@ class MainWindow : public QMainWindow, public OperatorView {
     std::array<QLabel*, 10> labCallType_{};
     std::array<QLabel*, 10> labPriority_{};
     std::array<ClickLabel*, 10> labReturnedStatus_{};
-    std::unique_ptr<LogBoxes> text2_;
+    std::array<QLineEdit*, 10> text2_{};
     QLabel* labAutoRepeat_ = nullptr;
     QPushButton* cmdStopAutoRepeat_ = nullptr;
     // What the indicators and the link label show (PaintLook); empty until painted.
@@ -138,12 +134,6 @@ class MainWindow : public QMainWindow, public OperatorView {
     std::function<void()> quit_;
     int heightTwips_ = 0;
     bool terminated_ = false;
-    // Screen-log lines written by the engine wait here for one redraw.
-    std::array<std::string, 10> logLines_{};
-    bool inEngineTick_ = false;
-    bool logHeld_ = false;
-    bool logThisTick_ = false;
-    int logHeldTicks_ = 0;
 };
 
 }  // namespace zelvano

@@ -2,8 +2,6 @@
 target_sources(zelvano_gui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/ClickLabel.h
   ${CMAKE_CURRENT_LIST_DIR}/Indicator.h
-  ${CMAKE_CURRENT_LIST_DIR}/LogBox.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/LogBox.h
   ${CMAKE_CURRENT_LIST_DIR}/MainWindow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainWindow.h)
 
