@@ -2,18 +2,16 @@
 // arguments and no environment variables of its own: espa.set and
 // comports.cfg in its data folder are its whole configuration.
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QIcon>
 #include <QMessageBox>
-#include <QStandardPaths>
 #include <QtGlobal>
 #include <filesystem>
 
-#include "driver/DataDir.h"
 #include "app/MainWindow.h"
-#include "driver/QuitOnSignal.h"
 #include "common/Clock.h"
+#include "driver/ProgramDataDir.h"
+#include "driver/SignalWatch.h"
 #include "serial/PortLine.h"
 
 #ifndef ZELVANO_INSTALL_BINDIR
@@ -22,23 +20,11 @@
 
 namespace {
 
-// The user's data folder: $XDG_DATA_HOME/zelvano, ~/.local/share/zelvano
-// when that is unset or relative (a relative one is to be ignored).
-std::filesystem::path UserDataDir() {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    if (!QDir::isAbsolutePath(dir))
-        dir = QDir::homePath() + "/.local/share/" + QCoreApplication::applicationName();
-    return QFile::encodeName(dir).toStdString();
-}
-
 // The program's own folder when it is a writable portable copy, else the
 // user's data folder. When settings or logs cannot be saved the operator
 // hears why before anything else happens.
 std::filesystem::path DataDirForThisProgram() {
-    const std::filesystem::path programDir =
-        QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
-    const zelvano::DataDirChoice choice = zelvano::ChooseDataDir(
-        programDir, UserDataDir(), zelvano::SystemProgramDirs(ZELVANO_INSTALL_BINDIR));
+    const zelvano::DataDirChoice choice = zelvano::ChooseProgramDataDir(ZELVANO_INSTALL_BINDIR);
     if (!choice.problem.empty()) {
         const QString problem = QFile::decodeName(choice.problem.c_str());
         qWarning("zelvano: %s", qPrintable(problem));
@@ -72,7 +58,13 @@ int main(int argc, char* argv[]) {
     zelvano::PortLine line(dataDir);
     zelvano::MainWindow window(clock, line, dataDir);
     // A termination signal closes the window like its close box.
-    zelvano::QuitOnSignal quitOnSignal([&window] { window.close(); });
+    zelvano::SignalWatch quitOnSignal([&window](int) {
+        // A box open at the time (the start-up one among them) would keep the
+        // program running: it is closed first.
+        for (int i = 0; i < 8 && QApplication::activeModalWidget() != nullptr; ++i)
+            QApplication::activeModalWidget()->close();
+        window.close();
+    });
     // The load step (StartUp, with its message box when the port fails)
     // runs before the window is shown.
     window.Form_Load();

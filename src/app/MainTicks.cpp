@@ -1,6 +1,5 @@
 #include "app/MainTicks.h"
 
-
 namespace zelvano {
 
 namespace {

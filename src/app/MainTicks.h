@@ -13,7 +13,6 @@
 
 namespace zelvano {
 
-
 inline constexpr CellColor kTxOn = CellColor{CellColor::Kind::Rgb, 255, 0, 0};
 inline constexpr CellColor kTxOff = CellColor{CellColor::Kind::Rgb, 128, 0, 0};
 inline constexpr CellColor kRxOn = CellColor{CellColor::Kind::Rgb, 0, 255, 0};

@@ -16,15 +16,13 @@
 #include "app/Indicator.h"
 #include "app/MainTicks.h"
 #include "app/StartUp.h"
-#include "windows/BufferDisplay.h"
-#include "espa/AfhandelEspa.h"
-#include "serial/Datacom.h"
-#include "windows/SettingsWindow.h"
 #include "windows/AboutWindow.h"
+#include "windows/BufferDisplay.h"
 #include "windows/CallEntry.h"
 #include "windows/CallWindow.h"
 #include "windows/FocusKeeper.h"
 #include "windows/QtLook.h"
+#include "windows/SettingsWindow.h"
 
 namespace zelvano {
 
@@ -85,7 +83,8 @@ void ShowCellText(QLabel* cell, const QString& text, Qt::Alignment fitting) {
 
 MainWindow::MainWindow(Clock& clock, SerialLine& port, std::filesystem::path dataDir,
                        QWidget* parent)
-    : QMainWindow(parent), app_(*this, clock, port, std::move(dataDir)) {
+    : QMainWindow(parent), core_(port, clock, std::move(dataDir)), driver_(core_) {
+    core_.Subscribe(*this);
     setObjectName("frmMain");
     ApplyDesignFont(this);
     setWindowTitle("Zelvano - ESPA 4.4.4 Master");
@@ -152,7 +151,7 @@ void MainWindow::BuildSerialFrame(QWidget* client) {
     labLinkStatus_->setObjectName("LabLinkStatus");
     labLinkStatus_->setToolTip("RTS status, click on text to change");
     PlaceTwipsAt(labLinkStatus_, 2520, 360);
-    connect(labLinkStatus_, &ClickLabel::clicked, this, [this] { LabLinkStatus_Click(app_); });
+    connect(labLinkStatus_, &ClickLabel::clicked, this, [this] { core_.ToggleRts(); });
 
     shpCts_ = MakeIndicator(frmCommunicatie_, "ShpCTS", kLineOff, 3120);
     MakeSmallLabel(frmCommunicatie_, "Label2", "CTS", 3480);
@@ -190,9 +189,8 @@ void MainWindow::BuildCallsFrame(QWidget* client) {
             if (c == kStatusColumn) {
                 auto* state = static_cast<ClickLabel*>(cell);
                 labReturnedStatus_[i] = state;
-                const auto index = static_cast<std::int16_t>(i);
                 connect(state, &ClickLabel::doubleClicked, this,
-                        [this, index] { LabReturnedStatus_DblClick(app_, index); });
+                        [this, i] { RemoveByDoubleClick(i); });
             } else {
                 (*plain[c])[i] = cell;
             }
@@ -247,19 +245,19 @@ void MainWindow::BuildAutoRepeatLine(QWidget* client) {
 }
 
 void MainWindow::ShowAutoRepeat() {
-    const AutoRepeatState& repeat = app_.autoRepeat;
-    const bool running = repeat.AutoRepeatActive > 0;
+    const AutoRepeat& repeat = console_.repeat;
+    const bool running = repeat.active;
     labAutoRepeat_->setVisible(running);
     cmdStopAutoRepeat_->setVisible(running);
     if (!running) {
         return;
     }
     const auto& periods = AutoRepeatEntries();
-    const int choice = repeat.AutoRepeatChoice;
+    const int choice = repeat.choice;
     const QString period = choice > 0 && choice < static_cast<int>(periods.size())
                                ? QString::fromStdString(periods[static_cast<std::size_t>(choice)])
                                : QString("AutoRepeat every %1secs").arg(10 * choice);
-    const LastCallRecord& last = app_.LastCall;
+    const LastCall& last = console_.last;
     const QString what = QString("[%1] %2").arg(QString::fromStdString(last.address),
                                                 QString::fromStdString(last.text));
     const QString text = period + ": " + what;
@@ -269,45 +267,42 @@ void MainWindow::ShowAutoRepeat() {
 }
 
 void MainWindow::StopAutoRepeat() {
-    zelvano::CmdStopAutoCall_Click(app_);
+    console_.repeat.active = false;
     ShowAutoRepeat();
 }
 
 void MainWindow::BuildTimers() {
-    struct Def {
-        QTimer** timer;
-        const char* name;
-        int interval;
-        void (MainWindow::*handler)();
-    };
-    const Def defs[] = {
-        {&ledTimer_, "LedTimer", 250, &MainWindow::LedTimer_Timer},
-        {&tmrBuffer_, "TmrBuffer", 1000, &MainWindow::TmrBuffer_Timer},
-        {&tmrAfhandel_, "TmrAfhandel", 100, &MainWindow::TmrAfhandel_Timer},
-    };
-    for (const Def& def : defs) {
-        auto* timer = new QTimer(this);
-        timer->setObjectName(def.name);
-        timer->setInterval(def.interval);
-        connect(timer, &QTimer::timeout, this, def.handler);
-        *def.timer = timer;
-    }
-    // The protocol counts its time-outs in these ticks: keep their pace. The
-    // other two keep step with it (started with it, or from one of its ticks),
-    // so their expiries fall on an engine tick's wake-up rather than waking
-    // the program on their own.
-    for (QTimer* timer : {ledTimer_, tmrBuffer_, tmrAfhandel_}) {
-        timer->setTimerType(Qt::PreciseTimer);
-    }
+    ledTimer_ = new QTimer(this);
+    ledTimer_->setObjectName("LedTimer");
+    ledTimer_->setInterval(250);
+    ledTimer_->setTimerType(Qt::PreciseTimer);
+    connect(ledTimer_, &QTimer::timeout, this, &MainWindow::LedTimer_Timer);
+    connect(&driver_, &Driver::Ticked, this, &MainWindow::ShowLineStates);
+    connect(&driver_, &Driver::Second, this, [this] { RepeatStep(core_, console_); });
 }
 
 void MainWindow::Form_Load() {
-    StartUp(app_);
-    // Started once StartUp has returned, so no tick runs inside it (its
+    const PortOpen opened = core_.Start();
+    SetWindowHeight(zelvano::WindowHeightTwips(core_.CurrentSettings().logLevel));
+    ShowPortError(opened);
+    console_ = Console{};
+    // Started once the start-up has returned, so no tick runs inside it (its
     // message box runs a modal loop).
     ledTimer_->start();
-    tmrAfhandel_->start();
-    tmrBuffer_->start();
+    driver_.Start();
+}
+
+void MainWindow::UseSettings(const Settings& settings) {
+    const PortOpen opened = core_.ApplySettings(settings);
+    SetWindowHeight(zelvano::WindowHeightTwips(settings.logLevel));
+    ShowPortError(opened);
+}
+
+// A network connection still being made is no error yet: it is picked up in a
+// moment without a box. The answer is not used.
+void MainWindow::ShowPortError(PortOpen opened) {
+    if (opened == PortOpen::Failed)
+        ShowMessageBox(kPortErrorText, kProgramTitle);
 }
 
 void MainWindow::ShowSecondary(QWidget* window) {
@@ -324,7 +319,7 @@ void MainWindow::ShowSecondary(QWidget* window) {
 
 void MainWindow::CallPager_Click() {
     if (!callWindow_) {
-        callWindow_ = new CallWindow(app_, this);
+        callWindow_ = new CallWindow(core_, console_, this);
         connect(callWindow_, &CallWindow::AutoRepeatStopped, this, &MainWindow::ShowAutoRepeat);
     }
     ShowSecondary(callWindow_);
@@ -332,32 +327,32 @@ void MainWindow::CallPager_Click() {
 
 void MainWindow::Instellingen_Click() {
     if (!settingsWindow_) {
-        settingsWindow_ = new SettingsWindow(app_, this);
+        settingsWindow_ = new SettingsWindow(core_.CurrentSettings(), this);
+        connect(settingsWindow_, &SettingsWindow::Saved, this, &MainWindow::UseSettings);
     }
     ShowSecondary(settingsWindow_);
 }
 
 void MainWindow::Info_Click() {
     if (!aboutWindow_) {
-        aboutWindow_ = new AboutWindow(app_.dataDir, this);
+        aboutWindow_ = new AboutWindow(core_.DataDir(), this);
     }
     ShowSecondary(aboutWindow_);
 }
 
 void MainWindow::Einde_Click() {
-    if (!zelvano::Einde_Click(app_)) {
+    if (ShowMessageBox(kQuitQuestion, kProgramTitle) != MessageAnswer::Ok)
         return;
-    }
+    core_.Stop();
     // The port is closed; end at once, no other handler runs.
     terminated_ = true;
     ledTimer_->stop();
-    tmrBuffer_->stop();
-    tmrAfhandel_->stop();
+    driver_.Stop();
     quit_();
 }
 
 void MainWindow::TmrAfhandel_Timer() {
-    EngineTick(app_);
+    core_.Tick();
     ShowLineStates();
 }
 
@@ -366,26 +361,23 @@ void MainWindow::TmrAfhandel_Timer() {
 // label, CTS and RTS are painted as they are now. So the LED timer runs
 // only while an indicator is lit and an idle line wakes nothing extra.
 void MainWindow::ShowLineStates() {
-    const LineActivity& activity = app_.activity;
-    if ((activity.TxdActive || activity.RxdActive) && !ledTimer_->isActive()) {
+    const LineActivity activity = core_.TakeActivity();
+    blinks_.tx.active |= activity.sent;
+    blinks_.rx.active |= activity.received;
+    if ((blinks_.tx.active || blinks_.rx.active) && !ledTimer_->isActive()) {
         LedTimer_Timer();
         if (!terminated_) {
             ledTimer_->start();
         }
         return;
     }
-    const LedLook look = zelvano::LineLook(app_);
+    const LedLook look = LineLook(core_.Link(), core_.Cts(), core_.Rts());
     PaintLook(look);
 }
 
-void MainWindow::TmrBuffer_Timer() {
-    zelvano::TmrBuffer_Timer(app_);
-}
-
 void MainWindow::LedTimer_Timer() {
-    PaintLook(zelvano::LedTimer_Timer(app_));
-    const LineActivity& activity = app_.activity;
-    if (!activity.TxdActive && !activity.RxdActive) {
+    PaintLook(LedStep(blinks_, core_.TakeActivity(), core_.Link(), core_.Cts(), core_.Rts()));
+    if (!blinks_.tx.active && !blinks_.rx.active) {
         ledTimer_->stop();  // nothing lit: the engine tick starts the next blink
     }
 }
@@ -419,9 +411,21 @@ void MainWindow::PaintLook(const LedLook& look) {
     }
 }
 
-void MainWindow::ShowCallBuffer(const CallArray& buffer) {
+void MainWindow::CallChanged(const CallChange&) {
+    DrawRows();
+}
+
+void MainWindow::RemoveByDoubleClick(int index) {
+    if (!CanRemoveByDoubleClick(core_.Calls()[static_cast<std::size_t>(index)].state))
+        return;
+    Beep();
+    core_.Remove(index);
+}
+
+void MainWindow::DrawRows() {
+    const CallArray& calls = core_.Calls();
     for (int i = 0; i < kCallBufferSize; ++i) {
-        const Call& entry = buffer[i];
+        const Call& entry = calls[static_cast<std::size_t>(i)];
         ShowCellText(labAdres_[i], QString::fromStdString(entry.address), Qt::AlignCenter);
         ShowCellText(labInfo_[i], QString::fromStdString(entry.text),
                      Qt::AlignLeft | Qt::AlignVCenter);
@@ -429,7 +433,7 @@ void MainWindow::ShowCallBuffer(const CallArray& buffer) {
         labCallType_[i]->setText(QString::fromStdString(entry.callType));
         labPriority_[i]->setText(QString::fromStdString(entry.priority));
 
-        const StateCell cell = StateCellFor(entry.Status);
+        const StateCell cell = StateCellFor(entry.state);
         ClickLabel* state = labReturnedStatus_[i];
         state->setText(QString::fromStdString(cell.caption));
         PaintColors(state, ToQColor(cell.background), ToQColor(cell.text));
@@ -439,21 +443,18 @@ void MainWindow::ShowCallBuffer(const CallArray& buffer) {
     ShowAutoRepeat();
 }
 
-void MainWindow::ShowLogLines(const std::array<std::string, 10>& lines) {
+void MainWindow::LogChanged(const ScreenLines& lines) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
         SetTextFromStart(text2_[i], QString::fromStdString(lines[i]));
     }
 }
 
-void MainWindow::SetPortCaption(const std::string& caption) {
+void MainWindow::PortOpened(const std::string& caption, bool manualRts) {
     frmCommunicatie_->setTitle(QString::fromStdString(caption));
+    labLinkStatus_->setToolTip(manualRts ? "RTS status, click here to change" : "");
 }
 
-void MainWindow::SetRtsToolTip(const std::string& tip) {
-    labLinkStatus_->setToolTip(QString::fromStdString(tip));
-}
-
-void MainWindow::SetPortProblem(const std::string& reason) {
+void MainWindow::PortProblem(const std::string& reason) {
     frmCommunicatie_->setToolTip(QString::fromStdString(reason));
 }
 
@@ -484,7 +485,7 @@ void MainWindow::Beep() {
 void MainWindow::Terminate() {
     if (!terminated_) {
         terminated_ = true;
-        Form_Terminate(app_);
+        core_.Stop();
     }
 }
 
@@ -499,8 +500,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         }
     }
     ledTimer_->stop();
-    tmrBuffer_->stop();
-    tmrAfhandel_->stop();
+    driver_.Stop();
     event->accept();
     quit_();
 }

@@ -10,12 +10,12 @@
 #include <functional>
 #include <optional>
 
-#include "app/App.h"
 #include "app/MainTicks.h"
-#include "app/OperatorView.h"
-#include "windows/SettingsWindow.h"
+#include "driver/Driver.h"
+#include "paging/PagingCore.h"
 #include "windows/AboutWindow.h"
 #include "windows/CallWindow.h"
+#include "windows/SettingsWindow.h"
 
 class QAction;
 class QGroupBox;
@@ -30,7 +30,9 @@ class ClickLabel;
 class FocusKeeper;
 class Indicator;
 
-class MainWindow : public QMainWindow, public OperatorView {
+enum class MessageAnswer { Ok, Cancel };
+
+class MainWindow : public QMainWindow, public PagingEvents {
     Q_OBJECT
   public:
     using MessageBoxHandler =
@@ -40,7 +42,8 @@ class MainWindow : public QMainWindow, public OperatorView {
                QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    App& app() { return app_; }
+    PagingCore& core() { return core_; }
+    Console& console() { return console_; }
 
     // The load step: StartUp, then the timers start. Runs before show().
     void Form_Load();
@@ -67,18 +70,17 @@ class MainWindow : public QMainWindow, public OperatorView {
 
     // Timer handlers.
     void TmrAfhandel_Timer();
-    void TmrBuffer_Timer();
     void LedTimer_Timer();
 
-    // OperatorView.
-    void ShowCallBuffer(const CallArray& buffer) override;
-    void ShowLogLines(const std::array<std::string, 10>& lines) override;
-    void SetPortCaption(const std::string& caption) override;
-    void SetRtsToolTip(const std::string& tip) override;
-    void SetPortProblem(const std::string& reason) override;
-    void SetWindowHeight(int twips) override;
-    MessageAnswer ShowMessageBox(const std::string& text, const std::string& title) override;
-    void Beep() override;
+    // The core's events.
+    void CallChanged(const CallChange& change) override;
+    void LogChanged(const ScreenLines& lines) override;
+    void PortOpened(const std::string& caption, bool manualRts) override;
+    void PortProblem(const std::string& reason) override;
+
+    void SetWindowHeight(int twips);
+    MessageAnswer ShowMessageBox(const std::string& text, const std::string& title);
+    void Beep();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -93,13 +95,20 @@ class MainWindow : public QMainWindow, public OperatorView {
     void ShowAutoRepeat();
     void StopAutoRepeat();
     void BuildTimers();
+    void DrawRows();
+    void RemoveByDoubleClick(int index);
+    void UseSettings(const Settings& settings);
+    void ShowPortError(PortOpen opened);
     void ShowLineStates();
     void PaintLook(const LedLook& look);
     void ShowSecondary(QWidget* window);
     void Terminate();
     MessageAnswer DefaultMessageBox(const std::string& text, const std::string& title);
 
-    App app_;
+    PagingCore core_;
+    Driver driver_;
+    Console console_;
+    Blinks blinks_;
     QWidget* client_ = nullptr;
     QGroupBox* frmCommunicatie_ = nullptr;
     Indicator* shpTx_ = nullptr;
@@ -122,8 +131,6 @@ class MainWindow : public QMainWindow, public OperatorView {
     std::optional<CellColor> shownCts_;
     std::optional<CellColor> shownRts_;
     QTimer* ledTimer_ = nullptr;
-    QTimer* tmrBuffer_ = nullptr;
-    QTimer* tmrAfhandel_ = nullptr;
     FocusKeeper* focusKeeper_ = nullptr;
     QPointer<CallWindow> callWindow_;
     QPointer<SettingsWindow> settingsWindow_;

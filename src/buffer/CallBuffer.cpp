@@ -9,8 +9,8 @@ namespace zelvano {
 namespace {
 
 constexpr std::array<std::string_view, 10> kStateTexts = {
-    "", "NEW", "QUEUE", "BUSY", "PAGED", "ABSENT", "TERMINATED", "SPEECHPAGED", "NO STATUS",
-    "ERROR"};
+    "",       "NEW",        "QUEUE",       "BUSY",      "PAGED",
+    "ABSENT", "TERMINATED", "SPEECHPAGED", "NO STATUS", "ERROR"};
 
 // A full buffer may give these up to make room.
 bool IsDone(CallState state) {

@@ -79,8 +79,7 @@ bool WriteServedState(Context& e, CallState state);
 void FailServedCall(Context& e);
 
 // Shared retry rule: a retry left goes to retryStep, else the job gives up.
-void RetryOrGiveUp(Context& e, Step retryStep, std::string_view giveUpText,
-                   bool pauseFive = false);
+void RetryOrGiveUp(Context& e, Step retryStep, std::string_view giveUpText, bool pauseFive = false);
 // Give up: log, fail the served call, a line check follows.
 void GiveUp(Context& e, std::string_view giveUpText, bool pauseFive);
 

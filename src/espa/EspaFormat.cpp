@@ -55,8 +55,7 @@ std::vector<EspaRecord> FixedRecords(const Settings& settings, const CallRequest
     return records;
 }
 
-std::vector<EspaRecord> ConfigurableRecords(const Settings& settings,
-                                            const CallRequest& entry) {
+std::vector<EspaRecord> ConfigurableRecords(const Settings& settings, const CallRequest& entry) {
     std::vector<EspaRecord> records;
     for (std::int16_t item : settings.blockFields) {
         if (auto value = ConfigurableValue(item, entry)) {
@@ -109,7 +108,7 @@ std::string BuildEspaRecord(std::int16_t item, const CallRequest& entry) {
 
 std::vector<EspaRecord> EspaRecords(const Settings& settings, const CallRequest& entry) {
     return settings.variableBlock != 0 ? ConfigurableRecords(settings, entry)
-                                    : FixedRecords(settings, entry);
+                                       : FixedRecords(settings, entry);
 }
 
 std::string BuildEspaData(const Settings& settings, const CallRequest& entry) {
@@ -151,6 +150,5 @@ CallState ParseCallStatus(std::string_view statusBlock) {
         return StateFor('\0');  // no such character
     return StateFor(statusBlock[pick]);
 }
-
 
 }  // namespace zelvano

@@ -12,7 +12,6 @@
 
 namespace zelvano {
 
-
 // One record of the configurable layout followed by RS, or "" for item 0 or
 // any value outside 1..6.
 std::string BuildEspaRecord(std::int16_t item, const CallRequest& entry);
@@ -38,6 +37,5 @@ std::uint8_t BlockCheck(std::string_view bytes);
 // The call state a received status block reports (bytes after SOH, before
 // ETX); "ERROR" for a state character the master does not know.
 CallState ParseCallStatus(std::string_view statusBlock);
-
 
 }  // namespace zelvano

@@ -1,5 +1,4 @@
 // The periodic line check: EOT, a poll, and the slave's answer.
-#include "espa/EngineSteps.h"
 #include "common/Text.h"
 #include "espa/EngineSteps.h"
 

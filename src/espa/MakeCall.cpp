@@ -1,5 +1,4 @@
 // Make call (steps 30 to 45): select, the call block, the slave's ACK.
-#include "espa/EngineSteps.h"
 #include "common/Text.h"
 #include "espa/EngineSteps.h"
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "espa/EngineSteps.h"
 #include "common/Text.h"
 #include "espa/EngineSteps.h"
 #include "espa/EspaFormat.h"

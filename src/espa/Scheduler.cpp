@@ -1,5 +1,4 @@
 // Step 20: pick the next job from the call buffer, or run the line check.
-#include "espa/EngineSteps.h"
 #include "common/Text.h"
 #include "espa/EngineSteps.h"
 
@@ -25,8 +24,7 @@ std::int16_t NextJobPosition(const Context& e) {
             return i;
         if (entry.state != CallState::Queue || Resting(e, entry))
             continue;
-        if (best < 0 ||
-            entry.statusTurn < e.calls.At(best).statusTurn)
+        if (best < 0 || entry.statusTurn < e.calls.At(best).statusTurn)
             best = i;
     }
     return best;

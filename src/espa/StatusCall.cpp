@@ -1,6 +1,5 @@
 // Status call (steps 100 to 110): select and a '3' block with the call's data,
 // then on to the status request.
-#include "espa/EngineSteps.h"
 #include "common/Text.h"
 #include "espa/EngineSteps.h"
 
@@ -43,8 +42,7 @@ void AwaitStatusSelectAnswer(Context& e) {
         e.s.step = Step::StatusCallBlock;
         Log(e, 2, "StatusCall: ACK received on Poll (1 ENQ, 2 ENQ).");
     } else if (got.kind == Awaited::Kind::Byte) {
-        LogUnexpectedAnswer(e, "ERROR: No ACK received after Status Poll&Select, but &d",
-                            got.byte);
+        LogUnexpectedAnswer(e, "ERROR: No ACK received after Status Poll&Select, but &d", got.byte);
         RetryOrGiveUp(e, Step::Scheduler, "ERROR: Fault 3 times, recheck ESPA slave.");
     } else {
         Log(e, 1, "ERROR: TimeOut at receiving ACK after 1ENQ 2 ENQ Poll Select.");

@@ -2,7 +2,6 @@
 // block, its check character and the state word it carries.
 #include <limits>
 
-#include "espa/EngineSteps.h"
 #include "common/Text.h"
 #include "espa/EngineSteps.h"
 #include "espa/EspaFormat.h"
@@ -173,7 +172,8 @@ void AcceptStatus(Context& e) {
     // buffer the word is dropped.
     if (WriteServedState(e, state) && LogLevel(e, 1)) {
         Log(e, 1,
-            "STATUS: Call from ScreenPosition: " + TrimStr(s.position) + " is now: " + std::string(StateText(state)));
+            "STATUS: Call from ScreenPosition: " + TrimStr(s.position) +
+                " is now: " + std::string(StateText(state)));
     }
     s.viaLineCheck = false;
     s.step = Step::Scheduler;

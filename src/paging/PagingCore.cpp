@@ -34,9 +34,8 @@ PagingCore::PagingCore(SerialLine& line, Clock& clock, std::filesystem::path dat
       link_(line, log_),
       engine_(settings_, calls_, log_, link_),
       retryCountdown_(kLineRetrySeconds) {
-    log_.SetListener([this](const ScreenLines& lines) {
-        Tell([&](PagingEvents& s) { s.LogChanged(lines); });
-    });
+    log_.SetListener(
+        [this](const ScreenLines& lines) { Tell([&](PagingEvents& s) { s.LogChanged(lines); }); });
     calls_.SetListener([this](const CallChange& change) {
         Tell([&](PagingEvents& s) { s.CallChanged(change); });
     });

@@ -1,10 +1,9 @@
 // Opening, reopening and closing the port, and the RTS switch.
-#include "paging/PagingCore.h"
-
 #include <array>
 #include <string_view>
 
 #include "common/Text.h"
+#include "paging/PagingCore.h"
 
 namespace zelvano {
 namespace {
@@ -94,7 +93,8 @@ bool PagingCore::TryOpen(bool quiet) {
                      s.handshake == 0);
         e.PortProblem("");
     });
-    log_.Write(1, "Com:" + BlankedNumber(portNumber) + " opened for ESPA emulation with: " + settings);
+    log_.Write(1,
+               "Com:" + BlankedNumber(portNumber) + " opened for ESPA emulation with: " + settings);
     return true;
 }
 
@@ -125,7 +125,8 @@ void PagingCore::ToggleRts() {
     // A refused change is not reported as made.
     if (!line_.SetRts(makeActive))
         return;
-    log_.Write(1, makeActive ? "STATUS: RTS made ACTIVE (+12V)." : "STATUS: RTS made INACTIVE (-12V).");
+    log_.Write(
+        1, makeActive ? "STATUS: RTS made ACTIVE (+12V)." : "STATUS: RTS made INACTIVE (-12V).");
 }
 
 }  // namespace zelvano

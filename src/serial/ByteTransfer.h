@@ -3,8 +3,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "log/Log.h"

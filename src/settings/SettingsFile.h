@@ -9,7 +9,6 @@
 
 namespace zelvano {
 
-
 std::filesystem::path SettingsPath(const std::filesystem::path& dataDir);
 
 // The record read from the bytes of a settings file by the reading rules.

@@ -2,7 +2,6 @@
 
 #include <array>
 
-
 namespace zelvano {
 
 namespace {

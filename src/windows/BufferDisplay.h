@@ -9,7 +9,6 @@
 
 namespace zelvano {
 
-
 struct CellColor {
     enum class Kind { Rgb, WindowText, ButtonFace };
     Kind kind = Kind::Rgb;
@@ -34,6 +33,5 @@ StateCell StateCellFor(CallState state);
 
 // A double-click on a state cell removes the call for these states only.
 bool CanRemoveByDoubleClick(CallState state);
-
 
 }  // namespace zelvano

@@ -132,10 +132,9 @@ CallForm LoadCallForm(const Console& console, const Settings& settings) {
 }
 
 Submitted PlaceCall(PagingCore& core, Console& console, const CallForm& form) {
-    const Submitted submitted =
-        core.Submit(CallRequest{form.address, form.alfa, HexField(form.bleep),
-                                DecimalField(form.priority), DecimalField(form.callType),
-                                HexField(form.nrOfTx)});
+    const Submitted submitted = core.Submit(
+        CallRequest{form.address, form.alfa, HexField(form.bleep), DecimalField(form.priority),
+                    DecimalField(form.callType), HexField(form.nrOfTx)});
     if (submitted.id == 0)
         return submitted;
     LastCall& last = console.last;

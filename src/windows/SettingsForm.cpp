@@ -84,7 +84,8 @@ SettingsSelection UpdateCombo(const Settings& settings) {
             ComboPosition(settings.*combo.field, combo.entries.size(), combo.fallback);
     }
     for (int i = 0; i < kEspaTransCount; ++i) {
-        selection.espaTrans[i] = ComboPosition(settings.blockFields[i], EspaTransEntries().size(), 0);
+        selection.espaTrans[i] =
+            ComboPosition(settings.blockFields[i], EspaTransEntries().size(), 0);
     }
     selection.variableEspaString = settings.variableBlock != 0;
     return selection;

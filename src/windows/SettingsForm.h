@@ -11,7 +11,6 @@
 
 namespace zelvano {
 
-
 // One single list of the settings window and the record field it stands for.
 struct SettingsCombo {
     const char* name;                  // object name of the list

@@ -33,8 +33,9 @@ TEST(StartUp, StepsRunInOrderFromAnyEarlierState) {
     got << t.app.CallBuffer[0].IsFree() << " " << t.view.windowHeight << " "
         << t.app.screenLog.LogLineCount << " " << t.line.closeCount << t.line.openCount << " "
         << e.EspaState << " " << e.LineOk << " " << e.CheckCountdown << " " << l.address << "|"
-        << l.text << "|" << l.transmissions << "|" << l.BleepIndex << l.PriorityIndex << l.CallTypeIndex
-        << " " << t.app.autoRepeat.AutoRepeatActive << t.app.autoRepeat.AutoRepeatChoice;
+        << l.text << "|" << l.transmissions << "|" << l.BleepIndex << l.PriorityIndex
+        << l.CallTypeIndex << " " << t.app.autoRepeat.AutoRepeatActive
+        << t.app.autoRepeat.AutoRepeatChoice;
     EXPECT_EQ(got.str(), "1 9930 2 11 10 -1 0 ||1|133 02");
 }
 

@@ -3,9 +3,9 @@
 
 #include <sstream>
 
-#include "windows/BufferDisplay.h"
 #include "buffer/CallBuffer.h"
 #include "support/TestApp.h"
+#include "windows/BufferDisplay.h"
 
 namespace zelvano::test {
 namespace {

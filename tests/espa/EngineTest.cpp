@@ -3,9 +3,9 @@
 // serves when the buffer changes under it.
 #include <gtest/gtest.h>
 
-#include "windows/BufferDisplay.h"
 #include "buffer/CallBuffer.h"
 #include "support/TestApp.h"
+#include "windows/BufferDisplay.h"
 
 namespace zelvano::test {
 namespace {

@@ -7,12 +7,12 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "windows/BufferDisplay.h"
 #include "buffer/CallBuffer.h"
 #include "common/Text.h"
 #include "espa/AfhandelEspa.h"
 #include "espa/EspaFormat.h"
 #include "support/TestApp.h"
+#include "windows/BufferDisplay.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 4)

@@ -17,13 +17,13 @@
 #include <numeric>
 
 #include "app/MainWindow.h"
-#include "windows/BufferDisplay.h"
 #include "common/Text.h"
 #include "espa/AfhandelEspa.h"
 #include "espa/EngineSteps.h"
 #include "espa/EspaFormat.h"
 #include "serial/QtSerialLine.h"
 #include "support/TestApp.h"
+#include "windows/BufferDisplay.h"
 #include "windows/CallWindow.h"
 
 namespace zelvano {

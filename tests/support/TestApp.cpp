@@ -8,10 +8,10 @@
 #include <sstream>
 #include <string>
 
-#include "windows/BufferDisplay.h"
 #include "buffer/CallBuffer.h"
 #include "espa/AfhandelEspa.h"
 #include "espa/EngineSteps.h"
+#include "windows/BufferDisplay.h"
 
 namespace zelvano::test {
 

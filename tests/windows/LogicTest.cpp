@@ -4,9 +4,9 @@
 
 #include "app/StartUp.h"
 #include "buffer/CallBuffer.h"
-#include "windows/SettingsForm.h"
 #include "support/TestApp.h"
 #include "windows/CallEntry.h"
+#include "windows/SettingsForm.h"
 
 namespace zelvano {
 namespace {

@@ -6,8 +6,8 @@
 
 #include "app/Indicator.h"
 #include "app/MainWindow.h"
-#include "driver/QuitOnSignal.h"
 #include "buffer/CallBuffer.h"
+#include "driver/QuitOnSignal.h"
 #include "log/Log.h"
 #include "settings/SettingsFile.h"
 #include "support/TestApp.h"
@@ -312,7 +312,7 @@ class WindowsTest : public QObject {
         h.BufferTicks(30);  // repeated after 30 s, queued after the time-outs ran
         QVERIFY(h.Calls() == 3 && h.app().CallBuffer[2].timeOutCount == 60);
         h.app().settings.emulation = 0;  // Philips: no choice of transmissions
-        h.w->CallPager_Click();         // the call is remembered
+        h.w->CallPager_Click();          // the call is remembered
         QCOMPARE(h.State(kCallForm),
                  u"555|Enter AlfaText|C|2 = Speech Call||1 = 1 transmission-|"
                  "AutoRepeat every 30secs|"_s);
@@ -456,7 +456,8 @@ void WindowsTest::typedTextNamingAnEntrySelectsItAndLockedListsStayGrey() {
     TypeOver(call, "ComboNrOfTx", "2 = 2 TRANSMISSIONS");  // whole entry, other case
     Key(Qt::Key_Return);
     const Call& entry = h.app().CallBuffer[0];
-    QCOMPARE(entry.priority + entry.bleep + entry.callType + entry.transmissions, std::string("2C12"));
+    QCOMPARE(entry.priority + entry.bleep + entry.callType + entry.transmissions,
+             std::string("2C12"));
     // The settings window: the same rule; a number that names no entry
     // (500 ms) leaves the interval without a selection.
     QWidget* settings = h.Open("Instellingen", "frmInstellingen");

@@ -419,7 +419,8 @@ void EspaSlave::SendStatusBlock() {
     const std::uint8_t sent = bad ? static_cast<std::uint8_t>(check + 1) : check;
     const std::string frame = Byte(SOH) + body + Byte(sent);
     std::string text = "status block: " + DescribeRecords(data) + " (" +
-                       std::string(StateText(ParseCallStatus(body.substr(0, body.size() - 1)))) + ") BCC " + HexByte(sent) +
+                       std::string(StateText(ParseCallStatus(body.substr(0, body.size() - 1)))) +
+                       ") BCC " + HexByte(sent) +
                        (bad ? " (--bad-bcc, right one " + HexByte(check) + ")" : "");
 
     // Split: equal pieces, the first answered like any other reply, the rest
