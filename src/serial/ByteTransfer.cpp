@@ -35,7 +35,7 @@ std::string TraceText(std::int16_t value, std::int16_t direction) {
 
 // One byte or -1; its trace line is written, or held when held is given.
 std::int16_t ReceiveOne(App& app, HeldTrace* held) {
-    const int waiting = app.port.SetInputLen(1) ? app.port.BytesWaiting() : -1;
+    const int waiting = app.port.BytesWaiting();
     if (waiting <= 0) {
         if (waiting < 0)
             ReportLineFailure(app);

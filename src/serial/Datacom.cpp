@@ -6,6 +6,7 @@
 #include "app/App.h"
 #include "common/Text.h"
 #include "log/Log.h"
+#include "serial/LineSettings.h"
 
 namespace zelvano {
 namespace {
@@ -48,10 +49,10 @@ FlowControl FlowForHandShake(std::int16_t handShake) {
 // Steps before the opening itself; false as soon as one is refused.
 bool PreparePort(SerialLine& port, int portNumber, const std::string& settings,
                  std::int16_t handShake) {
+    const auto typed = ParseLineSettings(settings);  // always parses: SettingsString made it
     return port.SetPortNumber(portNumber) && port.SetFlowControl(FlowForHandShake(handShake)) &&
-           port.SetRts(handShake != 0) && port.SetLineSettings(settings) && port.SetInputLen(0) &&
-           port.SetNullDiscard(false) && port.SetEofEnable(false) && port.SetDtr(false) &&
-           port.SetInputLen(1);
+           port.SetRts(handShake != 0) && typed && port.SetLineSettings(*typed) &&
+           port.SetDtr(false);
 }
 
 // The error line, then the port's reason (device and cause) on a line of its
