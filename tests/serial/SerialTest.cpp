@@ -1,6 +1,6 @@
 // The serial layer: over the fake line byte transfer and its trace, port setup
 // and control lines, the port map and port-problem texts, the held trace of the
-// status-block drain; then the QSerialPort adapter under the core over ptys.
+// status-block drain; then the line adapter under the core over ptys and TCP.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
