@@ -49,9 +49,8 @@ struct Submitted {
 // cannot; empty when every character has a single-byte code of 0x20 or above.
 std::string Unsendable(std::string_view field, std::string_view text);
 
-// "9600,N,8,1" from the settings' list positions.
-std::string SettingsString(std::int16_t baudRate, std::int16_t parity, std::int16_t bits,
-                           std::int16_t stopBits);
+// "9600,N,8,1": the line settings the settings' list positions stand for.
+std::string SettingsString(const Settings& settings);
 
 class PagingCore {
   public:

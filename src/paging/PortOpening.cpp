@@ -8,29 +8,19 @@
 namespace zelvano {
 namespace {
 
-constexpr std::array<std::string_view, 8> kBaudRates = {"300",  "1200",  "2400",  "4800",
-                                                        "9600", "19200", "38400", "57600"};
+constexpr std::array<int, 8> kBaudRates = {300, 1200, 2400, 4800, 9600, 19200, 38400, 57600};
 
-std::string_view BaudRateText(std::int16_t index) {
-    if (index < 0 || index >= static_cast<std::int16_t>(kBaudRates.size()))
-        return "9600";
-    return kBaudRates[static_cast<std::size_t>(index)];
-}
-
-std::string_view ParityText(std::int16_t index) {
-    if (index == 1)
-        return "E";
-    if (index == 2)
-        return "O";
-    return "N";
-}
-
-std::string_view BitsText(std::int16_t index) {
-    return index == 0 ? "7" : "8";
-}
-
-std::string_view StopBitsText(std::int16_t index) {
-    return index == 1 ? "2" : "1";
+// The line settings the list positions stand for; an unknown speed is 9600.
+LineSettings LineSettingsFor(const Settings& s) {
+    const bool known = s.baudRate >= 0 && s.baudRate < static_cast<int>(kBaudRates.size());
+    LineSettings line;
+    line.baudRate = known ? kBaudRates[static_cast<std::size_t>(s.baudRate)] : 9600;
+    line.parity = s.parity == 1   ? ParityMode::Even
+                  : s.parity == 2 ? ParityMode::Odd
+                                  : ParityMode::None;
+    line.dataBits = s.dataBits == 0 ? 7 : 8;
+    line.stopBits = s.stopBits == 1 ? StopBitsMode::Two : StopBitsMode::One;
+    return line;
 }
 
 // The number with a blank in front (a minus sign for a negative one).
@@ -45,16 +35,13 @@ FlowControl FlowForHandShake(std::int16_t handShake) {
 
 }  // namespace
 
-std::string SettingsString(std::int16_t baudRate, std::int16_t parity, std::int16_t bits,
-                           std::int16_t stopBits) {
-    std::string out(BaudRateText(baudRate));
-    out += ',';
-    out += ParityText(parity);
-    out += ',';
-    out += BitsText(bits);
-    out += ',';
-    out += StopBitsText(stopBits);
-    return out;
+std::string SettingsString(const Settings& settings) {
+    const LineSettings line = LineSettingsFor(settings);
+    const char parity = line.parity == ParityMode::Even  ? 'E'
+                        : line.parity == ParityMode::Odd ? 'O'
+                                                         : 'N';
+    return std::to_string(line.baudRate) + ',' + parity + ',' + std::to_string(line.dataBits) +
+           (line.stopBits == StopBitsMode::Two ? ",2" : ",1");
 }
 
 // Steps before the opening itself; false as soon as one is refused.
@@ -63,9 +50,7 @@ bool PagingCore::PreparePort() {
     // Computed wide so that the largest 16-bit value does not wrap.
     return line_.SetPortNumber(s.comPort + 1) &&
            line_.SetFlowControl(FlowForHandShake(s.handshake)) && line_.SetRts(s.handshake != 0) &&
-           line_.SetLineSettings(SettingsString(s.baudRate, s.parity, s.dataBits, s.stopBits)) &&
-           line_.SetInputLen(0) && line_.SetNullDiscard(false) && line_.SetEofEnable(false) &&
-           line_.SetDtr(false) && line_.SetInputLen(1);
+           line_.SetLineSettings(LineSettingsFor(s)) && line_.SetDtr(false);
 }
 
 // Opens the port with the settings in effect. A failure logs the error line
@@ -87,7 +72,7 @@ bool PagingCore::TryOpen(bool quiet) {
     }
     if (quiet)
         log_.Write(1, "STATUS: Serial port available.");
-    const std::string settings = SettingsString(s.baudRate, s.parity, s.dataBits, s.stopBits);
+    const std::string settings = SettingsString(s);
     Tell([&](PagingEvents& e) {
         e.PortOpened("Settings: Com:" + std::to_string(portNumber) + " at " + settings,
                      s.handshake == 0);

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "serial/LineSettings.h"
+
 namespace zelvano {
 
 enum class FlowControl { None, RtsCts };
@@ -15,8 +17,7 @@ class SerialLine {
 
     // Port number 1..8; false when the number cannot be selected.
     virtual bool SetPortNumber(int number) = 0;
-    // Line settings such as "9600,N,8,1".
-    virtual bool SetLineSettings(const std::string& settings) = 0;
+    virtual bool SetLineSettings(const LineSettings& settings) = 0;
     virtual bool SetFlowControl(FlowControl flow) = 0;
     // RTS may be set while closed or under RTS/CTS flow control: the wanted
     // state is kept and applied when the port allows it.
@@ -24,10 +25,6 @@ class SerialLine {
     // The RTS state the program drives (its own setting).
     virtual bool Rts() const = 0;
     virtual bool SetDtr(bool on) = 0;
-    virtual bool SetNullDiscard(bool on) = 0;
-    virtual bool SetEofEnable(bool on) = 0;
-    // Characters one read returns: 0 = all waiting, 1 = one.
-    virtual bool SetInputLen(int count) = 0;
 
     virtual bool Open() = 0;
     virtual bool Close() = 0;

@@ -1,9 +1,4 @@
-# Qt sources of the serial subsystem: the lines over a serial device and over
-# the network, and the one that picks between them.
+# Qt sources of the serial subsystem: the line over a serial device or the network.
 target_sources(zelvano_line PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/PortLine.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/PortLine.h
-  ${CMAKE_CURRENT_LIST_DIR}/QtSerialLine.h
-  ${CMAKE_CURRENT_LIST_DIR}/QtSerialLine.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/QtTcpLine.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/QtTcpLine.h)
+  ${CMAKE_CURRENT_LIST_DIR}/PortLine.h)

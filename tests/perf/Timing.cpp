@@ -21,7 +21,7 @@
 #include "espa/AfhandelEspa.h"
 #include "espa/EngineSteps.h"
 #include "espa/EspaFormat.h"
-#include "serial/QtSerialLine.h"
+#include "serial/PortLine.h"
 #include "support/TestApp.h"
 #include "windows/BufferDisplay.h"
 #include "windows/CallWindow.h"
@@ -115,11 +115,11 @@ int Trace(int ticks, const std::string& label) {
     int master = -1, slave = -1;
     char name[256] = {};
     test::TempDir dir;
-    QtSerialLine qt(dir.path());
+    PortLine qt(dir.path());
     if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
         return 1;
     test::WriteFileBytes(dir.path() / "comports.cfg", std::string("COM1=") + name);
-    if (!qt.SetPortNumber(1) || !qt.SetLineSettings("57600,N,8,1") || !qt.Open())
+    if (!qt.SetPortNumber(1) || !qt.SetLineSettings({57600}) || !qt.Open())
         return 1;
     for (SerialLine* line : {static_cast<SerialLine*>(&fake), static_cast<SerialLine*>(&qt)}) {
         const auto feed = [&] {
@@ -201,7 +201,7 @@ int main(int argc, char* argv[]) {
         return QApplication::exec();
     }
     SystemClock clock;
-    QtSerialLine line(argv[1]);
+    PortLine line(argv[1]);
     MainWindow window(clock, line, argv[1]);
     window.SetMessageBoxHandler([](const std::string& text, const std::string&) {
         std::fprintf(stderr, "message box: %s\n", text.c_str());

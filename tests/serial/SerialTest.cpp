@@ -1,6 +1,6 @@
 // The serial layer: over the fake line byte transfer and its trace, port setup
 // and control lines, the port map and port-problem texts, the held trace of the
-// status-block drain; then the QSerialPort adapter under the core over ptys.
+// status-block drain; then the line adapter under the core over ptys and TCP.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
@@ -24,7 +24,6 @@
 #include "serial/PortLine.h"
 #include "serial/PortMap.h"
 #include "serial/PortProblem.h"
-#include "serial/QtSerialLine.h"
 #include "support/TestApp.h"
 
 namespace zelvano {
@@ -90,8 +89,8 @@ TEST(ByteTransfer, SendReceiveClear) {
         EXPECT_FALSE(t.app.activity.TxdActive || t.app.activity.RxdActive);
         t.line.Feed(Hex("06 80 07 01 02"));
         EXPECT_EQ((Results{SendByte(t.app, 5), SendByte(t.app, 255), ReceiveByte(t.app),
-                           ReceiveByte(t.app), ReceiveByte(t.app, held), t.line.inputLen}),
-                  (Results{0, 0, 6, 0x80, 7, 1}));
+                           ReceiveByte(t.app), ReceiveByte(t.app, held)}),
+                  (Results{0, 0, 6, 0x80, 7}));
         EXPECT_EQ(held.size(), level == 3 ? 1u : 0u);
         ClearInput(t.app);
         EXPECT_EQ(ReceiveByte(t.app), -1);
@@ -177,8 +176,7 @@ TEST(Datacom, OpenComPortByHandShake) {
         const std::string n = std::to_string(compoort + 1);
         EXPECT_EQ(t.line.portNumber, compoort + 1);
         EXPECT_EQ(t.line.lineSettings, "1200,E,7,2");
-        EXPECT_TRUE(t.line.open && t.line.openCount == 1 && !t.line.dtr && !t.line.nullDiscard &&
-                    !t.line.eofEnable && t.line.inputLen == 1 && t.line.flow == flow);
+        EXPECT_TRUE(t.line.open && t.line.openCount == 1 && !t.line.dtr && t.line.flow == flow);
         EXPECT_EQ(RtsState(t.app), handShake == 0 ? -1 : 1);
         EXPECT_EQ(t.view.rtsToolTip, toolTip);
         EXPECT_EQ(t.view.portCaption, "Settings: Com:" + n + " at 1200,E,7,2");
@@ -296,23 +294,7 @@ TEST(PortMap, ReadingRules) {
         EXPECT_EQ(ParseTcpTarget(text).has_value(), false) << text;
 }
 
-TEST(PortMap, LineSettingsAndProblemTexts) {
-    using P = ParityMode;
-    using S = StopBitsMode;
-    const std::pair<const char*, LineSettings> accepted[] = {
-        {"300,N,7,1", {300, P::None, 7, S::One}},
-        {"1200,E,8,2", {1200, P::Even, 8, S::Two}},
-        {"2400,O,8,1", {2400, P::Odd, 8, S::One}},
-        {"57600,n,5,1.5", {57600, P::None, 5, S::OneAndHalf}},
-        {"115200,M,6,1", {115200, P::Mark, 6, S::One}},
-        {"19200,s,8,2", {19200, P::Space, 8, S::Two}}};
-    for (const auto& [text, settings] : accepted)
-        EXPECT_EQ(ParseLineSettings(text), settings) << text;
-    for (const char* text : {"", "9600,N,8", "9600,N,8,1,", ",N,8,1", "0,N,8,1", "-9600,N,8,1",
-                             "+9600,N,8,1", "9600 ,N,8,1", "9600,X,8,1", "9600,NN,8,1", "9600,,8,1",
-                             "9600,N,4,1", "9600,N,9,1", "9600,N,8,3", "9600,N,8,0", "9600,N,8,1.0",
-                             "99999999999,N,8,1", "9600;N;8;1", " 9600,N,8,1"})
-        EXPECT_EQ(ParseLineSettings(text), std::nullopt) << '"' << text << '"';
+TEST(PortMap, ProblemTexts) {
     const std::tuple<PortProblem, const char*, const char*> problems[] = {
         {PortProblem::NotFound, "", "no such device"},
         {PortProblem::InUse, "locked", "in use by another program (locked)"},
@@ -427,7 +409,7 @@ struct Pty {
 struct Rig {
     Pty pty;
     test::TempDir dir;
-    QtSerialLine line{dir.path()};
+    PortLine line{dir.path()};
     test::FakeView view;
     test::FakeClock clock;
     App app{view, clock, line, dir.path()};
@@ -455,7 +437,7 @@ struct Rig {
 // the same), once with a write queued. The core logs one line, every transfer
 // is -1 until a working device is opened; modem-control refusals on a pty
 // never fail the open, CTS reads off and RTS is the state asked for.
-TEST(QtSerialLine, OpenTransferLoseAndReopen) {
+TEST(PortLine, OpenTransferLoseAndReopen) {
     // Every value a line discipline might touch: NUL, LF, CR, XON, XOFF, EOF, DEL, 0xFF.
     const Bytes bytes = Hex("00 0A 0D 11 13 04 1A 7F 80 FF 41");
     const std::tuple<std::int16_t, std::array<std::int16_t, 4>, tcflag_t> cases[] = {
@@ -477,7 +459,8 @@ TEST(QtSerialLine, OpenTransferLoseAndReopen) {
         EXPECT_TRUE(t.line.SetRts(true) && t.line.SetDtr(true) && t.line.Rts());
         t.Sends(bytes, t.pty);
         if (handShake == 0) {  // applied to the open port at once
-            ASSERT_TRUE(t.line.SetLineSettings("4800,E,8,1")) << t.line.LastError();
+            ASSERT_TRUE(t.line.SetLineSettings({4800, ParityMode::Even, 8, StopBitsMode::One}))
+                << t.line.LastError();
             EXPECT_EQ(t.pty.Flags(&termios::c_cflag) & (CBAUD | PARODD | CSTOPB), tcflag_t(B4800));
         }
         t.pty.Write(Hex("01 02 03"));
@@ -512,7 +495,7 @@ TEST(QtSerialLine, OpenTransferLoseAndReopen) {
     }
 }
 
-TEST(QtSerialLine, RefusedSettingsAndDevices) {
+TEST(PortLine, RefusedSettingsAndDevices) {
     Rig t, second;
     for (const int number : {0, 9, -1}) {
         EXPECT_FALSE(t.line.SetPortNumber(number) || t.line.Open());
@@ -520,12 +503,6 @@ TEST(QtSerialLine, RefusedSettingsAndDevices) {
                   "Com" + std::to_string(number) + ": not a port number 1 to 8");
     }
     EXPECT_TRUE(t.line.SetPortNumber(3) && t.line.Device() == "/dev/ttyS2");
-    EXPECT_FALSE(t.line.SetLineSettings("9600,N,8"));
-    EXPECT_EQ(t.line.LastError(), "/dev/ttyS2: unusable line settings (9600,N,8)");
-    EXPECT_TRUE(t.line.SetNullDiscard(false) && t.line.SetEofEnable(false) &&
-                t.line.SetInputLen(0));
-    EXPECT_FALSE(t.line.SetNullDiscard(true) || t.line.SetEofEnable(true) ||
-                 t.line.SetInputLen(-1));
     // In use by another program; the first user is undisturbed.
     ASSERT_EQ(t.Open(), 1) << t.line.LastError();
     second.Map(t.pty.device);

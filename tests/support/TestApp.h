@@ -62,16 +62,18 @@ class FakeClock : public Clock {
 class FakeSerialLine : public SerialLine {
   public:
     bool SetPortNumber(int number) override { return Set(portNumber, number, !failSetPort); }
-    bool SetLineSettings(const std::string& s) override {
-        return Set(lineSettings, s, !failSettings);
+    // Kept as text such as "1200,E,7,2" (the enums in their declared order).
+    bool SetLineSettings(const LineSettings& s) override {
+        const char* stopBits[] = {"1", "1.5", "2"};
+        return Set(lineSettings,
+                   std::to_string(s.baudRate) + ',' + "NEOMS"[int(s.parity)] + ',' +
+                       std::to_string(s.dataBits) + ',' + stopBits[int(s.stopBits)],
+                   !failSettings);
     }
     bool SetFlowControl(FlowControl f) override { return Set(flow, f); }
     bool SetRts(bool on) override { return Set(rts, on); }
     bool Rts() const override { return rts; }
     bool SetDtr(bool on) override { return Set(dtr, on); }
-    bool SetNullDiscard(bool on) override { return Set(nullDiscard, on); }
-    bool SetEofEnable(bool on) override { return Set(eofEnable, on); }
-    bool SetInputLen(int count) override { return Set(inputLen, count); }
     bool Open() override {
         ++openCount;
         if (failOpen)
@@ -126,8 +128,7 @@ class FakeSerialLine : public SerialLine {
     int portNumber = 0;
     std::string lineSettings;
     FlowControl flow = FlowControl::None;
-    bool rts = false, dtr = true, nullDiscard = true, eofEnable = true;
-    int inputLen = 0;
+    bool rts = false, dtr = true;
     bool open = false, cts = false;
     bool failSetPort = false, failSettings = false, failOpen = false, failClose = false,
          failIo = false;
