@@ -83,6 +83,10 @@ void RetryOrGiveUp(Context& e, Step retryStep, std::string_view giveUpText, bool
 // Give up: log, fail the served call, a line check follows.
 void GiveUp(Context& e, std::string_view giveUpText, bool pauseFive);
 
+// Sends each character as one byte, folding it into the check character
+// first. False at the first character that cannot be sent.
+bool SendText(Context& e, std::string_view text);
+
 enum class BlockSend { Sent, Failed, CallGone };
 // SOH, header, STX, the served call's data part, ETX and the check character.
 // Nothing goes out when the call is gone or a value cannot be framed.

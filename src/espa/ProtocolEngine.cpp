@@ -10,35 +10,6 @@ namespace zelvano {
 
 namespace engine {
 
-bool IsKnownStep(Step step) {
-    switch (step) {
-        case Step::Idle:
-        case Step::LineCheckStart:
-        case Step::LineCheckPoll:
-        case Step::LineCheckAnswer:
-        case Step::Scheduler:
-        case Step::MakeCallStart:
-        case Step::MakeCallSelect:
-        case Step::MakeCallSelectAnswer:
-        case Step::MakeCallBlock:
-        case Step::MakeCallBlockAnswer:
-        case Step::StatusCallStart:
-        case Step::StatusCallSelect:
-        case Step::StatusCallSelectAnswer:
-        case Step::StatusCallBlock:
-        case Step::StatusCallBlockAnswer:
-        case Step::StatusRequestStart:
-        case Step::StatusPoll:
-        case Step::StatusPollAnswer:
-        case Step::SlaveSelect:
-        case Step::StatusBlock:
-        case Step::StatusCheckChar:
-        case Step::StatusAccept:
-            return true;
-        default:
-            return false;
-    }
-}
 
 Awaited AwaitByte(Context& e) {
     const int value = e.link.Receive();
@@ -200,10 +171,6 @@ void RetryOrGiveUp(Context& e, Step retryStep, std::string_view giveUpText, bool
     GiveUp(e, giveUpText, pauseFive);
 }
 
-namespace {
-
-// Sends each character as one byte, folding it into the check character
-// first. False at the first character that cannot be sent.
 bool SendText(Context& e, std::string_view text) {
     for (char32_t cp : DecodeUtf8(text)) {
         const int code = AnsiCode(cp);
@@ -215,8 +182,6 @@ bool SendText(Context& e, std::string_view text) {
     }
     return true;
 }
-
-}  // namespace
 
 BlockSend SendBlock(Context& e, char header) {
     const int position = ServedPosition(e);
@@ -326,6 +291,36 @@ void DispatchStep(Context& e, bool startRequest) {
 
 }  // namespace
 }  // namespace engine
+
+bool IsKnownStep(Step step) {
+    switch (step) {
+        case Step::Idle:
+        case Step::LineCheckStart:
+        case Step::LineCheckPoll:
+        case Step::LineCheckAnswer:
+        case Step::Scheduler:
+        case Step::MakeCallStart:
+        case Step::MakeCallSelect:
+        case Step::MakeCallSelectAnswer:
+        case Step::MakeCallBlock:
+        case Step::MakeCallBlockAnswer:
+        case Step::StatusCallStart:
+        case Step::StatusCallSelect:
+        case Step::StatusCallSelectAnswer:
+        case Step::StatusCallBlock:
+        case Step::StatusCallBlockAnswer:
+        case Step::StatusRequestStart:
+        case Step::StatusPoll:
+        case Step::StatusPollAnswer:
+        case Step::SlaveSelect:
+        case Step::StatusBlock:
+        case Step::StatusCheckChar:
+        case Step::StatusAccept:
+            return true;
+        default:
+            return false;
+    }
+}
 
 ProtocolEngine::ProtocolEngine(const Settings& settings, CallBuffer& calls, EventLog& log,
                                ByteLink& link)

@@ -71,7 +71,7 @@ void RunCase(const Case& c) {
     SCOPED_TRACE(c.name);
     EngineRig rig;
     rig.names.insert(kNames.begin(), kNames.end());
-    Settings& s = rig.app.settings;
+    Settings& s = rig.settings;
     s.lineCheck = c.lineCheck;
     s.statusCheck = c.statusCheck;
     s.emulation = c.emulatie;
@@ -81,10 +81,8 @@ void RunCase(const Case& c) {
             rig.Run(c.lineCheck == 1 ? "start; > 2: 04; > 7: POLL; 06 > 8: 04" : Expand("GOOD")),
             "");
         rig.AddHello(c.alfa);
-        rig.app.CallBuffer[0].Status = c.call;
-        rig.app.CallBuffer[0].delivered = std::string(c.call) == "QUEUE";
-        rig.app.espa.RetryCount = 3;
-        ShowCallBuffer(rig.app);
+        rig.SetState(0, c.call);
+        rig.State().retries = 3;
     }
     s.logLevel = c.level;
     ASSERT_EQ(rig.Run(c.setup), "");
@@ -97,16 +95,15 @@ void RunCase(const Case& c) {
         got += named ? std::string(what) + "=" + is + " " : "";
         want += named ? std::string(what) + "=" + wanted + " " : "";
     };
-    const ProtocolState& e = rig.app.espa;
-    end(c.status != nullptr, "status", rig.app.CallBuffer[0].Status, c.status ? c.status : "");
-    end(c.state >= 0, "step", std::to_string(e.EspaState), std::to_string(c.state));
-    end(c.retry != -99, "retries", std::to_string(e.RetryCount), std::to_string(c.retry));
-    end(c.lineOk != -2, "LineOk", std::to_string(e.LineOk), std::to_string(c.lineOk));
+    const EngineState& e = rig.State();
+    const int link = e.link == LinkState::Up ? 1 : e.link == LinkState::Down ? 0 : -1;
+    end(c.status != nullptr, "status", std::string(StateText(rig.calls.At(0).state)),
+        c.status ? c.status : "");
+    end(c.state >= 0, "step", std::to_string(static_cast<int>(e.step)), std::to_string(c.state));
+    end(c.retry != -99, "retries", std::to_string(e.retries), std::to_string(c.retry));
+    end(c.lineOk != -2, "LineOk", std::to_string(link), std::to_string(c.lineOk));
     EXPECT_EQ(got, want);
-    EXPECT_EQ(SoundState(rig.app), "");
-    // Every state the engine writes is on show at once.
-    for (int i = 0; i < kCallBufferSize; ++i)
-        EXPECT_EQ(rig.view.lastBuffer[i].Status, rig.app.CallBuffer[i].Status) << i;
+    EXPECT_EQ(SoundState(rig.calls.Calls(), e), "");
 }
 
 // clang-format off
@@ -428,32 +425,32 @@ TEST(Engine, EveryFailureRetriesThenGivesUp) {
             EngineRig rig(retries == -2 ? 0 : 1);  // level 0 logs nothing
             rig.AddHello();
             rig.AddHello();
-            rig.app.CallBuffer[1].Status = "QUEUE";
+            rig.SetState(1, "QUEUE");
             const bool delivered = f.step >= 100;
-            rig.app.CallBuffer[1].delivered = delivered;
-            ProtocolState& s = rig.app.espa;
-            s.EspaPosition = 1;
-            s.EspaCallId = rig.app.CallBuffer[1].id;
-            s.RetryCount = retries;
-            s.Bcc = 0x28;
-            s.EspaState = f.step;
+            rig.calls.At(1).delivered = delivered;
+            EngineState& s = rig.State();
+            s.position = 1;
+            s.callId = rig.calls.At(1).id;
+            s.retries = retries;
+            s.bcc = 0x28;
+            s.step = static_cast<Step>(f.step);
             const bool silence = *f.slave == '\0';
             // A byte on the tick the wait runs out is still taken; silence ends it.
-            s.EspaTimer = silence ? 3 : 1;
+            s.timer = silence ? 3 : 1;
             rig.NewLog();
             EXPECT_EQ(rig.Run(std::string(f.slave) + (silence ? " . 2" : " . 1")), "");
             if (silence) {
-                EXPECT_EQ(s.EspaState, f.step);
+                EXPECT_EQ(static_cast<int>(s.step), f.step);
                 EXPECT_EQ(rig.Run(". 3"), "");
             }
             const bool retry = retries > 0;
-            EXPECT_EQ(s.EspaState, retry ? f.retryStep : 10);
-            EXPECT_EQ(s.RetryCount, retry ? retries - 1 : retries);
-            EXPECT_EQ(rig.app.CallBuffer[1].Status, retry       ? "QUEUE"
-                                                    : delivered ? "NO STATUS"
-                                                                : "ERROR");
-            EXPECT_EQ(rig.app.CallBuffer[0].Status, "NEW");
-            EXPECT_EQ(s.EspaTimer, retry || !f.pauseFive ? 0 : 5);
+            EXPECT_EQ(static_cast<int>(s.step), retry ? f.retryStep : 10);
+            EXPECT_EQ(s.retries, retry ? retries - 1 : retries);
+            EXPECT_EQ(StateText(rig.calls.At(1).state), retry       ? "QUEUE"
+                                                        : delivered ? "NO STATUS"
+                                                                    : "ERROR");
+            EXPECT_EQ(rig.calls.At(0).state, CallState::New);
+            EXPECT_EQ(s.timer, retry || !f.pauseFive ? 0 : 5);
             std::vector<std::string> log;
             if (retries != -2)
                 log.push_back(f.errorLine);

@@ -4,6 +4,7 @@
 
 #include "common/Text.h"
 #include "espa/EspaFormat.h"
+#include "espa/EngineSteps.h"
 #include "support/TestApp.h"
 
 namespace zelvano::test {
@@ -97,23 +98,23 @@ TEST(Format, BlockCheckAndStateWords) {
         {Frame("7|4/7|3"), "ABSENT"}};
     // clang-format on
     for (const auto& [block, word] : words)
-        EXPECT_EQ(ParseCallStatus(block), word) << block;
+        EXPECT_EQ(StateText(ParseCallStatus(block)), word) << block;
 }
 
-TEST(Format, SendEspaStringSendsSingleByteCodesAndFoldsEachIntoBcc) {
-    TestApp t;
-    t.line.open = true;
-    t.app.espa.Bcc = 0x10;
-    EXPECT_EQ(SendEspaString(t.app, "A\xE2\x82\xAC\xC3\xA9\x03"), 0);
+TEST(Format, SendTextSendsSingleByteCodesAndFoldsEachIntoBcc) {
+    EngineRig t;
+    std::int16_t& bcc = t.State().bcc;
+    bcc = 0x10;
+    EXPECT_TRUE(engine::SendText(t.Steps(), "A\xE2\x82\xAC\xC3\xA9\x03"));
     EXPECT_EQ(ToHex(t.line.TakeWritten()), "41 80 E9 03");
-    EXPECT_EQ(t.app.espa.Bcc, 0x10 ^ 0x41 ^ 0x80 ^ 0xE9 ^ 0x03);
-    t.app.espa.Bcc = 0;
-    EXPECT_EQ(SendEspaString(t.app, "AB\xF0\x9F\x98\x80-D"), -1);  // stops at the emoji
+    EXPECT_EQ(bcc, 0x10 ^ 0x41 ^ 0x80 ^ 0xE9 ^ 0x03);
+    bcc = 0;
+    EXPECT_FALSE(engine::SendText(t.Steps(), "AB\xF0\x9F\x98\x80-D"));  // stops at the emoji
     EXPECT_EQ(ToHex(t.line.TakeWritten()), "41 42");
-    EXPECT_EQ(t.app.espa.Bcc, 0x41 ^ 0x42);
-    t.line.open = false;  // a failing write: folded, then -1
-    EXPECT_EQ(SendEspaString(t.app, "XY"), -1);
-    EXPECT_EQ(t.app.espa.Bcc, 0x41 ^ 0x42 ^ 'X');
+    EXPECT_EQ(bcc, 0x41 ^ 0x42);
+    t.line.open = false;  // a failing write: folded, then false
+    EXPECT_FALSE(engine::SendText(t.Steps(), "XY"));
+    EXPECT_EQ(bcc, 0x41 ^ 0x42 ^ 'X');
 }
 
 TEST(Text, NumbersAndSingleByteCodes) {

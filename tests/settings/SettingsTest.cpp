@@ -54,14 +54,11 @@ const char* const kFile =
     "34       EspaSet ->5\r\n35       EspaSet ->6\r\n40       EspaEnable ->1\r\n";
 
 TEST(SettingsFile, WrittenBytesAndTheirReadBack) {
-    TestApp t;
-    t.app.settings = kRecord;
-    WriteSettings(t.app);
-    EXPECT_EQ(ReadFileBytes(t.dir.path() / "espa.set"), kFile);
-    t.app.settings = {};
-    ReadSettings(t.app);
-    EXPECT_EQ(Show(t.app.settings), Show(kRecord));
-    EXPECT_EQ(std::distance(fs::directory_iterator(t.dir.path()), fs::directory_iterator()), 1);
+    TempDir t;
+    EXPECT_TRUE(WriteSettingsFile(SettingsPath(t.path()), kRecord));
+    EXPECT_EQ(ReadFileBytes(t.path() / "espa.set"), kFile);
+    EXPECT_EQ(Show(ReadSettingsFile(SettingsPath(t.path()))), Show(kRecord));
+    EXPECT_EQ(std::distance(fs::directory_iterator(t.path()), fs::directory_iterator()), 1);
     // Every value a list of the settings window can hold (-1: no selection) and
     // the ends of the 16-bit range come back as they went out; signs are kept.
     for (int v : {-1, 0, 7, 20, -32768, 32767}) {
@@ -115,21 +112,19 @@ TEST(SettingsFile, ReadingRules) {
 // alone, said once in the log. A linked file is replaced at its target.
 TEST(SettingsFile, ReadOnlyFileIsALockAndALinkIsFollowed) {
     for (const std::int16_t level : {1, 0}) {
-        TestApp t;
+        TestCore t;
         const fs::path file = t.dir.path() / "espa.set";
         WriteFileBytes(file, "locked");
         fs::permissions(file, fs::perms::owner_read | fs::perms::group_read);
-        t.app.settings = kRecord;
-        t.app.settings.logLevel = level;
-        WriteSettings(t.app);
+        Settings settings = kRecord;
+        settings.logLevel = level;
+        t.core.ApplySettings(settings);
         EXPECT_EQ(ReadFileBytes(file), "locked");
-        EXPECT_EQ(t.view.messageBoxes.size(), 0u);
-        EXPECT_EQ(
-            t.app.screenLog.LogLines[0].substr(
-                std::min<std::size_t>(9, t.app.screenLog.LogLines[0].size())),
-            level ? "STATUS: Settings not saved, espa.set is read-only: " + file.string() : "");
+        EXPECT_EQ(t.events.allLines.empty() ? "" : t.events.allLines[0],
+                  level ? "STATUS: Settings not saved, espa.set is read-only: " + file.string()
+                        : "");
     }
-    TestApp t;
+    TestCore t;
     const fs::path target = t.dir.path() / "etc" / "zelvano.set", link = t.dir.path() / "espa.set";
     fs::create_directories(target.parent_path());
     WriteFileBytes(target, "old");
@@ -143,7 +138,7 @@ TEST(SettingsFile, ReadOnlyFileIsALockAndALinkIsFollowed) {
 TEST(SettingsFile, FailedSaveKeepsTheOldFile) {
     const char* const old = "20       Logfile ->2\r\n";
     for (int fault = 0; fault < 4; ++fault) {
-        TestApp t;
+        TestCore t;
         const fs::path file = t.dir.path() / "espa.set", temp = t.dir.path() / "espa.set.tmp";
         WriteFileBytes(file, old);
         fs::permissions(file,
@@ -162,13 +157,12 @@ TEST(SettingsFile, FailedSaveKeepsTheOldFile) {
         setrlimit(RLIMIT_FSIZE, &limit);
         std::signal(SIGXFSZ, handler);
         if (fault == 3) {
-            t.app.settings = kRecord;
             fs::remove(file);
             fs::create_directories(file / "keep");  // a folder in place of the file
-            WriteSettings(t.app);
+            t.core.ApplySettings(kRecord);
             EXPECT_TRUE(fs::is_directory(file / "keep"));
-            EXPECT_EQ(Show(t.app.settings), Show(kRecord));
-            EXPECT_EQ(t.view.messageBoxes.size() + t.view.showLogLinesCount, 0u);
+            EXPECT_EQ(Show(t.core.CurrentSettings()), Show(kRecord));
+            EXPECT_EQ(t.events.allLines[0].substr(0, 8), "Comport ");  // no lock reported
             EXPECT_EQ(Show(ReadSettingsFile(file)), Show({}));
             EXPECT_FALSE(fs::exists(temp));
             continue;

@@ -8,8 +8,8 @@
 #include <sstream>
 #include <string>
 
-#include "buffer/CallBuffer.h"
-#include "espa/AfhandelEspa.h"
+#include <gtest/gtest.h>
+
 #include "espa/EngineSteps.h"
 #include "windows/BufferDisplay.h"
 
@@ -67,34 +67,61 @@ std::string ToHex(const std::vector<std::uint8_t>& bytes) {
     return out;
 }
 
-void RecordingView::ShowLogLines(const std::array<std::string, 10>& lines) {
-    FakeView::ShowLogLines(lines);
-    const int count = screenLog != nullptr ? screenLog->LogLineCount : 0;
-    if (count > 0)
-        allLines.push_back(lines[static_cast<std::size_t>(count - 1)].substr(9));
+void FakeEvents::LogChanged(const ScreenLines& lines) {
+    ++logChanges;
+    logLines = lines;
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+        if (!line->empty()) {
+            allLines.push_back(line->substr(9));
+            return;
+        }
+    }
+}
+
+CallState StateNamed(const std::string& text) {
+    for (int i = 0; i <= static_cast<int>(CallState::Error); ++i) {
+        if (StateText(static_cast<CallState>(i)) == text)
+            return static_cast<CallState>(i);
+    }
+    ADD_FAILURE() << "no state " << text;
+    return CallState::Free;
 }
 
 EngineRig::EngineRig(std::int16_t logLevel) {
-    view.screenLog = &app.screenLog;
-    app.settings.logLevel = logLevel;
-    app.settings.emulation = 1;
+    settings.logLevel = logLevel;
+    settings.emulation = 1;
     line.open = true;
+    log.SetListener([this](const ScreenLines& lines) { events.LogChanged(lines); });
+    calls.SetListener([this](const CallChange& change) { events.CallChanged(change); });
 }
 
-std::string EngineRig::Tick(std::int16_t request) {
+EngineState& EngineRig::State() {
+    return engine.context_->s;
+}
+
+engine::Context& EngineRig::Steps() {
+    return *engine.context_;
+}
+
+void EngineRig::SetState(int position, const std::string& state) {
+    calls.At(position).delivered = state == "QUEUE";  // the slave has it
+    calls.SetState(position, StateNamed(state));
+}
+
+std::string EngineRig::Tick(bool start) {
     ++tick;
-    HandleEspa(app, request);
+    engine.Run(start);
     return ToHex(line.TakeWritten());
 }
 
-void EngineRig::AddHello(const std::string& alfa) {
-    AddCall(app, "123", "", alfa, "", "2", "");
+void EngineRig::AddHello(const std::string& text) {
+    calls.Add(CallRequest{"123", text, "", "", "", "2"});
 }
 
 std::vector<std::string> EngineRig::NewLog() {
-    std::vector<std::string> out(view.allLines.begin() + static_cast<long>(logSeen),
-                                 view.allLines.end());
-    logSeen = view.allLines.size();
+    std::vector<std::string> out(events.allLines.begin() + static_cast<long>(logSeen),
+                                 events.allLines.end());
+    logSeen = events.allLines.size();
     return out;
 }
 
@@ -107,28 +134,27 @@ void EngineRig::Event(const std::string& what) {
     const std::size_t digits = std::min(what.find_first_of("-0123456789"), what.size());
     const int n = std::atoi(what.c_str() + digits);
     const std::string key = what.substr(0, digits);
-    ProtocolState& s = app.espa;
+    EngineState& s = State();
     if (key == "add") {
         for (int k = 0; k < std::max(n, 1); ++k)
             AddHello();
     } else if (key == "io") {
         line.failIo = true;
     } else if (key == "dbl") {
-        LabReturnedStatus_DblClick(app, static_cast<std::int16_t>(n));
+        if (CanRemoveByDoubleClick(calls.At(n).state))
+            calls.Remove(n);
     } else if (key == "out") {
-        app.CallBuffer[n].timeOutCount = 1;
-        CheckBufferTimeOuts(app);
+        calls.At(n).timeOutCount = 1;
+        calls.CheckTimeOuts();
     } else if (key.empty()) {
-        app.CallBuffer[n].Status = what.substr(what.find('=') + 1);
-        app.CallBuffer[n].delivered = app.CallBuffer[n].Status == "QUEUE";  // the slave has it
-        ShowCallBuffer(app);
+        SetState(n, what.substr(what.find('=') + 1));
     } else if (key == "served=") {
-        s.EspaCallId = app.CallBuffer[n].id;
-        s.EspaPosition = static_cast<std::int16_t>(n);
+        s.callId = calls.At(n).id;
+        s.position = static_cast<std::int16_t>(n);
+    } else if (key == "step=") {
+        s.step = static_cast<Step>(n);
     } else {
-        (key == "timer="  ? s.EspaTimer
-         : key == "step=" ? s.EspaState
-                          : s.RetryCount) = static_cast<std::int16_t>(n);
+        (key == "timer=" ? s.timer : s.retries) = static_cast<std::int16_t>(n);
     }
 }
 
@@ -137,11 +163,11 @@ std::string EngineRig::Run(const std::string& script) {
     for (std::string step; std::getline(steps, step, ';');) {
         std::istringstream in(step);
         std::string word, feed, want;
-        std::int16_t request = 0;
+        bool start = false;
         int at = -1;
         while (at < 0 && in >> word) {
             if (word == "start") {
-                request = 10;
+                start = true;
             } else if (word[0] == '!') {
                 Event(word.substr(1));
             } else if (word == ">" || word == ".") {
@@ -155,11 +181,11 @@ std::string EngineRig::Run(const std::string& script) {
         }
         line.Feed(Hex(feed));
         if (at < 0)
-            at = request != 0 ? tick + 1 : tick;
+            at = start ? tick + 1 : tick;
         else if (at <= tick)
             return "'" + step + "': tick " + std::to_string(tick) + " is past";
         while (tick < at) {
-            const std::string sent = Tick(std::exchange(request, 0));
+            const std::string sent = Tick(std::exchange(start, false));
             if (sent != (tick == at ? want : ""))
                 return "'" + step + "': tick " + std::to_string(tick) + " wrote '" + sent + "'";
         }
@@ -167,37 +193,29 @@ std::string EngineRig::Run(const std::string& script) {
     return "";
 }
 
-std::string SoundState(const App& app) {
-    static const char* const kWords[] = {"NEW",        "QUEUE",       "PAGED", "ABSENT",   "BUSY",
-                                         "TERMINATED", "SPEECHPAGED", "ERROR", "NO STATUS"};
+std::string SoundState(const CallArray& calls, const EngineState& s) {
     bool freeSeen = false;
     for (int i = 0; i < kCallBufferSize; ++i) {
-        const Call& e = app.CallBuffer[static_cast<std::size_t>(i)];
+        const Call& e = calls[static_cast<std::size_t>(i)];
         const auto at = [i] { return " at position " + std::to_string(i); };
-        if (e.Status.empty()) {
+        if (e.IsFree()) {
             freeSeen = true;
             if (!e.address.empty() || !e.text.empty() || e.id != 0 || e.timeOutCount != 0)
                 return "leftovers in a free position" + at();
         } else if (freeSeen) {
             return "gap before" + at();
-        } else if (std::find(std::begin(kWords), std::end(kWords), e.Status) == std::end(kWords)) {
-            return "unknown state '" + e.Status + "'" + at();
         } else if (e.id == 0) {
             return "call without identity" + at();
         }
     }
-    const ProtocolState& s = app.espa;
-    const int log = app.screenLog.LogLineCount;
-    if (engine::IsValidStep(s.EspaState) && s.EspaState != engine::kIdle && s.EspaTimer >= 0 &&
-        s.EspaTimer <= 100 && s.ScanDelay >= 0 && s.ScanDelay <= 10 && s.EspaPosition >= 0 &&
-        s.EspaPosition < kCallBufferSize && s.LineOk >= -1 && s.LineOk <= 1 &&
-        s.StatusBlock.size() <= 4096 && log >= 0 && log <= 10)
+    if (IsKnownStep(s.step) && s.step != Step::Idle && s.timer >= 0 && s.timer <= 100 &&
+        s.scanDelay >= 0 && s.scanDelay <= 10 && s.position >= 0 &&
+        s.position < kCallBufferSize && s.statusBlock.size() <= 4096)
         return "";
-    return "step " + std::to_string(s.EspaState) + ", timer " + std::to_string(s.EspaTimer) +
-           ", scan delay " + std::to_string(s.ScanDelay) + ", position " +
-           std::to_string(s.EspaPosition) + ", LineOk " + std::to_string(s.LineOk) +
-           ", status block " + std::to_string(s.StatusBlock.size()) + ", log lines " +
-           std::to_string(log);
+    return "step " + std::to_string(static_cast<int>(s.step)) + ", timer " +
+           std::to_string(s.timer) + ", scan delay " + std::to_string(s.scanDelay) +
+           ", position " + std::to_string(s.position) + ", status block " +
+           std::to_string(s.statusBlock.size());
 }
 
 }  // namespace zelvano::test

@@ -1,4 +1,4 @@
-// Fakes of the platform seams and a ready-made application for core tests.
+// Fakes of the platform seams and ready-made cores for tests.
 #pragma once
 
 #include <cstdint>
@@ -9,45 +9,30 @@
 #include <utility>
 #include <vector>
 
-#include "app/App.h"
+#include "paging/PagingCore.h"
 
 namespace zelvano::test {
 
-// Records every call the core makes into the windows.
-class FakeView : public OperatorView {
+// Records every event the core sends its front ends.
+class FakeEvents : public PagingEvents {
   public:
-    void ShowCallBuffer(const CallArray& buffer) override {
-        ++showCallBufferCount;
-        lastBuffer = buffer;
+    void CallChanged(const CallChange& change) override { changes.push_back(change); }
+    void LinkChanged(LinkState link) override { links.push_back(link); }
+    void LogChanged(const ScreenLines& lines) override;
+    void PortOpened(const std::string& caption, bool manualRts) override {
+        portCaption = caption;
+        rtsByHand = manualRts;
     }
-    void ShowLogLines(const std::array<std::string, 10>& lines) override {
-        ++showLogLinesCount;
-        logLines = lines;
-    }
-    void SetPortCaption(const std::string& caption) override { portCaption = caption; }
-    void SetRtsToolTip(const std::string& tip) override { rtsToolTip = tip; }
-    void SetPortProblem(const std::string& reason) override { portProblem = reason; }
-    void SetWindowHeight(int twips) override { windowHeight = twips; }
-    MessageAnswer ShowMessageBox(const std::string& text, const std::string& title) override {
-        messageBoxes.push_back({text, title});
-        return nextAnswer;
-    }
-    void Beep() override { ++beeps; }
+    void PortProblem(const std::string& reason) override { portProblem = reason; }
 
-    struct Box {
-        std::string text, title;
-    };
-    int showCallBufferCount = 0;
-    CallArray lastBuffer{};
-    int showLogLinesCount = 0;
-    std::array<std::string, 10> logLines{};
+    std::vector<CallChange> changes;
+    std::vector<LinkState> links;
+    int logChanges = 0;
+    ScreenLines logLines{};
+    std::vector<std::string> allLines;  // every new line, without its time
     std::string portCaption = "Serial Port: X";
-    std::string rtsToolTip = "RTS status, click on text to change";
+    bool rtsByHand = false;
     std::string portProblem;
-    int windowHeight = 0;
-    std::vector<Box> messageBoxes;
-    MessageAnswer nextAnswer = MessageAnswer::Ok;
-    int beeps = 0;
 };
 
 // A settable clock.
@@ -168,39 +153,45 @@ std::vector<std::uint8_t> Hex(const std::string& text);
 // Hex string of bytes, "01 31 02".
 std::string ToHex(const std::vector<std::uint8_t>& bytes);
 
-// Everything a core test needs: fakes, a temporary data folder and the
-// application over them.
-struct TestApp {
-    FakeView view;
+// The call state a text names ("" for Free).
+CallState StateNamed(const std::string& text);
+
+// Everything a core test needs: fakes, a temporary data folder and the paging
+// core over them.
+struct TestCore {
     FakeClock clock;
     FakeSerialLine line;
     TempDir dir;
-    App app{view, clock, line, dir.path()};
+    PagingCore core{line, clock, dir.path()};
+    FakeEvents events;
+
+    TestCore() { core.Subscribe(events); }
 };
 
-// A view that also keeps every screen-log line ever shown, without its time.
-class RecordingView : public FakeView {
-  public:
-    void ShowLogLines(const std::array<std::string, 10>& lines) override;
-    const ScreenLog* screenLog = nullptr;
-    std::vector<std::string> allLines;
-};
-
-// The protocol engine over the fake line, ticked by hand.
+// The protocol engine and the parts it uses over the fake line, ticked by hand.
 struct EngineRig {
-    RecordingView view;
+    FakeEvents events;
     FakeClock clock;
     FakeSerialLine line;
     TempDir dir;
-    App app{view, clock, line, dir.path()};
-    int tick = 0;  // HandleEspa calls so far
+    Settings settings;
+    EventLog log{settings, clock, dir.path()};
+    CallBuffer calls{log};
+    ByteLink link{line, log};
+    ProtocolEngine engine{settings, calls, log, link};
+    int tick = 0;  // ticks so far
     std::size_t logSeen = 0;
     // Names a transcript may use for byte strings.
     std::map<std::string, std::string> names{{"SEL", "31 05 32 05"}, {"POLL", "32 05"}};
 
     explicit EngineRig(std::int16_t logLevel = 2);
+    // The engine's working state, for a test to set up or read.
+    EngineState& State();
+    engine::Context& Steps();
+    // Sets a call's state by its text; a "QUEUE" call is one the slave has.
+    void SetState(int position, const std::string& state);
     // One tick; the hex of what the master wrote in it.
-    std::string Tick(std::int16_t request = 0);
+    std::string Tick(bool start = false);
     // Runs a transcript of steps separated by ';':
     //   "[hex] > T: hex"  the slave sends hex (may be empty); the master stays
     //                     silent until tick T and writes exactly hex in it
@@ -217,11 +208,11 @@ struct EngineRig {
     // Screen-log lines (without time) written since the last call.
     std::vector<std::string> NewLog();
     // Address 123, Alfa HELLO, NrOfTx 2, the other fields empty.
-    void AddHello(const std::string& alfa = "HELLO");
+    void AddHello(const std::string& text = "HELLO");
 };
 
 // "" when the call buffer and the engine are in a state the operator can
 // trust (tested after every tick by the soak and the fuzzer), else the fault.
-std::string SoundState(const App& app);
+std::string SoundState(const CallArray& calls, const EngineState& engine);
 
 }  // namespace zelvano::test
