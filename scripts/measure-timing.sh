@@ -69,23 +69,6 @@ if [ "${1:-}" = "--window-runs" ]; then
         probe ticks "$TICK_SECONDS" "$1"
         wait "$baseline"
     }
-    # Idle CPU of the product beside a bare Qt window with the same three
-    # timers, over the same seconds (CPU from /proc/PID/schedstat).
-    cp "$BUILD/zelvano" "$WORK/zelvano"
-    "$WORK/zelvano" >/dev/null 2>&1 &
-    APP=$!
-    "$BUILD/tests/perf/zelvano-timing" - floor $((IDLE_SECONDS + 10)) idle >/dev/null 2>&1 &
-    FLOOR=$!
-    sleep 3
-    cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{s += $1} END {printf "%.0f", s}'; }  # all threads
-    before=$(load) a0=$(cpu_ns "$APP") f0=$(cpu_ns "$FLOOR") t0=$(date +%s.%N)
-    sleep "$IDLE_SECONDS"
-    a1=$(cpu_ns "$APP") f1=$(cpu_ns "$FLOOR") t1=$(date +%s.%N)
-    kill "$APP" "$FLOOR"
-    wait "$APP" "$FLOOR" 2>/dev/null || true
-    percent() { awk -v a="$1" -v b="$2" -v t0="$t0" -v t1="$t1" 'BEGIN {printf "%.3f", (b - a) / 1e7 / (t1 - t0)}'; }
-    echo "product cpu_percent=$(percent "$a0" "$a1") load=$before-$(load)" >"$OUT/product.txt"
-    echo "floor cpu_percent=$(percent "$f0" "$f1")" >"$OUT/floor.txt"
     ticks idle
     probe paged "$PAGED_CALLS" idle
     yes >/dev/null &
@@ -106,12 +89,12 @@ trap 'rm -rf "$OUT"' EXIT
 echo "== start-up, idle CPU, memory (scripts/measure-gui.sh, ${IDLE_SECONDS} s idle)"
 gui_load=$(load)
 ZELVANO_BUILD_DIR="$BUILD" IDLE_SECONDS="$IDLE_SECONDS" bash scripts/measure-gui.sh \
-    | tee "$OUT/gui.txt"
+    | tee "$OUT/gui.txt" || true  # a missed guard shows in the table
 gui_load="$gui_load-$(load)"
 
 echo "== main window tick and Call -> PAGED (${TICK_SECONDS} s per tick run, ${PAGED_CALLS} calls)"
 xvfb-run "${XVFB_ARGS[@]}" bash "$0" --window-runs "$OUT"
-cat "$OUT"/product.txt "$OUT"/floor.txt "$OUT"/ticks-*.txt "$OUT"/sleep-*.txt "$OUT"/paged-*.txt
+cat "$OUT"/ticks-*.txt "$OUT"/sleep-*.txt "$OUT"/paged-*.txt
 grep -h '^call' "$OUT"/paged-*.err || true
 
 echo "== the busiest tick (zelvano-timing trace)"
@@ -151,11 +134,7 @@ row "bare sleep loop p99 off 100 ms, core busy" "(machine)" "$(value "$sl" dev_p
 row "Call->PAGED / protocol minimum, worst, idle" "<= 1.05" "$(value "$pi" ratio_max)" "" "<=" 1.05 "$(value "$pi" load)"
 row "Call->PAGED / protocol minimum, worst, busy" "<= 1.05" "$(value "$pl" ratio_max)" "" "<=" 1.05 "$(value "$pl" load)"
 row "Call->PAGED wall time median, idle" "-" "$(value "$pi" wall_median_ms)" ms ">=" 0 "$(value "$pi" load)"
-row "idle CPU (${IDLE_SECONDS} s, measure-gui.sh)" "< 0.3 %" "$(gui 'idle CPU')" "%" "<" 0.3 "$gui_load"
-row "idle CPU, product (all threads, schedstat)" "< 0.3 %" "$(value "$OUT/product.txt" cpu_percent)" "%" "<" 0.3 \
-    "$(value "$OUT/product.txt" load)"
-row "idle CPU, bare Qt window + 3 idle timers" "(floor)" "$(value "$OUT/floor.txt" cpu_percent)" "%" \
-    ">=" 0 "$(value "$OUT/product.txt" load)"
+row "idle CPU / bare Qt floor, median" "<= 3.5x" "$(gui 'idle CPU against')" "x" "<=" 3.5 "$gui_load"
 row "resident memory" "< 45 MB" "$(gui 'resident memory')" MB "<" 45 "$gui_load"
 row "start-up to window shown" "< 300 ms" "$(awk -v s="$(gui 'start-up')" 'BEGIN {print s * 1000}')" ms "<" 300 "$gui_load"
 for line in fake qt; do

@@ -3,7 +3,6 @@
 //   DIR ticks SECONDS LABEL  the main window's 100 ms tick (DIR: espa.set, comports.cfg)
 //   DIR paged COUNT LABEL    Call -> "PAGED" against the protocol minimum
 //   - sleep SECONDS LABEL    a bare loop sleeping to each 100 ms mark
-//   - floor SECONDS LABEL    a bare Qt window with three idle timers (CPU read from outside)
 //   - trace TICKS LABEL      the status-block drain of 576 bytes at log levels 2 and 3
 #include <pty.h>
 #include <unistd.h>
@@ -163,8 +162,8 @@ int main(int argc, char* argv[]) {
     using namespace zelvano;
     const std::string mode = argc == 5 ? argv[2] : "", label = argc == 5 ? argv[4] : "";
     const int amount = argc == 5 ? std::atoi(argv[3]) : 0;
-    if (amount <= 0 || std::string(" ticks paged sleep floor trace ").find(" " + mode + " ") > 99) {
-        std::fprintf(stderr, "usage: zelvano-timing DIR|- ticks|paged|sleep|floor|trace N LABEL\n");
+    if (amount <= 0 || std::string(" ticks paged sleep trace ").find(" " + mode + " ") > 99) {
+        std::fprintf(stderr, "usage: zelvano-timing DIR|- ticks|paged|sleep|trace N LABEL\n");
         return 2;
     }
     if (mode == "sleep") {
@@ -187,19 +186,6 @@ int main(int argc, char* argv[]) {
     }
     QApplication application(argc, argv);
     QTimer::singleShot(amount * 30'000 + 60'000, [] { QCoreApplication::exit(1); });  // a hang
-    if (mode == "floor") {
-        QWidget window;
-        window.resize(670, 660);
-        window.show();
-        QTimer timers[3];
-        for (int i = 0; i < 3; ++i) {
-            QObject::connect(&timers[i], &QTimer::timeout, [] {});
-            timers[i].start(std::array{100, 250, 1000}[i]);
-        }
-        timers[0].setTimerType(Qt::PreciseTimer);
-        QTimer::singleShot(amount * 1000, [] { QCoreApplication::quit(); });
-        return QApplication::exec();
-    }
     SystemClock clock;
     PortLine line(argv[1]);
     MainWindow window(clock, line, argv[1]);

@@ -519,7 +519,8 @@ void WindowsTest::rowsAndLogOfTheMainWindow() {
             const QString text = texts[written.size() % texts.size()];
             h.clock.now.second = (written.size() * 7) % 60;
             WriteLog(h.app(), text.toStdString());
-            written << u"14:03:%1 "_s.arg(h.clock.now.second, 2, 10, QChar('0')) + text;
+            const LocalDateTime& t = h.clock.now;
+            written << QString::asprintf("%02d:%02d:%02d ", t.hour, t.minute, t.second) + text;
         }
         const QStringList last = written.mid(written.size() - 10);
         H fresh(kConsole);
