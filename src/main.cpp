@@ -58,13 +58,7 @@ int main(int argc, char* argv[]) {
     zelvano::PortLine line(dataDir);
     zelvano::MainWindow window(clock, line, dataDir);
     // A termination signal closes the window like its close box.
-    zelvano::SignalWatch quitOnSignal([&window](int) {
-        // A box open at the time (the start-up one among them) would keep the
-        // program running: it is closed first.
-        for (int i = 0; i < 8 && QApplication::activeModalWidget() != nullptr; ++i)
-            QApplication::activeModalWidget()->close();
-        window.close();
-    });
+    zelvano::SignalWatch quitOnSignal([&window](int) { window.CloseOnSignal(); });
     // The load step (StartUp, with its message box when the port fails)
     // runs before the window is shown.
     window.Form_Load();

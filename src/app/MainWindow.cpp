@@ -83,7 +83,7 @@ void ShowCellText(QLabel* cell, const QString& text, Qt::Alignment fitting) {
 
 MainWindow::MainWindow(Clock& clock, SerialLine& port, std::filesystem::path dataDir,
                        QWidget* parent)
-    : QMainWindow(parent), core_(port, clock, std::move(dataDir)), driver_(core_) {
+    : QMainWindow(parent), core_(port, clock, std::move(dataDir)), driver_(new Driver(core_, this)) {
     core_.Subscribe(*this);
     setObjectName("frmMain");
     ApplyDesignFont(this);
@@ -277,8 +277,8 @@ void MainWindow::BuildTimers() {
     ledTimer_->setInterval(250);
     ledTimer_->setTimerType(Qt::PreciseTimer);
     connect(ledTimer_, &QTimer::timeout, this, &MainWindow::LedTimer_Timer);
-    connect(&driver_, &Driver::Ticked, this, &MainWindow::ShowLineStates);
-    connect(&driver_, &Driver::Second, this, [this] { RepeatStep(core_, console_); });
+    connect(driver_, &Driver::Ticked, this, &MainWindow::ShowLineStates);
+    connect(driver_, &Driver::Second, this, [this] { RepeatStep(core_, console_); });
 }
 
 void MainWindow::Form_Load() {
@@ -289,7 +289,7 @@ void MainWindow::Form_Load() {
     // Started once the start-up has returned, so no tick runs inside it (its
     // message box runs a modal loop).
     ledTimer_->start();
-    driver_.Start();
+    driver_->Start();
 }
 
 void MainWindow::UseSettings(const Settings& settings) {
@@ -320,7 +320,7 @@ void MainWindow::ShowSecondary(QWidget* window) {
 void MainWindow::CallPager_Click() {
     if (!callWindow_) {
         callWindow_ = new CallWindow(core_, console_, this);
-        connect(callWindow_, &CallWindow::AutoRepeatStopped, this, &MainWindow::ShowAutoRepeat);
+        connect(callWindow_, &CallWindow::RepeatChanged, this, &MainWindow::ShowAutoRepeat);
     }
     ShowSecondary(callWindow_);
 }
@@ -347,13 +347,14 @@ void MainWindow::Einde_Click() {
     // The port is closed; end at once, no other handler runs.
     terminated_ = true;
     ledTimer_->stop();
-    driver_.Stop();
+    driver_->Stop();
     quit_();
 }
 
-void MainWindow::TmrAfhandel_Timer() {
-    core_.Tick();
-    ShowLineStates();
+void MainWindow::CloseOnSignal() {
+    for (int i = 0; i < 8 && QApplication::activeModalWidget() != nullptr; ++i)
+        QApplication::activeModalWidget()->close();
+    close();
 }
 
 // After each engine tick: a blink starts at once when the tick moved bytes
@@ -500,7 +501,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         }
     }
     ledTimer_->stop();
-    driver_.Stop();
+    driver_->Stop();
     event->accept();
     quit_();
 }

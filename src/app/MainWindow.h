@@ -43,6 +43,7 @@ class MainWindow : public QMainWindow, public PagingEvents {
     ~MainWindow() override;
 
     PagingCore& core() { return core_; }
+    Driver& driver() { return *driver_; }
     Console& console() { return console_; }
 
     // The load step: StartUp, then the timers start. Runs before show().
@@ -67,9 +68,11 @@ class MainWindow : public QMainWindow, public PagingEvents {
     void Instellingen_Click();
     void Info_Click();
     void Einde_Click();
+    // A termination signal: any open box is closed first (it would keep the
+    // program running), then the window, like its close box.
+    void CloseOnSignal();
 
     // Timer handlers.
-    void TmrAfhandel_Timer();
     void LedTimer_Timer();
 
     // The core's events.
@@ -106,7 +109,7 @@ class MainWindow : public QMainWindow, public PagingEvents {
     MessageAnswer DefaultMessageBox(const std::string& text, const std::string& title);
 
     PagingCore core_;
-    Driver driver_;
+    Driver* driver_;
     Console console_;
     Blinks blinks_;
     QWidget* client_ = nullptr;

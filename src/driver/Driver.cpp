@@ -9,7 +9,8 @@ constexpr int kSecondMs = 1000;
 
 }  // namespace
 
-Driver::Driver(PagingCore& core, QObject* parent) : QObject(parent), core_(core) {
+Driver::Driver(PagingCore& core, QObject* parent)
+    : QObject(parent), core_(core), engineTimer_(this), secondTimer_(this) {
     engineTimer_.setObjectName("EngineTick");
     secondTimer_.setObjectName("SecondTick");
     for (auto [timer, ms] : {std::pair{&engineTimer_, kEngineTickMs}, {&secondTimer_, kSecondMs}}) {

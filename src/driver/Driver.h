@@ -20,6 +20,10 @@ class Driver : public QObject {
     void Stop();
     bool Running() const { return engineTimer_.isActive(); }
 
+    // What each timer runs (a test ticks by hand).
+    void EngineTick();
+    void SecondTick();
+
   signals:
     // After each engine tick.
     void Ticked();
@@ -27,9 +31,6 @@ class Driver : public QObject {
     void Second();
 
   private:
-    void EngineTick();
-    void SecondTick();
-
     PagingCore& core_;
     QTimer engineTimer_;
     QTimer secondTimer_;

@@ -16,6 +16,7 @@ namespace zelvano {
 
 namespace test {
 struct EngineRig;
+struct CoreAccess;
 }
 
 // Whether the slave answers the line check; Unknown until the first answer.
@@ -105,6 +106,7 @@ class ProtocolEngine {
 
   private:
     friend struct test::EngineRig;
+    friend struct test::CoreAccess;
 
     void Run(bool startRequest);
 

@@ -18,6 +18,10 @@
 
 namespace zelvano {
 
+namespace test {
+struct CoreAccess;
+}
+
 // What the core tells its front ends. Every method has an empty default.
 class PagingEvents {
   public:
@@ -110,6 +114,7 @@ class PagingCore {
     void Log(std::string_view text) { log_.Write(1, text); }
 
   private:
+    friend struct test::CoreAccess;
     static constexpr std::int16_t kLineRetrySeconds = 3;
 
     bool TryOpen(bool quiet);

@@ -23,6 +23,10 @@ struct LineActivity {
 // byte would take longer than the tick may.
 using HeldTrace = std::vector<HeldLine>;
 
+namespace test {
+struct CoreAccess;
+}
+
 class ByteLink {
   public:
     // Told the device's message (device and reason) when the line was lost.
@@ -50,6 +54,7 @@ class ByteLink {
     LineActivity TakeActivity() { return std::exchange(activity_, {}); }
 
   private:
+    friend struct test::CoreAccess;
     int ReceiveOne(HeldTrace* held);
 
     SerialLine& line_;

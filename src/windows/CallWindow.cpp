@@ -156,6 +156,7 @@ void CallWindow::CmdCall_Click() {
         QMessageBox::warning(this, windowTitle(), QString::fromStdString(submitted.refusal));
         return;
     }
+    emit RepeatChanged();
     close();
 }
 
@@ -166,7 +167,7 @@ void CallWindow::CmdCancel_Click() {
 void CallWindow::CmdStopAutoCall_Click() {
     console_.repeat.active = false;
     comboAutoRepeatTime_->SetPosition(0);
-    emit AutoRepeatStopped();
+    emit RepeatChanged();
 }
 
 void CallWindow::Timer1_Timer() {

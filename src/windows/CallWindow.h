@@ -28,8 +28,8 @@ class CallWindow : public QWidget {
     void Timer1_Timer();
 
   signals:
-    // Stop ended a running repeat (Call redraws the rows, which shows it).
-    void AutoRepeatStopped();
+    // Call or Stop set or ended the repeat.
+    void RepeatChanged();
 
   private:
     void BuildControls();

@@ -4,7 +4,6 @@
 #include <sstream>
 
 #include "app/StartUp.h"
-#include "buffer/CallBuffer.h"
 #include "settings/SettingsFile.h"
 #include "support/TestApp.h"
 
@@ -12,46 +11,39 @@ namespace zelvano::test {
 namespace {
 
 TEST(StartUp, StepsRunInOrderFromAnyEarlierState) {
-    TestApp t;
+    TestCore t;
     WriteFileBytes(SettingsPath(t.dir.path()),
                    FormatSettings({2, 0, 4, 0, 1, 0, 0, 0, 0, 2, 0, {}, 0}));
-    AddCall(t.app, "1", "1", "old", "", "1", "3");  // leftovers to clear or keep
-    t.app.screenLog.LogLines.fill("design-time text");
-    t.app.screenLog.LogLineCount = 10;
-    t.app.espa.EspaState = 150;
-    t.app.espa.LineOk = 1;
-    t.app.espa.CheckCountdown = 40;
-    t.app.autoRepeat = {2, 1, 5};
+    t.core.Submit(CallRequest{"1", "old", "1", "", "3", "1"});  // a leftover to clear
     t.line.open = true;
-    StartUp(t.app);
-    // The buffer emptied, the height from the settings just read, two port
-    // lines only, closed and opened once, the start request (a line check)
-    // with the link unknown, the call window's defaults, no repeat running.
-    const ProtocolState& e = t.app.espa;
-    const LastCallRecord& l = t.app.LastCall;
+    const PortOpen opened = t.core.Start();
+    // The buffer emptied, two port lines only, closed and opened once, the
+    // start request (a line check) with the link unknown.
+    const EngineState& e = t.core.Engine();
     std::ostringstream got;
-    got << t.app.CallBuffer[0].IsFree() << " " << t.view.windowHeight << " "
-        << t.app.screenLog.LogLineCount << " " << t.line.closeCount << t.line.openCount << " "
-        << e.EspaState << " " << e.LineOk << " " << e.CheckCountdown << " " << l.address << "|"
-        << l.text << "|" << l.transmissions << "|" << l.BleepIndex << l.PriorityIndex
-        << l.CallTypeIndex << " " << t.app.autoRepeat.AutoRepeatActive
-        << t.app.autoRepeat.AutoRepeatChoice;
-    EXPECT_EQ(got.str(), "1 9930 2 11 10 -1 0 ||1|133 02");
+    got << (opened == PortOpen::Opened) << t.core.Calls()[0].IsFree() << " "
+        << t.events.allLines.size() << " " << t.line.closeCount << t.line.openCount << " "
+        << static_cast<int>(e.step) << " " << (e.link == LinkState::Unknown) << " "
+        << e.checkCountdown << " " << WindowHeightTwips(t.core.CurrentSettings().logLevel);
+    EXPECT_EQ(got.str(), "11 2 11 10 1 0 9930");
+    EXPECT_EQ(t.events.portCaption, "Settings: Com:3 at 9600,N,8,1");
 }
 
 TEST(StartUp, WorkingPortAtLevelZeroWritesNothingAndStartsTheLineCheck) {
-    TestApp t;  // no espa.set: all settings 0
-    StartUp(t.app);
-    EXPECT_EQ(t.view.messageBoxes.size() + t.app.screenLog.LogLineCount, 0u);
-    EXPECT_EQ(t.view.showLogLinesCount, 1);  // the emptied screen log only
+    TestCore t;  // no espa.set: all settings 0
+    EXPECT_EQ(t.core.Start(), PortOpen::Opened);
+    EXPECT_EQ(t.events.allLines.size(), 0u);
+    EXPECT_EQ(t.events.logChanges, 1);  // the emptied screen log only
     EXPECT_EQ(std::to_string(t.line.portNumber) + " " + t.line.lineSettings + " " +
-                  std::to_string(t.view.windowHeight),
+                  std::to_string(WindowHeightTwips(t.core.CurrentSettings().logLevel)),
               "1 300,N,7,1 6705");
     EXPECT_FALSE(std::filesystem::exists(t.dir.path() / "Log") ||
                  std::filesystem::exists(SettingsPath(t.dir.path())));
-    t.app.settings.logLevel = -1;
-    ApplyWindowHeight(t.app);
-    EXPECT_EQ(t.view.windowHeight, 6705);
+    EXPECT_EQ(WindowHeightTwips(-1), 6705);
+    t.line.failOpen = true;
+    t.line.lastError = "/dev/ttyS0: no such device";
+    EXPECT_EQ(t.core.Reopen(), PortOpen::Failed);
+    EXPECT_EQ(t.events.portProblem, "/dev/ttyS0: no such device");
 }
 
 }  // namespace

@@ -99,6 +99,10 @@ EngineState& EngineRig::State() {
     return engine.context_->s;
 }
 
+EngineState& CoreAccess::Engine(PagingCore& core) {
+    return core.engine_.context_->s;
+}
+
 engine::Context& EngineRig::Steps() {
     return *engine.context_;
 }

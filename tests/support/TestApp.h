@@ -153,6 +153,15 @@ std::vector<std::uint8_t> Hex(const std::string& text);
 // Hex string of bytes, "01 31 02".
 std::string ToHex(const std::vector<std::uint8_t>& bytes);
 
+// Reaches inside a core, for tests that set up a state the line would take
+// long to bring about.
+struct CoreAccess {
+    static CallBuffer& Calls(PagingCore& core) { return core.calls_; }
+    static Settings& CurrentSettings(PagingCore& core) { return core.settings_; }
+    static EngineState& Engine(PagingCore& core);
+    static LineActivity& Activity(PagingCore& core) { return core.link_.activity_; }
+};
+
 // The call state a text names ("" for Free).
 CallState StateNamed(const std::string& text);
 

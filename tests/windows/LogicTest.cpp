@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "app/StartUp.h"
-#include "buffer/CallBuffer.h"
 #include "support/TestApp.h"
 #include "windows/CallEntry.h"
 #include "windows/SettingsForm.h"
@@ -11,12 +10,12 @@
 namespace zelvano {
 namespace {
 
-struct Started : test::TestApp {
-    Started() { StartUp(app); }
+struct Started : test::TestCore {
+    Started() { core.Start(); }
     // The calls queued: Address|Bleep|Alfa|Priority|NrOfTx|CallType each.
     std::string Sent() const {
         std::string out;
-        for (const Call& e : app.CallBuffer)
+        for (const Call& e : core.Calls())
             out += e.IsFree() ? ""
                               : e.address + "|" + e.bleep + "|" + e.text + "|" + e.priority + "|" +
                                     e.transmissions + "|" + e.callType + " ";
@@ -26,13 +25,14 @@ struct Started : test::TestApp {
     std::vector<int> Queued(int ticks) {
         std::vector<int> queued;
         for (int tick = 1; tick <= ticks; ++tick)
-            if (const std::string before = Sent(); (AutoRepeatStep(app), Sent() != before))
+            if (const std::string before = Sent(); (RepeatStep(core, console), Sent() != before))
                 queued.push_back(tick);
         return queued;
     }
-    void Call(std::int16_t autoRepeat, std::string address = "1") {
-        CmdCall_Click(app, {address, "a", 1, 3, 3, 1, autoRepeat});
+    void Place(std::int16_t autoRepeat, std::string address = "1") {
+        PlaceCall(core, console, {address, "a", 1, 3, 3, 1, autoRepeat});
     }
+    Console console;
 };
 
 // address|alfa|bleep|priority|callType|nrOfTx|autoRepeat|nrOfTx enabled
@@ -46,7 +46,7 @@ std::string Shown(const CallForm& f) {
 
 TEST(CallEntry, FieldsSentAndShownAtTheNextOpening) {
     const struct {
-        std::int16_t emulatie;
+        std::int16_t emulation;
         CallForm form;
         const char *sent, *next;
     } cases[] = {
@@ -60,31 +60,32 @@ TEST(CallEntry, FieldsSentAndShownAtTheNextOpening) {
     };
     for (const auto& c : cases) {
         Started t;
-        t.app.settings.emulation = c.emulatie;
-        CmdCall_Click(t.app, c.form);
+        Settings settings;
+        settings.emulation = c.emulation;
+        PlaceCall(t.core, t.console, c.form);
         EXPECT_EQ(t.Sent(), c.sent);
-        EXPECT_EQ(Shown(LoadCallForm(t.app)), c.next) << c.sent;
+        EXPECT_EQ(Shown(LoadCallForm(t.console, settings)), c.next) << c.sent;
     }
 }
 
 TEST(CallEntry, AutoRepeat) {
     for (std::int16_t choice = 1; choice <= 6; ++choice) {  // every 10 s times the choice
         Started t;
-        t.Call(choice);
+        t.Place(choice);
         EXPECT_EQ(t.Queued(20 * choice), (std::vector<int>{10 * choice, 20 * choice}));
     }
     for (const int end : {0, -1, 9}) {  // a Call without a period ends it, as does Stop (9)
         Started t;
-        t.Call(1);
-        end == 9 ? CmdStopAutoCall_Click(t.app) : t.Call(std::int16_t(end), "2");
-        EXPECT_FALSE(StopButtonEnabled(t.app)) << end;
+        t.Place(1);
+        end == 9 ? void(t.console.repeat.active = false) : t.Place(std::int16_t(end), "2");
+        EXPECT_FALSE(t.console.repeat.active) << end;
         EXPECT_TRUE(t.Queued(30).empty()) << end;
     }
     Started t;  // a new period starts afresh; the remembered call is sent as it stands
-    t.Call(1);
+    t.Place(1);
     t.Queued(5);
-    CmdCall_Click(t.app, {"2", "b", 15, 1, 2, -1, 2});
-    t.app.LastCall.address = "3";
+    PlaceCall(t.core, t.console, {"2", "b", 15, 1, 2, -1, 2});
+    t.console.last.address = "3";
     EXPECT_EQ(t.Queued(20), (std::vector<int>{20}));
     EXPECT_EQ(t.Sent(), "1|1|a|3|1|3 2|F|b|1|1|2 3|F|b|1|-1|2 ");
 }

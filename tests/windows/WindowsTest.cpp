@@ -7,7 +7,7 @@
 #include "app/Indicator.h"
 #include "app/MainWindow.h"
 #include "buffer/CallBuffer.h"
-#include "driver/QuitOnSignal.h"
+#include "driver/SignalWatch.h"
 #include "log/Log.h"
 #include "settings/SettingsFile.h"
 #include "support/TestApp.h"
@@ -54,7 +54,15 @@ struct H {
     }
     ~H() { w.reset(), Settle(); }
     static void Settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
-    App& app() { return w->app(); }
+    PagingCore& core() { return w->core(); }
+    CallBuffer& Buffer() { return test::CoreAccess::Calls(core()); }
+    EngineState& Engine() { return test::CoreAccess::Engine(core()); }
+    Settings& CurrentSettings() { return test::CoreAccess::CurrentSettings(core()); }
+    LineActivity& Activity() { return test::CoreAccess::Activity(core()); }
+    void Add(const std::string& address, const std::string& text = "",
+             const std::string& bleep = "1", const std::string& priority = "3") {
+        core().Submit({address, text, bleep, priority, "3", "1"});
+    }
     template <class T = QWidget>
     T* At(const QString& name) const {
         return Get<T>(w.get(), name);
@@ -83,7 +91,7 @@ struct H {
         return out.join('|');
     }
     int Calls() {
-        return std::count_if(app().CallBuffer.begin(), app().CallBuffer.end(),
+        return std::count_if(core().Calls().begin(), core().Calls().end(),
                              [](const Call& e) { return !e.IsFree(); });
     }
     void Click(const QString& name) { QTest::mouseClick(At(name), Qt::LeftButton), Settle(); }
@@ -111,8 +119,10 @@ struct H {
     }
     std::vector<std::string> Logged() {  // without the time of day
         std::vector<std::string> out;
-        for (int i = 0; i < app().screenLog.LogLineCount; ++i)
-            out.push_back(app().screenLog.LogLines[static_cast<std::size_t>(i)].substr(9));
+        for (const std::string& line : core().LogLines()) {
+            if (!line.empty())
+                out.push_back(line.substr(9));
+        }
         return out;
     }
     // What the screen shows of a control once its updates are painted.
@@ -131,7 +141,7 @@ struct H {
     }
     void BufferTicks(int count) {
         for (int tick = 0; tick < count; ++tick)
-            w->TmrBuffer_Timer();
+            w->driver().SecondTick();
     }
 
     test::FakeClock clock;
@@ -188,9 +198,9 @@ class WindowsTest : public QObject {
     void menuTimersAndAbout() {
         H h;
         QString timers;
-        for (const char* name : {"TmrAfhandel", "LedTimer", "TmrBuffer"})
+        for (const char* name : {"EngineTick", "LedTimer", "SecondTick"})
             timers += u"%1 "_s.arg(h.At<QTimer>(name)->interval());
-        QCOMPARE(timers + (h.At<QTimer>("TmrAfhandel")->timerType() == Qt::PreciseTimer ? "!" : ""),
+        QCOMPARE(timers + (h.At<QTimer>("EngineTick")->timerType() == Qt::PreciseTimer ? "!" : ""),
                  u"100 250 1000 !"_s);
         for (const char* menu : {"CallPager", "Instellingen", "Info", "CallPager"})
             h.At<QAction>(menu)->trigger();
@@ -210,18 +220,18 @@ class WindowsTest : public QObject {
         QCOMPARE(h.boxes, QStringList{kPortError});  // before the main window shows
         QVERIFY(h.State("Text2_1").endsWith("Error opening ComPort:  1"));
         for (int i = 0; i < 20; ++i)
-            h.w->TmrAfhandel_Timer();
+            h.w->driver().EngineTick();
         h.w->LedTimer_Timer();
-        QVERIFY(h.app().espa.EspaState == 0 && h.State("LabLink").isEmpty());  // idle
+        QVERIFY(h.Engine().step == Step::Idle && h.State("LabLink").isEmpty());  // idle
         H q;
         q.answer = MessageAnswer::Cancel;
         q.At<QAction>("Einde")->trigger();
         QVERIFY(q.line.IsOpen() && q.quits == 0);
         q.answer = MessageAnswer::Ok;
-        q.At<QTimer>("TmrAfhandel")->start();
+        q.At<QTimer>("EngineTick")->start();
         q.At<QAction>("Einde")->trigger();
         QCOMPARE(q.boxes, QStringList(2, "You want to quit the program?|Zelvano"));
-        QVERIFY(!q.line.IsOpen() && q.quits == 1 && !q.At<QTimer>("TmrAfhandel")->isActive());
+        QVERIFY(!q.line.IsOpen() && q.quits == 1 && !q.At<QTimer>("EngineTick")->isActive());
         H c;  // the close box asks nothing; the end of the window closes nothing twice
         c.w->show();
         c.w->close();
@@ -231,15 +241,15 @@ class WindowsTest : public QObject {
 
     void ledTickAndRtsClick() {
         H h;
-        h.app().activity.TxdActive = h.app().activity.RxdActive = true;
+        h.Activity() = {true, true};
         h.line.cts = true;
-        h.app().espa.LineOk = 1;
+        h.Engine().link = LinkState::Up;
         const QString lights = "*ShpTx *ShpRx *ShpCTS *ShpRTS LabLink *LabLink";
         h.w->LedTimer_Timer();  // (black text left out)
         QCOMPARE(h.State(lights).remove("#000000 on "),
                  "#ff0000|#00ff00|#ffff80|#c0c000|ESPA Slave OK|" +
                      ToQColor(CellColor::ButtonFace()).name());
-        h.app().espa.LineOk = 0;
+        h.Engine().link = LinkState::Down;
         for (int tick = 0; tick < 2; ++tick) {  // off after one tick, then left dark
             h.w->LedTimer_Timer();
             QCOMPARE(h.State(lights).remove("#000000 on "),
@@ -257,20 +267,17 @@ class WindowsTest : public QObject {
                                     "NEW", "BUSY", "SPEECHPAGED"}) {
             H h;
             for (const char* address : {"100", "200", "300"})
-                AddCall(h.app(), address, "1", "", "3", "1", "3");
-            h.app().CallBuffer[1].Status = state.toStdString();
-            h.app().CallBuffer[2].Status = "ERROR";
-            ShowCallBuffer(h.app());
+                h.Add(address);
+            h.Buffer().SetState(1, test::StateNamed(state.toStdString()));
+            h.Buffer().SetState(2, CallState::Error);
             const QString cell = "LabReturnedStatus_1 *LabReturnedStatus_1";
             if (state == "PAGED") {  // a cell going plain is painted whole again
                 QCOMPARE(h.State(cell) + h.At(cell.left(19))->toolTip(),
                          u"PAGED|#ffffff on #0000c0DoubleClick here to delete this entry."_s);
-                h.app().CallBuffer[1].Status = "NEW";
-                ShowCallBuffer(h.app());
+                h.Buffer().SetState(1, CallState::New);
                 QCOMPARE(h.State(cell), "|" + ToQColor(CellColor::WindowText()).name() + " on " +
                                             ToQColor(CellColor::ButtonFace()).name());
-                h.app().CallBuffer[1].Status = "PAGED";
-                ShowCallBuffer(h.app());
+                h.Buffer().SetState(1, CallState::Paged);
             }
             QTest::mouseDClick(h.At("LabReturnedStatus_1"), Qt::LeftButton);
             QTest::mouseDClick(h.At("LabAdres_0"), Qt::LeftButton);  // only state cells react
@@ -310,8 +317,8 @@ class WindowsTest : public QObject {
         QCOMPARE(h.State("LabAdres_1 LabInfo_1 LabBleep_1 LabCallType_1 LabPriority_1"),
                  u"555|Enter AlfaText|C|2|1"_s);
         h.BufferTicks(30);  // repeated after 30 s, queued after the time-outs ran
-        QVERIFY(h.Calls() == 3 && h.app().CallBuffer[2].timeOutCount == 60);
-        h.app().settings.emulation = 0;  // Philips: no choice of transmissions
+        QVERIFY(h.Calls() == 3 && h.core().Calls()[2].timeOutCount == 60);
+        h.CurrentSettings().emulation = 0;  // Philips: no choice of transmissions
         h.w->CallPager_Click();          // the call is remembered
         QCOMPARE(h.State(kCallForm),
                  u"555|Enter AlfaText|C|2 = Speech Call||1 = 1 transmission-|"
@@ -324,7 +331,7 @@ class WindowsTest : public QObject {
         QCOMPARE(h.State("LabReturnedStatus_0"), u"ERROR"_s);
         h.At<QLineEdit>("TextAdres")->setText("888");
         h.Click("CmdCancel");
-        QVERIFY(!h.w->callWindow() && h.Calls() == 3 && h.app().LastCall.address == "555");
+        QVERIFY(!h.w->callWindow() && h.Calls() == 3 && h.w->console().last.address == "555");
     }
 
     void settingsWindow() {
@@ -344,7 +351,7 @@ class WindowsTest : public QObject {
         QVERIFY(!std::filesystem::exists(SettingsPath(h.dir.path())) && h.line.openCount == 1);
 
         QCOMPARE(h.w->WindowHeightTwips(), 6705);
-        h.app().espa.EspaState = 0;
+        h.Engine().step = Step::Idle;
         h.Click("CmdWijzigen");
         h.Pick("ComboLogfile", 1);
         h.Pick("ComboBaud", 5);
@@ -353,13 +360,13 @@ class WindowsTest : public QObject {
         h.Click("CmdSave");
         Settings saved{0, 0, 5, 0, 0, 0, 0, 0, 0, 1, -1, {1, 0, 0, 0, 0, 0}, 0};
         QCOMPARE(test::ReadFileBytes(SettingsPath(h.dir.path())), FormatSettings(saved));
-        QVERIFY(h.app().settings == saved && h.boxes.isEmpty());
+        QVERIFY(h.core().CurrentSettings() == saved && h.boxes.isEmpty());
         QCOMPARE(h.State("ComboLogfile CmdSave CmdClose"), u"Simple Log to screen#|-|"_s);
         // The taller window; the port opens again with the new values, the line check starts.
         QCOMPARE(h.w->WindowHeightTwips(), 9930);
         QCOMPARE(u"%1%2 "_s.arg(h.line.closeCount).arg(h.line.openCount) +
                      QString::fromStdString(h.line.lineSettings) + " " +
-                     QString::number(h.app().espa.EspaState),
+                     QString::number(static_cast<int>(h.Engine().step)),
                  u"22 19200,N,7,1 10"_s);
     }
 
@@ -367,7 +374,7 @@ class WindowsTest : public QObject {
         for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
             int calls = 0;
             {
-                QuitOnSignal guard([&calls] { ++calls; });
+                SignalWatch guard([&calls](int) { ++calls; });
                 std::raise(signal);
                 QVERIFY(guard.Requested() && calls == 0);  // from the event loop only
                 QTRY_COMPARE(calls, 1);
@@ -378,7 +385,8 @@ class WindowsTest : public QObject {
                     current.sa_handler == SIG_DFL);
         }
         // An open box (as at start-up) does not hold the signal up.
-        QuitOnSignal guard([] {});
+        H h;
+        SignalWatch guard([&h](int) { h.w->CloseOnSignal(); });
         QMessageBox box(QMessageBox::NoIcon, "t", "box", QMessageBox::Ok | QMessageBox::Cancel);
         QTimer::singleShot(50, [] { std::raise(SIGTERM); });
         QTimer::singleShot(5000, &box, &QMessageBox::accept);  // a fault ends the box late
@@ -417,7 +425,7 @@ void WindowsTest::returnAndEscapeInTheWindows() {
     Get<QLineEdit>(call, "TextAdres")->setText("77");
     Key(Qt::Key_Return);
     QTRY_VERIFY(call.isNull());
-    QCOMPARE(h.app().CallBuffer[0].address, std::string("77"));
+    QCOMPARE(h.core().Calls()[0].address, std::string("77"));
     // Escape is Cancel; so is Return on a focused Cancel (Tab order: Address,
     // Text, Call, Cancel). A focused button looks apart from the default one.
     call = h.Open("CallPager", "frmCall");
@@ -455,7 +463,7 @@ void WindowsTest::typedTextNamingAnEntrySelectsItAndLockedListsStayGrey() {
     TypeOver(call, "ComboCallType", "speech call");        // names nothing: fallback "1"
     TypeOver(call, "ComboNrOfTx", "2 = 2 TRANSMISSIONS");  // whole entry, other case
     Key(Qt::Key_Return);
-    const Call& entry = h.app().CallBuffer[0];
+    const Call& entry = h.core().Calls()[0];
     QCOMPARE(entry.priority + entry.bleep + entry.callType + entry.transmissions,
              std::string("2C12"));
     // The settings window: the same rule; a number that names no entry
@@ -466,7 +474,7 @@ void WindowsTest::typedTextNamingAnEntrySelectsItAndLockedListsStayGrey() {
     TypeOver(settings, "ComboBaud", "19200");
     TypeOver(settings, "ComboDeviceCheckInterval", "500");
     QTest::mouseClick(Get(settings, "CmdSave"), Qt::LeftButton);
-    const Settings& saved = h.app().settings;
+    const Settings& saved = h.core().CurrentSettings();
     QCOMPARE(QList<int>({saved.emulation, saved.baudRate, saved.checkInterval}),
              QList<int>({2, 5, -1}));
     // Locked again: Tab into a list selects its text, which stays grey, not
@@ -490,8 +498,8 @@ void WindowsTest::rowsAndLogOfTheMainWindow() {
     QCOMPARE(error[1], "Reason: " + h.line.lastError);
     // A clipped address shows its start; clipped cells name their whole value.
     const std::string longText(60, 'w');  // wider than the text cell
-    AddCall(h.app(), "12345678901", "1", longText, "3", "1", "3");
-    AddCall(h.app(), "42", "1", "short", "3", "1", "3");
+    h.Add("12345678901", longText);
+    h.Add("42", "short");
     auto* adres = Get<QLabel>(h.w.get(), "LabAdres_0");
     QCOMPARE(adres->toolTip(), QString("12345678901"));
     QCOMPARE(adres->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
@@ -518,7 +526,7 @@ void WindowsTest::rowsAndLogOfTheMainWindow() {
         for (int i = 0; i < burst; ++i) {
             const QString text = texts[written.size() % texts.size()];
             h.clock.now.second = (written.size() * 7) % 60;
-            WriteLog(h.app(), text.toStdString());
+            h.core().Log(text.toStdString());
             const LocalDateTime& t = h.clock.now;
             written << QString::asprintf("%02d:%02d:%02d ", t.hour, t.minute, t.second) + text;
         }
@@ -545,16 +553,16 @@ void WindowsTest::saveDuringALineCheckIsNoAlarm() {
     auto* link = Get<QLabel>(h.w.get(), "LabLink");
     // One engine and LED tick; the slave acknowledges every poll it gets.
     const auto tick = [&](bool slaveAnswers) {
-        h.w->TmrAfhandel_Timer();
+        h.w->driver().EngineTick();
         const std::vector<std::uint8_t> sent = h.line.TakeWritten();
         if (slaveAnswers && std::find(sent.begin(), sent.end(), 0x05) != sent.end())
             h.line.Feed({0x06});
         h.w->LedTimer_Timer();
     };
-    for (int i = 0; i < 50 && h.app().espa.LineOk != 1; ++i)
+    for (int i = 0; i < 50 && h.core().Link() != LinkState::Up; ++i)
         tick(true);
     // A poll goes out; Save reopens the port before its answer, which is lost.
-    for (int i = 0; i < 50 && h.app().espa.EspaState != 15; ++i)
+    for (int i = 0; i < 50 && h.Engine().step != Step::LineCheckAnswer; ++i)
         tick(false);
     QCOMPARE(link->text(), QString("ESPA Slave OK"));
     QWidget* settings = h.Open("Instellingen", "frmInstellingen");
@@ -597,7 +605,7 @@ void WindowsTest::runningRepeatIsShownAndStoppedOnTheMainWindow() {
     QCOMPARE(shown->toolTip(), QString("AutoRepeat every 20secs: [1234] Enter AlfaText"));
     QTest::mouseClick(stop, Qt::LeftButton);
     for (int i = 0; i < 45; ++i)
-        h.w->TmrBuffer_Timer();
+        h.w->driver().SecondTick();
     QVERIFY(!shown->isVisible() && !stop->isVisible());
     QCOMPARE(h.Calls(), 1);  // the Call itself, no repetition
     // Stopped in the call window, the main window follows at once.
@@ -615,19 +623,19 @@ void WindowsTest::ledTimerRunsOnlyWhileALightIsOn() {
     const auto colour = [&](const char* n) { return Get<Indicator>(h.w.get(), n)->Colour(); };
     // An idle engine tick paints CTS; the LED timer stays off.
     h.line.cts = true;
-    h.app().espa.EspaState = 0;
-    h.w->TmrAfhandel_Timer();
+    h.Engine().step = Step::Idle;
+    h.w->driver().EngineTick();
     QCOMPARE(colour("ShpCTS"), QColor(255, 255, 128));
     QVERIFY(!led->isActive());
     // A tick that sends lights TxD; the LED timer, not the engine's ticks,
     // turns it off, then stops. A line a tick logs is shown at once.
-    h.app().settings.logLevel = 2;
-    h.app().espa.EspaState = 10;
+    h.CurrentSettings().logLevel = 2;
+    h.Engine().step = Step::LineCheckStart;
     const QString before = h.State(kLog);
     for (int tick = 0; tick < 10 && h.State(kLog) == before; ++tick) {
-        h.w->TmrAfhandel_Timer();
+        h.w->driver().EngineTick();
         QStringList lines;
-        for (const std::string& line : h.app().screenLog.LogLines)
+        for (const std::string& line : h.core().LogLines())
             lines << QString::fromStdString(line);
         QCOMPARE(h.State(kLog), lines.join('|'));
     }
@@ -645,13 +653,12 @@ int Screenshots(const QString& dir) {
         "min,NO STATUS:Lab results ready,BUSY:Porter to ward 3,ERROR:Test "
         "call,NEW:Enter AlfaText"_s.split(',');
     for (int i = 0; i < rows.size(); ++i) {
-        AddCall(h.app(), std::to_string(1234 + i * 111), std::string(1, "1C3A5F2"[i]),
-                rows[i].section(':', 1).toStdString(), std::to_string(i % 4), "1", "3");
-        h.app().CallBuffer[i].Status = rows[i].section(':', 0, 0).toStdString();
+        h.Add(std::to_string(1234 + i * 111), rows[i].section(':', 1).toStdString(),
+              std::string(1, "1C3A5F2"[i]), std::to_string(i % 4));
+        h.Buffer().SetState(i, test::StateNamed(rows[i].section(':', 0, 0).toStdString()));
     }
-    ShowCallBuffer(h.app());
-    h.app().espa.LineOk = 1;
-    h.app().activity.TxdActive = true;
+    h.Engine().link = LinkState::Up;
+    h.Activity().sent = true;
     h.w->LedTimer_Timer();
     h.w->show();
     bool ok = QDir().mkpath(dir);
