@@ -48,9 +48,10 @@ class Faults : public testing::Test {
         EXPECT_TRUE(p->AllSettled()) << p->States();
         EXPECT_EQ(p->mismatches, 0);
         for (int row = 0; row < kCallBufferSize; ++row) {
-            const Call& entry = p->Core().CallBuffer[static_cast<std::size_t>(row)];
+            const Call& entry = p->Core().Calls()[static_cast<std::size_t>(row)];
             EXPECT_EQ(p->Address(row).toStdString(), entry.address);
-            EXPECT_EQ(p->State(row).toStdString(), entry.Status == "NEW" ? "" : entry.Status);
+            EXPECT_EQ(p->State(row).toStdString(),
+                      entry.state == CallState::New ? "" : StateText(entry.state));
         }
         Evidence("alive: " + std::to_string(p->ticks) + " ticks, longest " +
                  std::to_string(p->longestTickMs) + " ms; calls: " + p->States());
@@ -96,7 +97,7 @@ class Faults : public testing::Test {
     void SaveFailsSafely(Program& p, const QString& address) {
         p.Save(9);
         EXPECT_TRUE(p.boxes.empty());
-        EXPECT_EQ(p.Core().settings.checkInterval, 9);
+        EXPECT_EQ(p.Core().CurrentSettings().checkInterval, 9);
         EXPECT_TRUE(c.SavedFileKept());
         EXPECT_FALSE(fs::exists(c.data / "espa.set.tmp"));
         p.EnterCall(address);
@@ -113,11 +114,12 @@ TEST_F(Faults, slaveSilent) {
     std::map<int, int> lineOkTick;
     ASSERT_TRUE(p.Run(
         [&] {
-            lineOkTick.try_emplace(p.Core().espa.LineOk, p.ticks);
+            lineOkTick.try_emplace(static_cast<int>(p.Core().Link()), p.ticks);
             return p.Label("LabLink") == kLinkFailed;
         },
         80));
-    EXPECT_EQ(lineOkTick, (std::map<int, int>{{-1, 0}, {0, 26}}));
+    EXPECT_EQ(lineOkTick, (std::map<int, int>{{static_cast<int>(LinkState::Unknown), 0},
+                                              {static_cast<int>(LinkState::Down), 26}}));
     p.EnterCall("1001", 3);
     ASSERT_TRUE(p.RunUntil("1001", "ERROR"));
     EXPECT_EQ(p.States("1001"), "NEW>ERROR");
@@ -186,7 +188,7 @@ TEST_F(Faults, slaveVanishesMidBlock) {
     Program& p = c.Open();
     ASSERT_TRUE(p.LinkIs(kLinkOk));
     p.EnterCall("6001", 3);
-    ASSERT_TRUE(p.Run([&] { return p.Core().espa.StatusBlock.size() >= 4; }, 100));
+    ASSERT_TRUE(p.Run([&] { return p.Core().Engine().statusBlock.size() >= 4; }, 100));
     c.slave.Stop();
     ASSERT_TRUE(p.Run([&] { return !p.Problem().empty(); }, 50));
     EXPECT_TRUE(p.ScreenLogHas("STATUS: Serial port lost: "));

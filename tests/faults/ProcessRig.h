@@ -132,7 +132,7 @@ class Program {
             timer->stop();
     }
     ~Program() { window_.close(); }
-    App& Core() { return window_.app(); }
+    PagingCore& Core() { return window_.core(); }
 
     // Engine ticks as the 100 ms timer gives them, without its idle time: the
     // slave has up to 40 ms to answer. Runs until done() holds (true).
@@ -140,17 +140,17 @@ class Program {
         for (int i = 0; i < max && !done(); ++i) {
             QElapsedTimer took;
             took.start();
-            window_.TmrAfhandel_Timer();
+            window_.driver().EngineTick();
             if (++ticks % 10 == 0)
-                window_.TmrBuffer_Timer();
+                window_.driver().SecondTick();
             window_.LedTimer_Timer();
             Sample();
             // "NEW" shows as an empty cell; "QUEUE" and "ERROR" may wait for
             // the redraw of the next tick.
             for (int row = 0; row < kCallBufferSize; ++row) {
-                const std::string& state = Core().CallBuffer[static_cast<std::size_t>(row)].Status;
-                mismatches += state != "QUEUE" && state != "ERROR" &&
-                              State(row).toStdString() != (state == "NEW" ? "" : state);
+                const CallState state = Core().Calls()[static_cast<std::size_t>(row)].state;
+                const std::string word(StateText(state));
+                mismatches += State(row).toStdString() != (state == CallState::New ? "" : word);
             }
             WaitUntil([&] { return line_.BytesWaiting() > 0; }, 40);
             longestTickMs = std::max(longestTickMs, took.elapsed());
@@ -176,7 +176,7 @@ class Program {
     std::string Problem() {
         return window_.findChild<QGroupBox*>("FrmCommunicatie")->toolTip().toStdString();
     }
-    // The screen log draws the engine's lines up to three ticks late.
+    // The screen log shows a line once the tick that wrote it is over.
     bool ScreenLogHas(const std::string& text) {
         const auto boxes = window_.findChildren<QLineEdit*>(QRegularExpression("^Text2_"));
         return Run(
@@ -194,7 +194,7 @@ class Program {
         window_.callWindow()->findChild<QLineEdit*>("TextAdres")->setText(address);
         window_.callWindow()->findChild<QLineEdit*>("TextAlfa")->setText(text);
         window_.callWindow()->findChild<QPushButton*>("CmdCall")->click();
-        auto& entry = Core().CallBuffer[static_cast<std::size_t>(RowOf(address))];
+        auto& entry = test::CoreAccess::Calls(Core()).At(RowOf(address));
         entry.timeOutCount = static_cast<std::int16_t>(std::min<int>(entry.timeOutCount, seconds));
         Sample();
     }
@@ -221,8 +221,8 @@ class Program {
         return address.empty() ? all : "";
     }
     bool AllSettled() {
-        return std::ranges::none_of(Core().CallBuffer, [](const Call& entry) {
-            return entry.Status == "NEW" || entry.Status == "QUEUE";
+        return std::ranges::none_of(Core().Calls(), [](const Call& entry) {
+            return entry.state == CallState::New || entry.state == CallState::Queue;
         });
     }
 
@@ -232,13 +232,14 @@ class Program {
 
   private:
     void Sample() {
-        for (const Call& entry : Core().CallBuffer) {
+        for (const Call& entry : Core().Calls()) {
             if (entry.IsFree())
                 continue;
             auto& [address, states] = calls_[entry.id];
             address = entry.address;
-            if (states.substr(states.rfind('>') + 1) != entry.Status)
-                states += (states.empty() ? "" : ">") + entry.Status;
+            const std::string word(StateText(entry.state));
+            if (states.substr(states.rfind('>') + 1) != word)
+                states += (states.empty() ? "" : ">") + word;
         }
     }
 
@@ -295,9 +296,10 @@ inline Program& Play(Case& c, const Played& run) {
     std::map<std::string, int> firstTick;  // of each state of the first call
     EXPECT_TRUE(p.Run(
         [&] {
-            if (picked < 0 && p.Core().espa.EspaState == 30)
+            if (picked < 0 && p.Core().Engine().step == Step::MakeCallStart)
                 picked = p.ticks;
-            firstTick.try_emplace(p.Core().CallBuffer[0].Status, p.ticks - picked);
+            firstTick.try_emplace(std::string(StateText(p.Core().Calls()[0].state)),
+                                  p.ticks - picked);
             return p.AllSettled();
         },
         300));

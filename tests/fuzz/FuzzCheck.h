@@ -17,17 +17,20 @@
 
 namespace zelvano::test {
 
-// A fresh application per input over fakes, in one program directory shared by
+// A fresh engine per input over fakes, in one program directory shared by
 // every input (making and removing a directory per run would dominate).
 struct FuzzApp {
     static const std::filesystem::path& Dir() {
         static TempDir dir;
         return dir.path();
     }
-    FakeView view;
     FakeClock clock;
     FakeSerialLine line;
-    App app{view, clock, line, Dir()};
+    Settings settings;
+    EventLog log{settings, clock, Dir()};
+    CallBuffer calls{log};
+    ByteLink link{line, log};
+    ProtocolEngine engine{settings, calls, log, link};
 };
 
 }  // namespace zelvano::test

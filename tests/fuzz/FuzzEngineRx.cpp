@@ -9,7 +9,6 @@
 #include "FuzzCheck.h"
 #include "buffer/CallBuffer.h"
 #include "common/Text.h"
-#include "espa/AfhandelEspa.h"
 #include "espa/EspaFormat.h"
 #include "support/TestApp.h"
 #include "windows/BufferDisplay.h"
@@ -18,14 +17,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 4)
         return 0;
     zelvano::test::FuzzApp t;
-    auto& s = t.app.settings;
+    auto& s = t.settings;
     s.lineCheck = static_cast<std::int16_t>(data[0] % 3);
     s.statusCheck = static_cast<std::int16_t>(data[1] % 4);
     s.emulation = static_cast<std::int16_t>(data[2] % 7);
     s.checkInterval = static_cast<std::int8_t>(data[3]);
     s.logLevel = 1;  // screen log only: exercises every message without disk traffic
     t.line.open = true;
-    zelvano::HandleEspa(t.app, 10);
+    t.engine.Start(false);
 
     // Enough ticks for every wait and retry chain, few enough to keep each input quick.
     constexpr int kMaxTicks = 400;
@@ -43,22 +42,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ticks = ((op >> 4) & 0x07) + 1;
         } else if (op < 0x90) {
             const std::string addr = std::to_string(op & 0x0F);
-            zelvano::AddCall(t.app, addr, "1", "Hello", "3", "1", "3");
+            t.calls.Add({addr, "Hello", "1", "3", "3", "1"});
         } else if (op < 0xA0) {
-            zelvano::LabReturnedStatus_DblClick(t.app, static_cast<std::int16_t>((op & 0x0F) % 10));
+            const int row = (op & 0x0F) % 10;
+            if (zelvano::CanRemoveByDoubleClick(t.calls.At(row).state))
+                t.calls.Remove(row);
         } else if (op < 0xB0) {
-            zelvano::CheckBufferTimeOuts(t.app);
+            t.calls.CheckTimeOuts();
         } else if (op == 0xB0) {
             t.line.open = !t.line.open;  // the port fails or comes back
         } else {
             ticks = (op & 0x1F) + 1;  // long waits come from repeated ops
         }
         for (int k = 0; k < ticks; ++k, ++ticksRun) {
-            zelvano::HandleEspa(t.app, 0);
-            const std::string fault = zelvano::test::SoundState(t.app);
+            t.engine.Tick();
+            const std::string fault = zelvano::test::SoundState(t.calls.Calls(), t.engine.State());
             if (!fault.empty())
                 std::fprintf(stderr, "%s\n", fault.c_str());
-            FUZZ_CHECK(fault.empty() && t.app.espa.StatusBlock.size() <= fed);
+            FUZZ_CHECK(fault.empty() && t.engine.State().statusBlock.size() <= fed);
             const std::vector<std::uint8_t> w = t.line.TakeWritten();
             const auto soh = std::find(w.begin(), w.end(), zelvano::SOH);
             if (soh == w.end())

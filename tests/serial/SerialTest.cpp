@@ -13,13 +13,9 @@
 #include <QTcpSocket>
 #include <sstream>
 
-#include "app/LineWatch.h"
-#include "app/StartUp.h"
 #include "common/Text.h"
-#include "espa/AfhandelEspa.h"
 #include "espa/EngineSteps.h"
 #include "serial/ByteTransfer.h"
-#include "serial/Datacom.h"
 #include "serial/LineSettings.h"
 #include "serial/PortLine.h"
 #include "serial/PortMap.h"
@@ -34,8 +30,8 @@ namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 const std::string T = "14:03:22 ", R = "RxD: " + std::string(18, ' ');  // clock; received indent
 
-std::string Trace(const TestApp& t, const char* day = "05122026.log") {
-    return ReadFileBytes(t.dir.path() / "DebugLog" / day);
+std::string Trace(const TempDir& dir, const char* day = "05122026.log") {
+    return ReadFileBytes(dir.path() / "DebugLog" / day);
 }
 std::string Lines(const Strings& lines, const std::string& stamp = T) {
     std::string out;
@@ -43,9 +39,8 @@ std::string Lines(const Strings& lines, const std::string& stamp = T) {
         out += stamp + line + "\r\n";
     return out;
 }
-std::string Logged(const TestApp& t) {
-    const auto& lines = t.app.screenLog.LogLines;
-    return Lines({lines.begin(), lines.begin() + t.app.screenLog.LogLineCount}, "");
+std::string Logged(const FakeEvents& events) {
+    return Lines(events.allLines);
 }
 
 TEST(ByteTrace, ControlNamesAndLineLayout) {
@@ -60,41 +55,42 @@ TEST(ByteTrace, ControlNamesAndLineLayout) {
                                                {255, "\u00FF"}, {-1, ""},         {256, ""}};
     for (const auto& [value, text] : others)
         EXPECT_EQ(ControlCharName(value), text) << value;
-    // Columns of six (name, decimal, hex) in Windows-1252 bytes; direction 1 is sent.
-    const std::tuple<int, int, std::string> cases[] = {
-        {5, 1, "TxD: [ENQ] 5     0x05  "},     {6, 2, R + "[ACK] 6     0x06  "},
-        {65, 0, R + "A     65    0x41  "},     {127, 1, "TxD: [RUB] 127   0x7F  "},
-        {8, 1, "TxD: [BS]  8     0x08  "},     {128, 2, R + "\x80     128   0x80  "},
-        {255, -1, R + "\xFF     255   0xFF  "}};
-    for (const auto& [value, direction, line] : cases) {
-        TestApp t;
-        TraceByte(t.app, value, direction);
-        EXPECT_EQ(Trace(t), Lines({line})) << value;
+    // Columns of six (name, decimal, hex) in Windows-1252 bytes.
+    const std::tuple<int, bool, std::string> cases[] = {
+        {5, true, "TxD: [ENQ] 5     0x05  "},     {6, false, R + "[ACK] 6     0x06  "},
+        {65, false, R + "A     65    0x41  "},    {127, true, "TxD: [RUB] 127   0x7F  "},
+        {8, true, "TxD: [BS]  8     0x08  "},     {128, false, R + "\x80     128   0x80  "},
+        {255, false, R + "\xFF     255   0xFF  "}};
+    for (const auto& [value, sent, line] : cases) {
+        EngineRig t(3);
+        t.line.Feed({static_cast<std::uint8_t>(value)});
+        EXPECT_EQ(sent ? t.link.Send(value) ? value : -1 : t.link.Receive(), value);
+        EXPECT_EQ(Trace(t.dir), Lines({line})) << value;
     }
 }
 
 using Results = std::vector<int>;  // results of calls made left to right
 
 // At log levels 2 and 3: results, bytes, activity, trace only at 3; out of
-// range, port errors and a closed port give -1, no trace and no log line.
+// range, line errors and a closed line give -1, no trace and no log line.
 TEST(ByteTransfer, SendReceiveClear) {
     for (const std::int16_t level : {2, 3}) {
-        TestApp t;
+        EngineRig t(level);
         HeldTrace held;
-        t.line.open = true;
-        t.app.settings.logLevel = level;
-        EXPECT_EQ((Results{SendByte(t.app, -1), SendByte(t.app, 256), SendByte(t.app, -32768),
-                           ReceiveByte(t.app)}),
+        const auto send = [&](int value) { return t.link.Send(value) ? 0 : -1; };
+        EXPECT_EQ((Results{send(-1), send(256), send(-32768), t.link.Receive()}),
                   Results(4, -1));  // refused; nothing waiting
-        EXPECT_FALSE(t.app.activity.TxdActive || t.app.activity.RxdActive);
+        const LineActivity none = t.link.TakeActivity();
+        EXPECT_FALSE(none.sent || none.received);
         t.line.Feed(Hex("06 80 07 01 02"));
-        EXPECT_EQ((Results{SendByte(t.app, 5), SendByte(t.app, 255), ReceiveByte(t.app),
-                           ReceiveByte(t.app), ReceiveByte(t.app, held)}),
+        EXPECT_EQ((Results{send(5), send(255), t.link.Receive(), t.link.Receive(),
+                           t.link.Receive(held)}),
                   (Results{0, 0, 6, 0x80, 7}));
         EXPECT_EQ(held.size(), level == 3 ? 1u : 0u);
-        ClearInput(t.app);
-        EXPECT_EQ(ReceiveByte(t.app), -1);
-        EXPECT_TRUE(t.app.activity.TxdActive && t.app.activity.RxdActive);
+        t.link.ClearInput();
+        EXPECT_EQ(t.link.Receive(), -1);
+        const LineActivity both = t.link.TakeActivity();
+        EXPECT_TRUE(both.sent && both.received);
         EXPECT_EQ(t.line.written, Hex("05 FF"));
         const std::string traced =
             level < 3
@@ -102,16 +98,16 @@ TEST(ByteTransfer, SendReceiveClear) {
                 : Lines({"TxD: [ENQ] 5     0x05  ", "TxD: \xFF     255   0xFF  ",
                          R + "[ACK] 6     0x06  ", R + "\x80     128   0x80  ",
                          R + "[SOH] 1     0x01  discarded", R + "[STX] 2     0x02  discarded"});
-        EXPECT_EQ(Trace(t), traced);
+        EXPECT_EQ(Trace(t.dir), traced);
         t.line.Feed(Hex("41"));
         for (const bool closed : {false, true}) {
             t.line.failIo = !closed;
             t.line.open = !closed;
-            EXPECT_EQ((Results{SendByte(t.app, 0x41), ReceiveByte(t.app)}), Results(2, -1));
-            ClearInput(t.app);
+            EXPECT_EQ((Results{send(0x41), t.link.Receive()}), Results(2, -1));
+            t.link.ClearInput();
         }
-        EXPECT_EQ(Trace(t), traced);
-        EXPECT_EQ(t.line.discardCount + t.app.screenLog.LogLineCount, 3);
+        EXPECT_EQ(Trace(t.dir), traced);
+        EXPECT_EQ(t.line.discardCount + t.events.allLines.size(), 3u);
     }
 }
 
@@ -122,33 +118,48 @@ struct ShortReadLine : FakeSerialLine {
 };
 
 // A line that lost its device left one message for whichever transfer comes
-// first: logged at level 1 or more and shown to the operator.
+// first: logged at level 1 or more and told to the listener.
 TEST(ByteTransfer, MissingByteAndLostLine) {
     ShortReadLine line;
-    TestApp s;
-    App app{s.view, s.clock, line, s.dir.path()};
-    app.settings.logLevel = 3;
-    EXPECT_EQ(ReceiveByte(app), -1);
-    EXPECT_EQ(Trace(s), "");
+    EngineRig s(3);
+    ByteLink shortLink(line, s.log);
+    EXPECT_EQ(shortLink.Receive(), -1);
+    EXPECT_EQ(Trace(s.dir), "");
     for (const std::int16_t level : {0, 1}) {
         for (const int op : {0, 1, 2}) {
-            TestApp t;
-            t.app.settings.logLevel = level;
+            EngineRig t(level);
+            std::string problem;
+            t.link.SetLostListener([&problem](const std::string& failure) { problem = failure; });
+            t.line.open = false;  // closed itself on losing its device
             t.line.lineFailure = "COM3: device lost";
             const auto transfer = [&] {
-                return op == 0   ? SendByte(t.app, 5)
-                       : op == 1 ? ReceiveByte(t.app)
-                                 : (ClearInput(t.app), -1);
+                return op == 0   ? (t.link.Send(5) ? 0 : -1)
+                       : op == 1 ? t.link.Receive()
+                                 : (t.link.ClearInput(), -1);
             };
             EXPECT_EQ((Results{transfer(), transfer()}), Results(2, -1));
-            EXPECT_EQ(Logged(t),
+            EXPECT_EQ(Logged(t.events),
                       level ? Lines({"STATUS: Serial port lost: COM3: device lost"}) : "");
-            EXPECT_EQ(t.view.portProblem, "COM3: device lost");
+            EXPECT_EQ(problem, "COM3: device lost");
         }
     }
 }
 
-TEST(Datacom, SettingsStringWithFallbacks) {
+Settings LineSettings(std::int16_t comPort, std::int16_t baud, std::int16_t parity,
+                      std::int16_t bits, std::int16_t stop, std::int16_t handshake,
+                      std::int16_t level) {
+    Settings s;
+    s.comPort = comPort;
+    s.baudRate = baud;
+    s.parity = parity;
+    s.dataBits = bits;
+    s.stopBits = stop;
+    s.handshake = handshake;
+    s.logLevel = level;
+    return s;
+}
+
+TEST(PortOpening, SettingsStringWithFallbacks) {
     const std::pair<std::array<std::int16_t, 4>, const char*> cases[] = {
         {{4, 0, 1, 0}, "9600,N,8,1"},     {{0, 0, 0, 0}, "300,N,7,1"},
         {{1, 1, 1, 1}, "1200,E,8,2"},     {{2, 2, 2, 2}, "2400,O,8,1"},
@@ -157,93 +168,95 @@ TEST(Datacom, SettingsStringWithFallbacks) {
         {{8, 8, 8, 8}, "9600,N,8,1"},     {{9, 1, 0, 1}, "9600,E,7,2"},
         {{-1, -1, -1, -1}, "9600,N,8,1"}, {{-4, 2, 0, 1}, "9600,O,7,2"}};
     for (const auto& [s, text] : cases)
-        EXPECT_EQ(SettingsString(s[0], s[1], s[2], s[3]), text);
+        EXPECT_EQ(SettingsString(LineSettings(0, s[0], s[1], s[2], s[3], 0, 0)), text);
 }
 
-TEST(Datacom, OpenComPortByHandShake) {
-    const std::tuple<std::int16_t, std::int16_t, FlowControl, const char*> cases[] = {
-        {0, 0, FlowControl::None, "RTS status, click here to change"},
-        {3, 1, FlowControl::None, ""},
-        {7, 2, FlowControl::RtsCts, ""},
-        {0, 3, FlowControl::RtsCts, ""},
-        {0, -1, FlowControl::RtsCts, ""}};
-    for (const auto& [compoort, handShake, flow, toolTip] : cases) {
-        TestApp t;
-        t.app.settings.logLevel = 2;
-        t.view.portProblem = "old problem";
+const std::string kClosed = "Comport closed by software.";
+
+TEST(PortOpening, ByHandShake) {
+    const std::tuple<std::int16_t, std::int16_t, FlowControl, bool> cases[] = {
+        {0, 0, FlowControl::None, true},
+        {3, 1, FlowControl::None, false},
+        {7, 2, FlowControl::RtsCts, false},
+        {0, 3, FlowControl::RtsCts, false},
+        {0, -1, FlowControl::RtsCts, false}};
+    for (const auto& [comPort, handShake, flow, manualRts] : cases) {
+        TestCore t;
+        t.events.portProblem = "old problem";
         t.line.rts = handShake == 0;
-        ASSERT_EQ(OpenComPort(t.app, compoort, 1, 1, 0, 1, handShake), 1);
-        const std::string n = std::to_string(compoort + 1);
-        EXPECT_EQ(t.line.portNumber, compoort + 1);
+        t.core.UseSettings(LineSettings(comPort, 1, 1, 0, 1, handShake, 2));
+        ASSERT_EQ(t.core.Reopen(), PortOpen::Opened);
+        const std::string n = std::to_string(comPort + 1);
+        EXPECT_EQ(t.line.portNumber, comPort + 1);
         EXPECT_EQ(t.line.lineSettings, "1200,E,7,2");
         EXPECT_TRUE(t.line.open && t.line.openCount == 1 && !t.line.dtr && t.line.flow == flow);
-        EXPECT_EQ(RtsState(t.app), handShake == 0 ? -1 : 1);
-        EXPECT_EQ(t.view.rtsToolTip, toolTip);
-        EXPECT_EQ(t.view.portCaption, "Settings: Com:" + n + " at 1200,E,7,2");
-        EXPECT_EQ(t.view.portProblem, "");
-        const std::string line =
-            Lines({"Com: " + n + " opened for ESPA emulation with: 1200,E,7,2"});
-        EXPECT_EQ(Logged(t), line);
-        EXPECT_EQ(ReadFileBytes(t.dir.path() / "Log" / "05122026.log"), line);
+        EXPECT_EQ(t.core.Rts(), handShake != 0);
+        EXPECT_EQ(t.events.rtsByHand, manualRts);
+        EXPECT_EQ(t.events.portCaption, "Settings: Com:" + n + " at 1200,E,7,2");
+        EXPECT_EQ(t.events.portProblem, "");
+        const std::string lines =
+            Lines({kClosed, "Com: " + n + " opened for ESPA emulation with: 1200,E,7,2"});
+        EXPECT_EQ(Logged(t.events), lines);
+        EXPECT_EQ(ReadFileBytes(t.dir.path() / "Log" / "05122026.log"), lines);
     }
 }
 
 // Any refused step (port number, line settings, opening) ends in the error
 // line and its reason; caption and tool tip keep their texts.
-TEST(Datacom, OpenComPortFailsAtAnyStep) {
+TEST(PortOpening, FailsAtAnyStep) {
     const std::tuple<int, std::int16_t, const char*> cases[] = {
         {0, 8, " 9"}, {0, -2, "-1"}, {0, 32767, " 32768"}, {1, 0, " 1"}, {2, 5, " 6"}};
-    for (const auto& [step, compoort, number] : cases) {
-        TestApp t;
-        t.app.settings.logLevel = 1;
+    for (const auto& [step, comPort, number] : cases) {
+        TestCore t;
         t.line.failSetPort = step == 0;
         t.line.failSettings = step == 1;
         t.line.failOpen = step == 2;
         t.line.lastError = "/dev/ttyS0: permission denied";
-        EXPECT_EQ(OpenComPort(t.app, compoort, 4, 0, 1, 0, 0), -1);
+        t.core.UseSettings(LineSettings(comPort, 4, 0, 1, 0, 0, 1));
+        EXPECT_EQ(t.core.Reopen(), PortOpen::Failed);
         EXPECT_TRUE(t.line.openCount == (step == 2) && !t.line.open);
-        EXPECT_EQ(Logged(t), Lines({std::string("Error opening ComPort: ") + number,
-                                    "Reason: /dev/ttyS0: permission denied"}));
-        EXPECT_EQ(t.view.portCaption, "Serial Port: X");
-        EXPECT_EQ(t.view.rtsToolTip, "RTS status, click on text to change");
-        EXPECT_EQ(t.view.portProblem, "/dev/ttyS0: permission denied");
+        EXPECT_EQ(Logged(t.events), Lines({kClosed, std::string("Error opening ComPort: ") + number,
+                                           "Reason: /dev/ttyS0: permission denied"}));
+        EXPECT_EQ(t.events.portCaption, "Serial Port: X");
+        EXPECT_EQ(t.events.portProblem, "/dev/ttyS0: permission denied");
     }
 }
 
 // An operator's session at log levels 1 and 0 (nothing written, the port
 // problem still shown): the RTS label toggles RTS, open or not, only without
 // handshake; CTS reads the line while open; closing logs once it closed.
-TEST(Datacom, ControlLinesAndLogLevels) {
+TEST(PortOpening, ControlLinesAndLogLevels) {
     for (const std::int16_t level : {1, 0}) {
-        TestApp t;
-        t.app.settings.logLevel = level;
+        TestCore t;
+        t.core.UseSettings(LineSettings(0, 4, 0, 1, 0, 0, level));
         const auto click = [&](std::int16_t handShake) {
-            t.app.settings.handshake = handShake;
-            LabLinkStatus_Click(t.app);
-            return RtsState(t.app);
+            CoreAccess::CurrentSettings(t.core).handshake = handShake;
+            t.core.ToggleRts();
+            return t.core.Rts() ? 1 : -1;
         };
-        const auto cts = [&](bool on) { return t.line.cts = on, CtsState(t.app); };
-        EXPECT_EQ((Results{cts(true), click(0), OpenComPort(t.app, 0, 4, 0, 1, 0, 0), cts(true),
-                           cts(false), click(0), click(0), click(1), click(2), click(-1)}),
+        const auto cts = [&](bool on) { return t.line.cts = on, t.core.Cts() ? 1 : -1; };
+        const auto open = [&] { return t.core.Reopen() == PortOpen::Opened ? 1 : -1; };
+        EXPECT_EQ((Results{cts(true), click(0), open(), cts(true), cts(false), click(0), click(0),
+                           click(1), click(2), click(-1)}),
                   (Results{-1, 1, 1, 1, -1, 1, -1, -1, -1, -1}));
         t.line.failClose = true;
-        CloseComPort(t.app);
+        t.core.Stop();
         t.line.failClose = false;
-        CloseComPort(t.app);
+        t.core.Stop();
         t.line.failOpen = true;
         t.line.lastError = "/dev/ttyS0: in use by another program";
-        EXPECT_EQ(OpenComPort(t.app, 0, 4, 0, 1, 0, 0), -1);
-        EXPECT_EQ(t.view.portProblem, "/dev/ttyS0: in use by another program");
+        EXPECT_EQ(open(), -1);
+        EXPECT_EQ(t.events.portProblem, "/dev/ttyS0: in use by another program");
         const std::string no = "STATUS: Wrong HandShakeType, no manual adjustment possible.";
-        EXPECT_EQ(Logged(t),
+        EXPECT_EQ(Logged(t.events),
                   level == 0 ? ""
-                             : Lines({"STATUS: RTS made ACTIVE (+12V).",
+                             : Lines({"STATUS: RTS made ACTIVE (+12V).", kClosed,
                                       "Com: 1 opened for ESPA emulation with: 9600,N,8,1",
                                       "STATUS: RTS made ACTIVE (+12V).",
-                                      "STATUS: RTS made INACTIVE (-12V).", no, no, no,
-                                      "Comport closed by software.", "Error opening ComPort:  1",
+                                      "STATUS: RTS made INACTIVE (-12V).", no, no, no, kClosed,
+                                      kClosed, "Error opening ComPort:  1",
                                       "Reason: /dev/ttyS0: in use by another program"}));
-        EXPECT_EQ(t.view.showLogLinesCount > 0, level > 0);
+        EXPECT_EQ(t.events.logChanges > 0, level > 0);
     }
 }
 
@@ -312,11 +325,9 @@ TEST(PortMap, ProblemTexts) {
 // The status-block drain holds its trace lines and appends them once per tick:
 // the file gets the lines one append per byte gives, in the same order and day
 // files, the received bytes before the EOT sent back when the slave aborts.
-void ArmDrain(TestApp& t, App& app) {
-    t.line.open = true;
-    app.settings.logLevel = 3;
-    app.espa.EspaState = engine::kStatusBlock;
-    app.espa.EspaTimer = 100;
+void ArmDrain(EngineRig& t) {
+    t.State().step = Step::StatusBlock;
+    t.State().timer = 100;
 }
 
 TEST(HeldTrace, DrainTracesLikeOneAppendPerByte) {
@@ -328,20 +339,21 @@ TEST(HeldTrace, DrainTracesLikeOneAppendPerByte) {
         "7\x1F"
         "3\x03";
     for (const std::string& bytes : {block, std::string{SOH, '2', EOT}}) {
-        TestApp t, oneByOne;
-        ArmDrain(t, t.app);
+        EngineRig t(3), oneByOne(3);
+        ArmDrain(t);
         t.line.Feed({bytes.begin(), bytes.begin() + 2});  // over two ticks
-        HandleEspa(t.app, 0);
-        EXPECT_EQ(t.app.espa.EspaState, engine::kStatusBlock);
+        t.Tick();
+        EXPECT_EQ(t.State().step, Step::StatusBlock);
         t.line.Feed({bytes.begin() + 2, bytes.end()});
-        HandleEspa(t.app, 0);
+        t.Tick();
         const bool aborted = bytes.back() == EOT;
-        EXPECT_EQ(t.app.espa.EspaState, aborted ? engine::kScheduler : engine::kStatusCheckChar);
-        for (const char b : bytes)
-            TraceByte(oneByOne.app, static_cast<std::uint8_t>(b), 2);
+        EXPECT_EQ(t.State().step, aborted ? Step::Scheduler : Step::StatusCheckChar);
+        oneByOne.line.Feed({bytes.begin(), bytes.end()});
+        while (oneByOne.link.Receive() >= 0) {
+        }
         if (aborted)
-            TraceByte(oneByOne.app, EOT, 1);
-        EXPECT_EQ(Trace(t), Trace(oneByOne));
+            oneByOne.link.Send(EOT);
+        EXPECT_EQ(Trace(t.dir), Trace(oneByOne.dir));
     }
 }
 
@@ -353,14 +365,14 @@ struct MidnightClock : Clock {  // two readings before midnight, the rest after 
 };
 
 TEST(HeldTrace, DrainAcrossMidnightSplitsOverBothDayFiles) {
-    TestApp t;
     MidnightClock clock;
-    App app{t.view, clock, t.line, t.dir.path()};
-    ArmDrain(t, app);
+    EngineRig t(3, &clock);
+    ArmDrain(t);
     t.line.Feed({SOH, '2', STX, '1', ETX});
-    HandleEspa(app, 0);
-    EXPECT_EQ(Trace(t), Lines({R + "[SOH] 1     0x01  ", R + "2     50    0x32  "}, "23:59:59 "));
-    EXPECT_EQ(Trace(t, "06122026.log"),
+    t.Tick();
+    EXPECT_EQ(Trace(t.dir),
+              Lines({R + "[SOH] 1     0x01  ", R + "2     50    0x32  "}, "23:59:59 "));
+    EXPECT_EQ(Trace(t.dir, "06122026.log"),
               Lines({R + "[STX] 2     0x02  ", R + "1     49    0x31  ", R + "[ETX] 3     0x03  "},
                     "00:00:00 "));
 }
@@ -410,24 +422,33 @@ struct Rig {
     Pty pty;
     test::TempDir dir;
     PortLine line{dir.path()};
-    test::FakeView view;
     test::FakeClock clock;
-    App app{view, clock, line, dir.path()};
-    Rig() { Map(pty.device), app.settings.logLevel = 1; }
+    PagingCore core{line, clock, dir.path()};
+    test::FakeEvents events;
+    Rig() {
+        Map(pty.device);
+        core.Subscribe(events);
+        Use(4, 0, 1, 0, 0);
+    }
     void Map(const std::string& device) {
         test::WriteFileBytes(dir.path() / "comports.cfg", "# cable\nCOM1 = " + device);
     }
-    std::int16_t Open() { return OpenComPort(app, 0, 4, 0, 1, 0, 0); }
-    std::string LastLog() const { return app.screenLog.LogLines[app.screenLog.LogLineCount - 1]; }
+    void Use(std::int16_t baud, std::int16_t parity, std::int16_t bits, std::int16_t stop,
+             std::int16_t handshake) {
+        core.UseSettings(LineSettings(0, baud, parity, bits, stop, handshake, 1));
+    }
+    int Open() { return core.Reopen() == PortOpen::Opened ? 1 : -1; }
+    ByteLink& Link() { return CoreAccess::Link(core); }
+    std::string LastLog() const { return T + events.allLines.back(); }
     void Sends(const Bytes& bytes, Pty& to) {
         for (const auto b : bytes)
-            EXPECT_EQ(SendByte(app, b), 0);
+            EXPECT_TRUE(Link().Send(b));
         EXPECT_TRUE(to.Receives(bytes));
         to.Write(bytes);
         ASSERT_TRUE(SpinUntil([&] { return line.BytesWaiting() == int(bytes.size()); }));
         for (const auto b : bytes)
-            EXPECT_EQ(ReceiveByte(app), b);
-        EXPECT_EQ(ReceiveByte(app), -1);
+            EXPECT_EQ(Link().Receive(), b);
+        EXPECT_EQ(Link().Receive(), -1);
     }
 };
 
@@ -448,14 +469,14 @@ TEST(PortLine, OpenTransferLoseAndReopen) {
         Rig t;
         Pty replugged;
         EXPECT_TRUE(t.line.SetRts(true) && t.line.Rts());  // kept while closed
-        ASSERT_EQ(OpenComPort(t.app, 0, s[0], s[1], s[2], s[3], handShake), 1)
-            << t.line.LastError();
+        t.Use(s[0], s[1], s[2], s[3], handShake);
+        ASSERT_EQ(t.Open(), 1) << t.line.LastError();
         EXPECT_EQ(t.line.Device(), t.pty.device);
         EXPECT_EQ(t.pty.Flags(&termios::c_cflag) & (CBAUD | PARODD | CSTOPB | CRTSCTS), flags);
         EXPECT_EQ(t.pty.Flags(&termios::c_iflag) & (IXON | IXOFF), 0u);
         EXPECT_FALSE(t.line.Open());  // already open
-        EXPECT_EQ(CtsState(t.app), -1);
-        EXPECT_EQ(RtsState(t.app), handShake == 0 ? -1 : 1);
+        EXPECT_FALSE(t.core.Cts());
+        EXPECT_EQ(t.core.Rts(), handShake != 0);
         EXPECT_TRUE(t.line.SetRts(true) && t.line.SetDtr(true) && t.line.Rts());
         t.Sends(bytes, t.pty);
         if (handShake == 0) {  // applied to the open port at once
@@ -465,28 +486,28 @@ TEST(PortLine, OpenTransferLoseAndReopen) {
         }
         t.pty.Write(Hex("01 02 03"));
         ASSERT_TRUE(SpinUntil([&] { return t.line.BytesWaiting() == 3; }));
-        ClearInput(t.app);
+        t.Link().ClearInput();
         EXPECT_EQ(t.line.BytesWaiting(), 0);
 
-        const int before = t.app.screenLog.LogLineCount;
+        const std::size_t before = t.events.allLines.size();
         ::close(std::exchange(t.pty.master, -1));
         if (handShake == 2)
             t.line.WriteByte(0x41);  // queued when the device went
         for (int tick = 0; tick < 30; ++tick) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            EXPECT_EQ(ReceiveByte(t.app) + SendByte(t.app, 5) + CtsState(t.app), -3);  // all -1
+            EXPECT_TRUE(t.Link().Receive() == -1 && !t.Link().Send(5) && !t.core.Cts());
         }
         EXPECT_FALSE(t.line.IsOpen());
-        ASSERT_EQ(t.app.screenLog.LogLineCount, before + 1);
+        ASSERT_EQ(t.events.allLines.size(), before + 1);
         const std::string lost = std::string("14:03:22 STATUS: Serial port lost: ") + t.pty.device;
         EXPECT_EQ(t.LastLog().rfind(lost + ": device lost", 0), 0u) << t.LastLog();
 
         t.Map(replugged.device);
-        CloseComPort(t.app);
         ASSERT_EQ(t.Open(), 1) << t.line.LastError();
+        EXPECT_TRUE(replugged.Receives({EOT}));  // the engine starts on a line check
         t.Sends(Hex("06 15"), replugged);
         EXPECT_FALSE(t.line.SetPortNumber(2));  // no other device while open
-        CloseComPort(t.app);
+        t.core.Stop();
         EXPECT_EQ(t.LastLog(), "14:03:22 Comport closed by software.");
         EXPECT_TRUE(t.line.Close());  // closing a closed port is no failure
         EXPECT_TRUE(t.line.BytesWaiting() == -1 && t.line.ReadByte() == -1 &&
@@ -508,17 +529,17 @@ TEST(PortLine, RefusedSettingsAndDevices) {
     second.Map(t.pty.device);
     EXPECT_EQ(second.Open(), -1);
     const std::string inUse = std::string(t.pty.device) + ": in use by another program";
-    EXPECT_EQ(second.view.portProblem.rfind(inUse, 0), 0u) << second.view.portProblem;
+    EXPECT_EQ(second.events.portProblem.rfind(inUse, 0), 0u) << second.events.portProblem;
     t.Sends(Hex("41"), t.pty);
     const std::string missing = (t.dir.path() / "no-such-tty").string();
     second.Map(missing);
     EXPECT_EQ(second.Open(), -1);
-    EXPECT_EQ(second.view.portProblem.rfind(missing + ": no such device", 0), 0u);
+    EXPECT_EQ(second.events.portProblem.rfind(missing + ": no such device", 0), 0u);
     if (::geteuid() != 0) {  // root may open any device
         Rig denied;
         ASSERT_EQ(::chmod(denied.pty.device, 0), 0);
         EXPECT_EQ(denied.Open(), -1);
-        EXPECT_NE(denied.view.portProblem.find(": permission denied; the user must be in the "
+        EXPECT_NE(denied.events.portProblem.find(": permission denied; the user must be in the "
                                                "dialout group"),
                   std::string::npos);
     }
@@ -535,69 +556,72 @@ TEST(PortLine, NetworkPortConnectsLosesAndComesBack) {
     const quint16 port = server.serverPort();
     const std::string device = "tcp://127.0.0.1:" + std::to_string(port);
     TempDir dir;
-    FakeView view;
     FakeClock clock;
     PortLine line{dir.path()};
-    App app{view, clock, line, dir.path()};
-    app.settings.logLevel = 1;
+    PagingCore core{line, clock, dir.path()};
+    FakeEvents events;
+    core.Subscribe(events);
+    core.UseSettings(LineSettings(0, 0, 0, 0, 0, 0, 1));
     WriteFileBytes(dir.path() / "comports.cfg",
                    "COM1=" + device + "\nCOM2=tcp://host\nCOM3=tcp://no-such-host.invalid:1\n");
-    const auto logged = [&] { return app.screenLog.LogLineCount; };
+    const auto logged = [&] { return events.allLines.size(); };
     const auto connectAndOpen = [&] {
         EXPECT_TRUE(SpinUntil([&] { return server.hasPendingConnections(); }));
-        const int before = logged();
+        const std::size_t before = logged();
         for (int second = 0; second < 2 && !line.IsOpen(); ++second)
-            RetryLine(app);
+            core.WatchLine();
         EXPECT_EQ(logged(), before + 2);
-        EXPECT_EQ(app.screenLog.LogLines[before], "14:03:22 STATUS: Serial port available.");
-        EXPECT_EQ(view.portProblem, "");
+        EXPECT_EQ(events.allLines[before], "STATUS: Serial port available.");
+        EXPECT_EQ(events.portProblem, "");
         return server.nextPendingConnection();
     };
 
-    EXPECT_FALSE(ReopenComPort(app));
-    EXPECT_TRUE(view.messageBoxes.empty());
-    EXPECT_EQ(view.portProblem, device + ": connecting");
+    EXPECT_EQ(core.Reopen(), PortOpen::Connecting);  // no box
+    EXPECT_EQ(events.portProblem, device + ": connecting");
     QTcpSocket* peer = connectAndOpen();
     ASSERT_TRUE(line.IsOpen() && peer);
-    EXPECT_EQ(view.portCaption, "Settings: Com:1 at 300,N,7,1");
-    EXPECT_EQ(SendByte(app, 0x41), 0);
+    EXPECT_EQ(events.portCaption, "Settings: Com:1 at 300,N,7,1");
+    EXPECT_TRUE(CoreAccess::Link(core).Send(0x41));
     ASSERT_TRUE(SpinUntil([&] { return peer->bytesAvailable() == 1; }));
     EXPECT_EQ(peer->readAll(), "A");
     peer->write("\x06\x15");
     ASSERT_TRUE(SpinUntil([&] { return line.BytesWaiting() == 2; }));
-    EXPECT_EQ(ReceiveByte(app), 6);
+    EXPECT_EQ(CoreAccess::Link(core).Receive(), 6);
 
-    app.espa.LineOk = 1;
+    CoreAccess::Engine(core).link = LinkState::Up;
     server.close();
     peer->close();
     ASSERT_TRUE(SpinUntil([&] { return !line.IsOpen(); }));
-    const int before = logged(), ticks = app.espa.TickCount;
+    const std::size_t before = logged();
+    const std::uint32_t ticks = core.Engine().ticks;
     for (int tick = 0; tick < 5; ++tick)
-        EngineTick(app);
+        core.Tick();
     EXPECT_EQ(logged(), before + 1);
-    EXPECT_EQ(app.screenLog.LogLines[before].rfind(
-                  "14:03:22 STATUS: Serial port lost: " + device + ": connection lost: ", 0),
+    EXPECT_EQ(events.allLines[before].rfind(
+                  "STATUS: Serial port lost: " + device + ": connection lost: ", 0),
               0u);
-    EXPECT_EQ(app.espa.TickCount, ticks);  // the engine waits
-    EXPECT_EQ(app.espa.LineOk, 0);
+    EXPECT_EQ(core.Engine().ticks, ticks);  // the engine waits
+    EXPECT_EQ(core.Link(), LinkState::Down);
+    constexpr int kRetrySeconds = 3;  // a line that is down is tried this often
     for (const char* reason : {"connection lost", "refused"}) {  // the last attempt's
-        for (int second = 0; second < kLineRetrySeconds; ++second)
-            RetryLine(app);
-        EXPECT_NE(view.portProblem.find(reason), std::string::npos) << view.portProblem;
+        for (int second = 0; second < kRetrySeconds; ++second)
+            core.WatchLine();
+        EXPECT_NE(events.portProblem.find(reason), std::string::npos) << events.portProblem;
         ASSERT_TRUE(SpinUntil([&] { return !line.Pending(); }));
     }
     EXPECT_EQ(logged(), before + 1);  // retries are quiet
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost, port));
-    for (int second = 0; second < kLineRetrySeconds; ++second)
-        RetryLine(app);
+    for (int second = 0; second < kRetrySeconds; ++second)
+        core.WatchLine();
     ASSERT_TRUE(connectAndOpen());
 
-    CloseComPort(app);
-    EXPECT_EQ(OpenComPort(app, 1, 4, 0, 1, 0, 0), -1);
-    EXPECT_EQ(app.screenLog.LogLines[logged() - 1],
-              "14:03:22 Reason: tcp://host: not a network "
+    core.UseSettings(LineSettings(1, 4, 0, 1, 0, 0, 1));
+    EXPECT_EQ(core.Reopen(), PortOpen::Failed);
+    EXPECT_EQ(events.allLines.back(),
+              "Reason: tcp://host: not a network "
               "port (write tcp://HOST:PORT, an IPv6 HOST in brackets)");
-    EXPECT_EQ(OpenComPort(app, 2, 4, 0, 1, 0, 0), -1);
+    core.UseSettings(LineSettings(2, 4, 0, 1, 0, 0, 1));
+    EXPECT_NE(core.Reopen(), PortOpen::Opened);
     ASSERT_TRUE(SpinUntil([&] { return !line.Pending(); }));
     EXPECT_FALSE(line.Open());
     EXPECT_NE(line.LastError().find("not found"), std::string::npos) << line.LastError();

@@ -8,8 +8,6 @@
 #include <sstream>
 #include <string>
 
-#include <gtest/gtest.h>
-
 #include "espa/EngineSteps.h"
 #include "windows/BufferDisplay.h"
 
@@ -83,11 +81,12 @@ CallState StateNamed(const std::string& text) {
         if (StateText(static_cast<CallState>(i)) == text)
             return static_cast<CallState>(i);
     }
-    ADD_FAILURE() << "no state " << text;
-    return CallState::Free;
+    std::fprintf(stderr, "no state %s\n", text.c_str());
+    std::abort();
 }
 
-EngineRig::EngineRig(std::int16_t logLevel) {
+EngineRig::EngineRig(std::int16_t logLevel, Clock* logClock)
+    : log(settings, logClock != nullptr ? *logClock : clock, dir.path()) {
     settings.logLevel = logLevel;
     settings.emulation = 1;
     line.open = true;

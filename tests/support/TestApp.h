@@ -160,6 +160,7 @@ struct CoreAccess {
     static Settings& CurrentSettings(PagingCore& core) { return core.settings_; }
     static EngineState& Engine(PagingCore& core);
     static LineActivity& Activity(PagingCore& core) { return core.link_.activity_; }
+    static ByteLink& Link(PagingCore& core) { return core.link_; }
 };
 
 // The call state a text names ("" for Free).
@@ -184,7 +185,7 @@ struct EngineRig {
     FakeSerialLine line;
     TempDir dir;
     Settings settings;
-    EventLog log{settings, clock, dir.path()};
+    EventLog log;
     CallBuffer calls{log};
     ByteLink link{line, log};
     ProtocolEngine engine{settings, calls, log, link};
@@ -193,7 +194,8 @@ struct EngineRig {
     // Names a transcript may use for byte strings.
     std::map<std::string, std::string> names{{"SEL", "31 05 32 05"}, {"POLL", "32 05"}};
 
-    explicit EngineRig(std::int16_t logLevel = 2);
+    // The log reads the time from clock when one is given.
+    explicit EngineRig(std::int16_t logLevel = 2, Clock* clock = nullptr);
     // The engine's working state, for a test to set up or read.
     EngineState& State();
     engine::Context& Steps();
