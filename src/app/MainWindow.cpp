@@ -83,7 +83,9 @@ void ShowCellText(QLabel* cell, const QString& text, Qt::Alignment fitting) {
 
 MainWindow::MainWindow(Clock& clock, SerialLine& port, std::filesystem::path dataDir,
                        QWidget* parent)
-    : QMainWindow(parent), core_(port, clock, std::move(dataDir)), driver_(new Driver(core_, this)) {
+    : QMainWindow(parent),
+      core_(port, clock, std::move(dataDir)),
+      driver_(new Driver(core_, this)) {
     core_.Subscribe(*this);
     setObjectName("frmMain");
     ApplyDesignFont(this);

@@ -10,7 +10,6 @@ namespace zelvano {
 
 namespace engine {
 
-
 Awaited AwaitByte(Context& e) {
     const int value = e.link.Receive();
     if (value >= 0)

@@ -17,7 +17,7 @@ namespace zelvano {
 namespace test {
 struct EngineRig;
 struct CoreAccess;
-}
+}  // namespace test
 
 // Whether the slave answers the line check; Unknown until the first answer.
 enum class LinkState { Unknown, Up, Down };

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "common/Text.h"
-#include "espa/EspaFormat.h"
 #include "espa/EngineSteps.h"
+#include "espa/EspaFormat.h"
 #include "support/TestApp.h"
 
 namespace zelvano::test {

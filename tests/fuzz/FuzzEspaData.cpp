@@ -7,8 +7,8 @@
 
 #include "FuzzCheck.h"
 #include "common/Text.h"
-#include "espa/EspaFormat.h"
 #include "espa/EngineSteps.h"
+#include "espa/EspaFormat.h"
 #include "support/TestApp.h"
 
 namespace {

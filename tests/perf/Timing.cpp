@@ -17,7 +17,6 @@
 
 #include "app/MainWindow.h"
 #include "common/Text.h"
-#include "espa/AfhandelEspa.h"
 #include "espa/EngineSteps.h"
 #include "espa/EspaFormat.h"
 #include "serial/PortLine.h"
@@ -71,34 +70,37 @@ std::vector<std::uint8_t> StatusBlock(const std::string& address) {
 
 // Ticks until call 0 leaves NEW and QUEUE on a copy of the engine whose slave
 // answers each wait as soon as it begins; -1 beyond 2000 ticks.
-int MinimumTicks(const App& from) {
-    using namespace engine;
-    test::TestApp t;
-    t.line.open = true;
-    std::tie(t.app.espa, t.app.settings, t.app.CallBuffer, t.app.nextCallId) =
-        std::tie(from.espa, from.settings, from.CallBuffer, from.nextCallId);
-    t.app.settings.logLevel = 0;  // the count does not depend on logging
+int MinimumTicks(PagingCore& from) {
+    test::EngineRig t(0);  // the count does not depend on logging
+    t.settings = from.CurrentSettings();
+    t.settings.logLevel = 0;
+    t.calls.Add(from.Calls()[0]);  // the call just pressed, the only one
+    t.State() = from.Engine();
+    t.State().callId = 0;
     for (int tick = 1, last = -1; tick <= 2000; ++tick) {
-        const std::int16_t step = t.app.espa.EspaState;
-        if (step != std::exchange(last, step)) {
+        const Step step = t.State().step;
+        if (static_cast<int>(step) != std::exchange(last, static_cast<int>(step))) {
             switch (step) {
-                case kLineCheckAnswer:
-                case kMakeCallSelectAnswer:
-                case kMakeCallBlockAnswer:
-                case kStatusCallSelectAnswer:
-                case kStatusCallBlockAnswer:
+                case Step::LineCheckAnswer:
+                case Step::MakeCallSelectAnswer:
+                case Step::MakeCallBlockAnswer:
+                case Step::StatusCallSelectAnswer:
+                case Step::StatusCallBlockAnswer:
                     t.line.Feed({ACK});
                     break;
-                case kStatusPollAnswer:
+                case Step::StatusPollAnswer:
                     t.line.Feed({'1', ENQ});
                     break;
-                case kStatusBlock:
-                    t.line.Feed(StatusBlock(t.app.CallBuffer[t.app.espa.EspaPosition].address));
+                case Step::StatusBlock:
+                    t.line.Feed(StatusBlock(t.calls.At(0).address));
+                    break;
+                default:
+                    break;
             }
         }
-        HandleEspa(t.app, 0);
-        const std::string& status = t.app.CallBuffer[0].Status;
-        if (status != "NEW" && status != "QUEUE")
+        t.Tick();
+        const CallState state = t.calls.At(0).state;
+        if (state != CallState::New && state != CallState::Queue)
             return tick;
     }
     return -1;
@@ -132,18 +134,19 @@ int Trace(int ticks, const std::string& label) {
             return qt.BytesWaiting() == int(block.size());
         };
         for (const std::int16_t level : {2, 3}) {
-            test::FakeView view;
             SystemClock clock;
-            App app{view, clock, *line, dir.path() / std::to_string(level)};
-            app.settings.logLevel = level;
+            PagingCore core{*line, clock, dir.path() / std::to_string(level)};
+            Settings settings;
+            settings.logLevel = level;
+            core.UseSettings(settings);
+            EngineState& engine = test::CoreAccess::Engine(core);
             std::vector<double> took;
             for (int i = 0; i < ticks && feed(); ++i) {
-                std::tie(app.espa.EspaState, app.espa.EspaTimer) =
-                    std::tuple(engine::kStatusBlock, 100);
-                app.espa.StatusBlock.clear();
+                std::tie(engine.step, engine.timer) = std::tuple(Step::StatusBlock, 100);
+                engine.statusBlock.clear();
                 const double start = NowMs();
-                HandleEspa(app, 0);
-                if (app.espa.EspaState == engine::kStatusCheckChar)
+                core.Tick();
+                if (engine.step == Step::StatusCheckChar)
                     took.push_back(NowMs() - start);
                 line->DiscardInput();  // the check character
             }
@@ -196,10 +199,10 @@ int main(int argc, char* argv[]) {
     });
     window.Form_Load();
     window.show();
-    App& app = window.app();
-    // Each tick of TmrAfhandel is stamped at its start by an event filter (before
+    PagingCore& core = window.core();
+    // Each engine tick is stamped at its start by an event filter (before
     // any slot) and at its end by a slot connected after the window's own.
-    QTimer* tmr = window.findChild<QTimer*>("TmrAfhandel");
+    QTimer* tmr = window.findChild<QTimer*>("EngineTick");
     struct Filter : QObject {
         double start = 0;
         bool eventFilter(QObject*, QEvent* event) override {
@@ -217,26 +220,27 @@ int main(int argc, char* argv[]) {
         onMinimum = 0;  // settle 0: press; -1: under way
     double pressedMs = 0;
     const auto afterTick = [&] {
-        const std::string status = app.CallBuffer[0].Status;
+        const CallState state = core.Calls()[0].state;
+        const std::string status(StateText(state));
         if (settle > 0 && --settle == 0) {
             window.CallPager_Click();
             window.callWindow()
                 ->findChild<QLineEdit*>("TextAdres")
                 ->setText(QString::number(1000 + walls.size()));
             window.callWindow()->findChild<QLineEdit*>("TextAlfa")->setText("Timing run");
-        } else if (settle == 0 && app.espa.EspaState == engine::kScheduler &&
-                   app.espa.LineOk == 1) {
+        } else if (settle == 0 && core.Engine().step == Step::Scheduler &&
+                   core.Link() == LinkState::Up) {
             window.callWindow()->findChild<QPushButton*>("CmdCall")->click();
             pressedMs = NowMs();
-            std::tie(minimum, ticks, settle) = std::tuple(MinimumTicks(app), 0, -1);
-        } else if (settle < 0 && ++ticks && status != "NEW" && status != "QUEUE") {
+            std::tie(minimum, ticks, settle) = std::tuple(MinimumTicks(core), 0, -1);
+        } else if (settle < 0 && ++ticks && state != CallState::New && state != CallState::Queue) {
             walls.push_back(NowMs() - pressedMs);
             ratios.push_back(walls.back() / (minimum * 100.0));
             paged += window.findChild<QLabel*>("LabReturnedStatus_0")->text() == "PAGED";
             onMinimum += ticks == minimum;
             std::fprintf(stderr, "call %zu: %s after %.1f ms, %d ticks, minimum %d ticks\n",
                          walls.size(), status.c_str(), walls.back(), ticks, minimum);
-            LabReturnedStatus_DblClick(app, 0);                    // the operator clears the row
+            core.Remove(0);                                        // the operator clears the row
             settle = 3 + static_cast<int>(walls.size() * 7 % 11);  // vary the scan phase
             if (static_cast<int>(walls.size()) < amount)
                 return;

@@ -83,9 +83,9 @@ TEST(ByteTransfer, SendReceiveClear) {
         const LineActivity none = t.link.TakeActivity();
         EXPECT_FALSE(none.sent || none.received);
         t.line.Feed(Hex("06 80 07 01 02"));
-        EXPECT_EQ((Results{send(5), send(255), t.link.Receive(), t.link.Receive(),
-                           t.link.Receive(held)}),
-                  (Results{0, 0, 6, 0x80, 7}));
+        EXPECT_EQ(
+            (Results{send(5), send(255), t.link.Receive(), t.link.Receive(), t.link.Receive(held)}),
+            (Results{0, 0, 6, 0x80, 7}));
         EXPECT_EQ(held.size(), level == 3 ? 1u : 0u);
         t.link.ClearInput();
         EXPECT_EQ(t.link.Receive(), -1);
@@ -540,7 +540,7 @@ TEST(PortLine, RefusedSettingsAndDevices) {
         ASSERT_EQ(::chmod(denied.pty.device, 0), 0);
         EXPECT_EQ(denied.Open(), -1);
         EXPECT_NE(denied.events.portProblem.find(": permission denied; the user must be in the "
-                                               "dialout group"),
+                                                 "dialout group"),
                   std::string::npos);
     }
 }

@@ -120,9 +120,9 @@ TEST(SettingsFile, ReadOnlyFileIsALockAndALinkIsFollowed) {
         settings.logLevel = level;
         t.core.ApplySettings(settings);
         EXPECT_EQ(ReadFileBytes(file), "locked");
-        EXPECT_EQ(t.events.allLines.empty() ? "" : t.events.allLines[0],
-                  level ? "STATUS: Settings not saved, espa.set is read-only: " + file.string()
-                        : "");
+        EXPECT_EQ(
+            t.events.allLines.empty() ? "" : t.events.allLines[0],
+            level ? "STATUS: Settings not saved, espa.set is read-only: " + file.string() : "");
     }
     TestCore t;
     const fs::path target = t.dir.path() / "etc" / "zelvano.set", link = t.dir.path() / "espa.set";

@@ -212,13 +212,12 @@ std::string SoundState(const CallArray& calls, const EngineState& s) {
         }
     }
     if (IsKnownStep(s.step) && s.step != Step::Idle && s.timer >= 0 && s.timer <= 100 &&
-        s.scanDelay >= 0 && s.scanDelay <= 10 && s.position >= 0 &&
-        s.position < kCallBufferSize && s.statusBlock.size() <= 4096)
+        s.scanDelay >= 0 && s.scanDelay <= 10 && s.position >= 0 && s.position < kCallBufferSize &&
+        s.statusBlock.size() <= 4096)
         return "";
     return "step " + std::to_string(static_cast<int>(s.step)) + ", timer " +
-           std::to_string(s.timer) + ", scan delay " + std::to_string(s.scanDelay) +
-           ", position " + std::to_string(s.position) + ", status block " +
-           std::to_string(s.statusBlock.size());
+           std::to_string(s.timer) + ", scan delay " + std::to_string(s.scanDelay) + ", position " +
+           std::to_string(s.position) + ", status block " + std::to_string(s.statusBlock.size());
 }
 
 }  // namespace zelvano::test

@@ -319,7 +319,7 @@ class WindowsTest : public QObject {
         h.BufferTicks(30);  // repeated after 30 s, queued after the time-outs ran
         QVERIFY(h.Calls() == 3 && h.core().Calls()[2].timeOutCount == 60);
         h.CurrentSettings().emulation = 0;  // Philips: no choice of transmissions
-        h.w->CallPager_Click();          // the call is remembered
+        h.w->CallPager_Click();             // the call is remembered
         QCOMPARE(h.State(kCallForm),
                  u"555|Enter AlfaText|C|2 = Speech Call||1 = 1 transmission-|"
                  "AutoRepeat every 30secs|"_s);
