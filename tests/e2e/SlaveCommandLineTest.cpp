@@ -94,6 +94,14 @@ const Row kRows[] = {
     {"ListenIpv6NeedsBrackets", "--listen ::1:5000", "", "IPv6 address goes in brackets"},
     {"ListenBadIpv4", "--listen 1.2.3:5000", "", "bad IPv4 address \"1.2.3\""},
     {"ListenWithDevice", "--device /dev/ttyS0 --listen 5000", "", "combined with --device"},
+    {"StrayAfterLineChecks", "--stray NAK,EOT", "sel > 06 | eot > 15 04 | poll > 04 15 04",
+     "-> NAK EOT (--stray, after the line check)"},
+    {"ValueAfterEquals", "--nak-block=first=1", "sel > 06 | call:1 > 15 | call:1 > 06",
+     "-> NAK (--nak-block)"},
+    {"UnknownOption", "--ignore-poll always", "", "unknown option \"--ignore-poll\""},
+    {"ValueMissing", "--quiet --split", "", "--split needs PIECES[,MS]"},
+    {"FlagWithValue", "--silent=yes", "", "--silent takes no value"},
+    {"NoOptionWord", "--quiet PAGED", "", "unknown option \"PAGED\""},
 };
 TEST(SlaveCommandLine, Rows) {
     for (const Row& row : kRows) {

@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include <arpa/inet.h>
+#include <getopt.h>
 
 #include <algorithm>
 #include <array>
@@ -18,8 +19,9 @@ namespace {
 
 using Setter = std::function<bool(Options&, std::string_view value, std::string& error)>;
 
+// One row per option: getopt_long's table, the help text and the setter come from it.
 struct OptionSpec {
-    const char* name;
+    const char* name;      // without the leading "--"
     const char* argument;  // nullptr for a flag
     const char* help;
     Setter set;
@@ -31,15 +33,16 @@ constexpr std::array kBaudRates{50,    75,    110,    134,    150,    200,   300
 
 // The misbehaviour options by name, for the start-up summary.
 constexpr std::array<std::pair<Fault, const char*>, kFaultCount> kFaultOptions{{
-    {Fault::NakSelect, "--nak-select"},
-    {Fault::IgnoreSelect, "--ignore-select"},
     {Fault::NakBlock, "--nak-block"},
-    {Fault::IgnoreBlock, "--ignore-block"},
-    {Fault::EotPoll, "--eot-poll"},
-    {Fault::IgnorePoll, "--ignore-poll"},
     {Fault::BadBcc, "--bad-bcc"},
     {Fault::Noise, "--noise"},
 }};
+
+// What an option sets, reached from the options through one or more member pointers.
+template <typename... Members>
+auto& Field(Options& options, Members... members) {
+    return (options.*....*members);
+}
 
 std::optional<long long> ParseInteger(std::string_view text, long long low, long long high) {
     long long value = 0;
@@ -49,9 +52,9 @@ std::optional<long long> ParseInteger(std::string_view text, long long low, long
     return value;
 }
 
-// Stores a number from low to high into target, or explains the range.
-template <typename T>
-Setter Number(T Options::*group, int T::*field, long long low, long long high) {
+// A number from low to high, or an error that gives the range.
+template <typename... Members>
+Setter Number(long long low, long long high, Members... members) {
     return [=](Options& options, std::string_view value, std::string& error) {
         const auto number = ParseInteger(value, low, high);
         if (!number) {
@@ -59,25 +62,26 @@ Setter Number(T Options::*group, int T::*field, long long low, long long high) {
                     std::to_string(high) + ", got \"" + std::string(value) + "\"";
             return false;
         }
-        options.*group.*field = static_cast<int>(*number);
+        Field(options, members...) = static_cast<int>(*number);
         return true;
     };
 }
 
-Setter Text(std::string Options::*field) {
+template <typename... Members>
+Setter Path(Members... members) {
     return [=](Options& options, std::string_view value, std::string& error) {
-        if (value.empty()) {
+        if (value.empty())
             error = "expected a path";
-            return false;
-        }
-        options.*field = std::string(value);
-        return true;
+        else
+            Field(options, members...) = std::string(value);
+        return error.empty();
     };
 }
 
-Setter Flag(bool Options::*field) {
+template <typename... Members>
+Setter Flag(Members... members) {
     return [=](Options& options, std::string_view, std::string&) {
-        options.*field = true;
+        Field(options, members...) = true;
         return true;
     };
 }
@@ -111,14 +115,17 @@ bool SetParity(Options& options, std::string_view value, std::string& error) {
     return true;
 }
 
-bool SetChoice(int& target, std::string_view value, int first, int second, std::string& error) {
-    const auto number = ParseInteger(value, first, second);
-    if (!number || (*number != first && *number != second)) {
-        error = "expected " + std::to_string(first) + " or " + std::to_string(second);
-        return false;
-    }
-    target = static_cast<int>(*number);
-    return true;
+// One of two numbers, such as 7 or 8 data bits.
+Setter Choice(int first, int second, int PortOptions::*field) {
+    return [=](Options& options, std::string_view value, std::string& error) {
+        const auto number = ParseInteger(value, first, second);
+        if (!number || (*number != first && *number != second)) {
+            error = "expected " + std::to_string(first) + " or " + std::to_string(second);
+            return false;
+        }
+        options.port.*field = static_cast<int>(*number);
+        return true;
+    };
 }
 
 bool SetScript(Options& options, std::string_view value, std::string& error) {
@@ -163,16 +170,6 @@ bool SetSeed(Options& options, std::string_view value, std::string& error) {
         return false;
     }
     options.seed = static_cast<std::uint32_t>(*seed);
-    return true;
-}
-
-bool SetForget(Options& options, std::string_view value, std::string& error) {
-    const auto seconds = ParseInteger(value, 1, 86'400);
-    if (!seconds) {
-        error = "expected seconds from 1 to 86400";
-        return false;
-    }
-    options.slave.forgetAfterMs = static_cast<int>(*seconds * 1000);
     return true;
 }
 
@@ -226,33 +223,8 @@ bool SetStray(Options& options, std::string_view value, std::string& error) {
     return true;
 }
 
-bool SetStrayOn(Options& options, std::string_view value, std::string& error) {
-    int places = 0;
-    while (true) {
-        const auto comma = value.find(',');
-        const std::string_view word = value.substr(0, comma);
-        if (word == "check")
-            places |= StrayAfterCheck;
-        else if (word == "poll")
-            places |= StrayAfterPoll;
-        else if (word == "select")
-            places |= StrayAfterSelect;
-        else {
-            error = "expected check, poll and/or select, comma-separated; got \"" +
-                    std::string(word) + "\"";
-            return false;
-        }
-        if (comma == std::string_view::npos)
-            break;
-        value.remove_prefix(comma + 1);
-    }
-    options.slave.strayOn = places;
-    options.strayOnGiven = true;
-    return true;
-}
-
 bool SetRefuseDelay(Options& options, std::string_view value, std::string& error) {
-    if (!Number(&Options::slave, &SlaveConfig::refuseDelayMs, 0, 60'000)(options, value, error))
+    if (!Number(0, 60'000, &Options::slave, &SlaveConfig::refuseDelayMs)(options, value, error))
         return false;
     options.refuseDelayGiven = true;
     return true;
@@ -330,8 +302,6 @@ std::string CheckCombination(const Options& options) {
         return "--listen: cannot be combined with --device (it serves a TCP master instead)";
     if (options.listen && !options.linkPath.empty())
         return "--link: has no effect with --listen (there is no path to link to)";
-    if (options.strayOnGiven && options.slave.stray.empty())
-        return "--stray-on: has no effect without --stray";
     if (options.refuseDelayGiven && !options.slave.refuseStatusCall)
         return "--refuse-delay: has no effect without --refuse-status-call or --profile "
                "status-less";
@@ -340,156 +310,92 @@ std::string CheckCombination(const Options& options) {
 
 const std::vector<OptionSpec>& Specs() {
     static const std::vector<OptionSpec> specs{
-        {"--device", "PATH",
+        {"device", "PATH",
          "Use this serial device (e.g. /dev/ttyUSB0) instead of creating a pseudo-terminal.",
-         [](Options& o, std::string_view v, std::string& e) {
-             if (v.empty()) {
-                 e = "expected a path";
-                 return false;
-             }
-             o.port.device = std::string(v);
-             return true;
-         }},
-        {"--listen", "[HOST:]PORT",
+         Path(&Options::port, &PortOptions::device)},
+        {"listen", "[HOST:]PORT",
          "Serve one master over TCP instead of a pseudo-terminal or device (see above). HOST: an "
          "IPv4 address, an IPv6 address in brackets ([::1]:5000) or a name; default 127.0.0.1, "
          "loopback, so no other machine can connect unless HOST says otherwise. PORT: 1 to "
          "65535, or 0 for a free one the system picks.",
          SetListen},
-        {"--baud", "N", "Device speed in bit/s (default 9600).", SetBaud},
-        {"--parity", "N|E|O", "Device parity (default N).", SetParity},
-        {"--data-bits", "7|8", "Device data bits (default 8).",
-         [](Options& o, std::string_view v, std::string& e) {
-             return SetChoice(o.port.dataBits, v, 7, 8, e);
-         }},
-        {"--stop-bits", "1|2", "Device stop bits (default 1).",
-         [](Options& o, std::string_view v, std::string& e) {
-             return SetChoice(o.port.stopBits, v, 1, 2, e);
-         }},
-        {"--rtscts", nullptr, "RTS/CTS hardware flow control on the device (default none).",
-         [](Options& o, std::string_view, std::string&) {
-             o.port.rtsCts = true;
-             return true;
-         }},
-        {"--link", "PATH",
+        {"baud", "N", "Device speed in bit/s (default 9600).", SetBaud},
+        {"parity", "N|E|O", "Device parity (default N).", SetParity},
+        {"data-bits", "7|8", "Device data bits (default 8).", Choice(7, 8, &PortOptions::dataBits)},
+        {"stop-bits", "1|2", "Device stop bits (default 1).", Choice(1, 2, &PortOptions::stopBits)},
+        {"rtscts", nullptr, "RTS/CTS hardware flow control on the device (default none).",
+         Flag(&Options::port, &PortOptions::rtsCts)},
+        {"link", "PATH",
          "Also make PATH a symbolic link to the port, removed again at the end (an existing "
          "file or link there is replaced). Not with --listen.",
-         Text(&Options::linkPath)},
-        {"--pty-file", "FILE",
+         Path(&Options::linkPath)},
+        {"pty-file", "FILE",
          "Write the port path (with --listen: HOST:PORT) and a newline to FILE once the port is "
          "ready (scripts can wait for it); removed again at the end.",
-         Text(&Options::ptyFile)},
-        {"--script", "ADDRESS=STATES",
+         Path(&Options::ptyFile)},
+        {"script", "ADDRESS=STATES",
          "What calls to ADDRESS report; ADDRESS DEFAULT or * for all others. Repeatable. See "
          "STATUS SCRIPTS.",
          SetScript},
-        {"--nak-select", "WHEN", "Answer a select ('1' ENQ '2' ENQ) with NAK.",
-         FaultOption(Fault::NakSelect)},
-        {"--ignore-select", "WHEN", "Answer a select with nothing.",
-         FaultOption(Fault::IgnoreSelect)},
-        {"--nak-block", "WHEN",
+        {"nak-block", "WHEN",
          "Answer a good call block or status call block with NAK (the call is not taken).",
          FaultOption(Fault::NakBlock)},
-        {"--ignore-block", "WHEN", "Answer a good block with nothing.",
-         FaultOption(Fault::IgnoreBlock)},
-        {"--eot-poll", "WHEN", "Answer a poll ('2' ENQ) with EOT even when a status is due.",
-         FaultOption(Fault::EotPoll)},
-        {"--ignore-poll", "WHEN", "Answer a poll with nothing.", FaultOption(Fault::IgnorePoll)},
-        {"--bad-bcc", "WHEN", "Send the status block with a wrong block check character.",
+        {"bad-bcc", "WHEN", "Send the status block with a wrong block check character.",
          FaultOption(Fault::BadBcc)},
-        {"--noise", "WHEN", "Put 1 to 3 random bytes in front of an answer.",
+        {"noise", "WHEN", "Put 1 to 3 random bytes in front of an answer.",
          FaultOption(Fault::Noise)},
-        {"--split", "PIECES[,MS]",
+        {"split", "PIECES[,MS]",
          "Send the status block in PIECES equal pieces, MS milliseconds apart (default 1, 0).",
          SetSplit},
-        {"--delay", "MS|MIN-MAX",
+        {"delay", "MS|MIN-MAX",
          "Wait MS (or a random time from MIN to MAX) milliseconds before every answer.", SetDelay},
-        {"--silent", nullptr, "Answer nothing at all (everything received is still shown).",
-         [](Options& o, std::string_view, std::string&) {
-             o.slave.silent = true;
-             return true;
-         }},
-        {"--seed", "N",
+        {"silent", nullptr, "Answer nothing at all (everything received is still shown).",
+         Flag(&Options::slave, &SlaveConfig::silent)},
+        {"seed", "N",
          "Seed for every random choice (chances, delays, noise). Without it a seed is drawn and "
          "printed, so a run can be repeated.",
          SetSeed},
-        {"--reply-timeout", "MS",
-         "How long to wait for the master's ACK during a status report, and for the end of a "
-         "block (default 3000).",
-         Number(&Options::slave, &SlaveConfig::replyTimeoutMs, 100, 600'000)},
-        {"--forget", "SECONDS",
-         "Forget a call after this long without polls or blocks about it (default 120).",
-         SetForget},
-        {"--profile", "NAME",
-         "Play a known kind of paging system; see PROFILES. NAME: status-less.", SetProfile},
-        {"--refuse-status-call", nullptr,
+        {"profile", "NAME", "Play a known kind of paging system; see PROFILES. NAME: status-less.",
+         SetProfile},
+        {"refuse-status-call", nullptr,
          "Refuse every status call block (header '3') with '1' NAK EOT instead of ACK, "
          "--refuse-delay after the block, as a system without that block does. A block with a "
          "wrong check character still gets NAK at once.",
-         [](Options& o, std::string_view, std::string&) {
-             o.slave.refuseStatusCall = true;
-             return true;
-         }},
-        {"--refuse-delay", "MS",
+         Flag(&Options::slave, &SlaveConfig::refuseStatusCall)},
+        {"refuse-delay", "MS",
          "How long after a refused status call block its '1' NAK EOT follows, on top of "
          "--delay (default 3000, 0 to 60000). Needs --refuse-status-call or --profile "
          "status-less.",
          SetRefuseDelay},
-        {"--no-status", nullptr,
+        {"no-status", nullptr,
          "Report no status at all: every poll ('2' ENQ) is answered with EOT, whatever the "
          "call's script says. Call blocks are still taken with ACK.",
-         [](Options& o, std::string_view, std::string&) {
-             o.slave.noStatus = true;
-             return true;
-         }},
-        {"--stray", "BYTES",
+         Flag(&Options::slave, &SlaveConfig::noStatus)},
+        {"stray", "BYTES",
          "After answering a line check, also send BYTES the master did not ask for: "
          "comma-separated control names (EOT, NAK, ACK...), 0xHH or single characters, at most "
-         "16 (e.g. EOT or NAK,EOT). Where they go: --stray-on.",
+         "16 (e.g. EOT or NAK,EOT). They go after the master's EOT that ends an acknowledged "
+         "select with no block behind it (its '1' ENQ '2' ENQ line check) and after every EOT "
+         "answer to a poll (its '2' ENQ line check, and a status request with nothing to "
+         "report).",
          SetStray},
-        {"--stray-on", "WHERE",
-         "Where the --stray bytes go, comma-separated (default check,poll); needs --stray. "
-         "check: after the "
-         "master's EOT that ends an acknowledged select with no block behind it (its '1' ENQ "
-         "'2' ENQ line check). poll: after every EOT answer to a poll (its '2' ENQ line check, "
-         "and a status request with nothing to report). select: straight after every ACK to a "
-         "select, the one before a block included, as a slave cannot tell the two apart.",
-         SetStrayOn},
-        {"--ascii-only", nullptr,
+        {"ascii-only", nullptr,
          "Answer a call block or status call block holding any byte of 0x80 or above with NAK "
          "(the call is not taken); the log names the byte and its record.",
-         [](Options& o, std::string_view, std::string&) {
-             o.slave.asciiOnly = true;
-             return true;
-         }},
-        {"--refuse-empty-text", nullptr,
+         Flag(&Options::slave, &SlaveConfig::asciiOnly)},
+        {"refuse-empty-text", nullptr,
          "Answer a call block or status call block whose text (record 2) is empty or missing "
          "with NAK (the call is not taken).",
-         [](Options& o, std::string_view, std::string&) {
-             o.slave.refuseEmptyText = true;
-             return true;
-         }},
-        {"--eot-delay", "MS",
+         Flag(&Options::slave, &SlaveConfig::refuseEmptyText)},
+        {"eot-delay", "MS",
          "Send every EOT answer to a poll MS milliseconds late, on top of --delay (default 0, "
          "0 to 60000). Answers keep their order, so any that follow wait too.",
-         Number(&Options::slave, &SlaveConfig::eotDelayMs, 0, 60'000)},
-        {"--quiet", nullptr, "Show only calls, delivered states and warnings, not every exchange.",
+         Number(0, 60'000, &Options::slave, &SlaveConfig::eotDelayMs)},
+        {"quiet", nullptr, "Show only calls, delivered states and warnings, not every exchange.",
          Flag(&Options::quiet)},
-        {"--raw", nullptr, "Also show every chunk read and written as hex bytes.",
-         Flag(&Options::raw)},
-        {"--help", nullptr, "Show this text and exit (also -h).", Flag(&Options::help)},
+        {"help", nullptr, "Show this text and exit (also -h).", Flag(&Options::help)},
     };
     return specs;
-}
-
-const OptionSpec* FindSpec(std::string_view name) {
-    if (name == "-h")
-        name = "--help";
-    for (const OptionSpec& spec : Specs()) {
-        if (name == spec.name)
-            return &spec;
-    }
-    return nullptr;
 }
 
 constexpr const char* kHelpIntro = R"(Usage: espa-slave [OPTION]...
@@ -516,7 +422,8 @@ taken on stay known, as when the master reopens a pseudo-terminal.
 It stops cleanly on SIGINT (Ctrl+C), SIGTERM or SIGHUP: the device settings are
 restored and the --link and --pty-file files removed.
 
-OPTIONS (a value may also follow as --option=VALUE)
+OPTIONS (a value may also follow as --option=VALUE; a name may be shortened
+while it stays unambiguous)
 )";
 
 constexpr const char* kHelpBehaviour = R"(
@@ -567,10 +474,8 @@ PROFILES (--profile NAME; combines with the other options in any order)
 WHEN (for the misbehaviour options)
   always | never | every=N (the Nth, 2Nth... time) | first=N (the first N
   times) | after=N (every time after the first N) | prob=P (chance P, 0 to 1)
-  | P% (chance in per cent). Each option counts its own occasions: selects for
-  --nak-select and --ignore-select, good blocks for --nak-block and
-  --ignore-block, polls for --eot-poll and --ignore-poll, status blocks for
-  --bad-bcc and answers for --noise. Ignoring wins over NAK.
+  | P% (chance in per cent). Each option counts its own occasions: good blocks
+  for --nak-block, status blocks for --bad-bcc and answers for --noise.
 
 OUTPUT
   One line per unit, with the time of day:
@@ -626,31 +531,61 @@ std::string FaultSummary(const Options& options) {
     return text;
 }
 
+// getopt_long's value for each row: 'h' for --help, so -h is the same option.
+int ValueOf(std::size_t row) {
+    return Specs()[row].name == std::string_view("help") ? 'h' : 256 + static_cast<int>(row);
+}
+
+const OptionSpec* SpecOf(int value) {
+    for (std::size_t row = 0; row < Specs().size(); ++row) {
+        if (ValueOf(row) == value)
+            return &Specs()[row];
+    }
+    return nullptr;
+}
+
+// Why getopt_long refused an option: it returned ':' (a value missing) or '?'.
+std::string Refusal(int result, std::string_view arg) {
+    if (const OptionSpec* spec = SpecOf(optopt))
+        return "--" + std::string(spec->name) +
+               (result == ':' ? " needs " + std::string(spec->argument) : " takes no value");
+    if (optopt != 0)  // a short option
+        return "unknown option \"-" + std::string(1, static_cast<char>(optopt)) + "\"";
+    return "unknown option \"" + std::string(arg.substr(0, arg.find('='))) + "\"";
+}
+
 }  // namespace
 
 ParseResult ParseCommandLine(const std::vector<std::string>& args) {
+    std::vector<option> table;
+    for (std::size_t row = 0; row < Specs().size(); ++row)
+        table.push_back({Specs()[row].name, Specs()[row].argument ? required_argument : no_argument,
+                         nullptr, ValueOf(row)});
+    table.push_back({});
+    std::vector<std::string> words{"espa-slave"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(words.size());
+
     Options options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string_view arg = args[i];
-        std::optional<std::string_view> value;
-        if (const auto equals = arg.find('='); arg.starts_with("--") && equals != arg.npos) {
-            value = arg.substr(equals + 1);
-            arg = arg.substr(0, equals);
-        }
-        const OptionSpec* spec = FindSpec(arg);
+    optind = 0;            // a fresh scan; "+": stop at the first word that is no option
+    opterr = 0;            // the errors are ours, see Refusal
+    std::size_t next = 1;  // the first word no option has taken
+    for (int result; (result = getopt_long(argc, argv.data(), "+:h", table.data(), nullptr)) != -1;
+         next = static_cast<std::size_t>(optind)) {
+        const OptionSpec* spec = SpecOf(result);
         if (spec == nullptr)
-            return {std::nullopt, "unknown option \"" + std::string(arg) + "\""};
-        if (spec->argument == nullptr && value)
-            return {std::nullopt, std::string(spec->name) + " takes no value"};
-        if (spec->argument != nullptr && !value) {
-            if (i + 1 >= args.size())
-                return {std::nullopt, std::string(spec->name) + " needs " + spec->argument};
-            value = args[++i];
-        }
+            return {std::nullopt, Refusal(result, words[static_cast<std::size_t>(optind) - 1])};
         std::string error;
-        if (!spec->set(options, value.value_or(""), error))
-            return {std::nullopt, std::string(spec->name) + ": " + error};
+        if (!spec->set(options, optarg != nullptr ? optarg : "", error))
+            return {std::nullopt, "--" + std::string(spec->name) + ": " + error};
     }
+    // A word that is no option, or "--" (which getopt_long would skip).
+    if (next < words.size())
+        return {std::nullopt, "unknown option \"" + words[next] + "\""};
     if (std::string error = CheckCombination(options); !error.empty())
         return {std::nullopt, error};
     return {std::move(options), ""};
@@ -659,24 +594,13 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
 std::string HelpText() {
     std::string text = kHelpIntro;
     for (const OptionSpec& spec : Specs()) {
-        text += std::string("  ") + spec.name;
+        text += std::string("  --") + spec.name;
         if (spec.argument != nullptr)
             text += std::string(" ") + spec.argument;
         text += "\n" + Wrap(spec.help, "      ", 79);
     }
     return text + kHelpBehaviour;
 }
-
-std::vector<std::string> OptionNames() {
-    std::vector<std::string> names;
-    for (const OptionSpec& spec : Specs())
-        names.emplace_back(spec.name);
-    return names;
-}
-
-}  // namespace zelvano::slave
-
-namespace zelvano::slave {
 
 std::vector<std::string> DescribeOptions(const Options& options) {
     const SlaveConfig& slave = options.slave;
@@ -709,16 +633,8 @@ std::vector<std::string> DescribeOptions(const Options& options) {
             " ms)");
     if (slave.noStatus)
         add("no status (every poll EOT)");
-    if (!slave.stray.empty()) {
-        std::string places;
-        for (const auto& [flag, name] :
-             {std::pair{StrayAfterCheck, "check"}, std::pair{StrayAfterPoll, "poll"},
-              std::pair{StrayAfterSelect, "select"}}) {
-            if ((slave.strayOn & flag) != 0)
-                places += (places.empty() ? "" : ",") + std::string(name);
-        }
-        add("stray " + ByteNames(slave.stray) + " after " + places);
-    }
+    if (!slave.stray.empty())
+        add("stray " + ByteNames(slave.stray) + " after check,poll");
     if (slave.asciiOnly)
         add("ASCII only");
     if (slave.refuseEmptyText)

@@ -34,10 +34,8 @@ struct Options {
     SlaveConfig slave;
     std::optional<std::uint32_t> seed;  // none: drawn at start and printed
     bool quiet = false;
-    bool raw = false;
     bool help = false;
-    bool strayOnGiven = false;      // for the check that --stray-on has --stray
-    bool refuseDelayGiven = false;  // ... and --refuse-delay a refusal to time
+    bool refuseDelayGiven = false;  // for the check that --refuse-delay has a refusal to time
 };
 
 struct ParseResult {
@@ -45,14 +43,11 @@ struct ParseResult {
     std::string error;  // set when options is empty
 };
 
-// args without the program name.
+// args without the program name, parsed by getopt_long.
 ParseResult ParseCommandLine(const std::vector<std::string>& args);
 
 // The full --help text.
 std::string HelpText();
-
-// Every option name ("--device", ...), for the help's completeness check.
-std::vector<std::string> OptionNames();
 
 // Lines that sum up the settings in force, printed at start.
 std::vector<std::string> DescribeOptions(const Options& options);

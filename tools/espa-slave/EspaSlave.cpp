@@ -141,20 +141,9 @@ void EspaSlave::OnSelect() {
         Log(LogLevel::Exchange, "   (silent: no answer)");
         return;
     }
-    const bool ignore = StrikesNow(Fault::IgnoreSelect);
-    const bool nak = StrikesNow(Fault::NakSelect);
-    if (ignore) {
-        Log(LogLevel::Exchange, "   (--ignore-select: no answer)");
-    } else if (nak) {
-        Reply(Byte(NAK), "NAK (--nak-select)");
-    } else {
-        selected_ = true;
-        Reply(Byte(ACK), "ACK");
-        if (!config_.stray.empty() && (config_.strayOn & StrayAfterSelect) != 0)
-            SendStray("the select's ACK");
-        else if (!config_.stray.empty() && (config_.strayOn & StrayAfterCheck) != 0)
-            checkOpen_ = true;
-    }
+    selected_ = true;
+    Reply(Byte(ACK), "ACK");
+    checkOpen_ = !config_.stray.empty();
 }
 
 void EspaSlave::OnPoll() {
@@ -165,24 +154,13 @@ void EspaSlave::OnPoll() {
         Log(LogLevel::Exchange, "   (silent: no answer)");
         return;
     }
-    const bool ignore = StrikesNow(Fault::IgnorePoll);
-    const bool eot = StrikesNow(Fault::EotPoll);
     if (config_.noStatus) {
         // No call is ever reported, so a poll names none and keeps none alive.
         askedAddress_.reset();
-        if (ignore)
-            Log(LogLevel::Exchange, "   (--ignore-poll: no answer)");
-        else
-            ReplyPollEot(eot ? "EOT (--eot-poll)" : "EOT (--no-status)");
+        ReplyPollEot("EOT (--no-status)");
         return;
     }
-    const PollTarget target = FindPollTarget();
-    if (ignore)
-        Log(LogLevel::Exchange, "   (--ignore-poll: no answer)");
-    else if (eot)
-        ReplyPollEot("EOT (--eot-poll)");
-    else
-        AnswerPoll(target);
+    AnswerPoll(FindPollTarget());
 }
 
 void EspaSlave::AnswerPoll(const PollTarget& target) {
@@ -310,13 +288,7 @@ bool EspaSlave::RefuseByLimits(char header, std::string_view data) {
 }
 
 void EspaSlave::AnswerGoodBlock(char header, std::string_view data) {
-    const bool ignore = StrikesNow(Fault::IgnoreBlock);
-    const bool nak = StrikesNow(Fault::NakBlock);
-    if (ignore) {
-        Log(LogLevel::Exchange, "   (--ignore-block: no answer)");
-        return;
-    }
-    if (nak) {
+    if (StrikesNow(Fault::NakBlock)) {
         Reply(Byte(NAK), "NAK (--nak-block)");
         return;
     }
@@ -556,10 +528,10 @@ std::string EspaSlave::TakeDue(std::int64_t nowMs) {
 }
 
 // An EOT answer to a poll: late by --eot-delay, and followed by the stray
-// bytes when they go after polls.
+// bytes, if any.
 void EspaSlave::ReplyPollEot(std::string text) {
     Reply(Byte(EOT), std::move(text), config_.eotDelayMs);
-    if (!config_.stray.empty() && (config_.strayOn & StrayAfterPoll) != 0)
+    if (!config_.stray.empty())
         SendStray("the poll's EOT");
 }
 

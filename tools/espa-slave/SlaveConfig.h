@@ -13,24 +13,11 @@ namespace zelvano::slave {
 
 // Misbehaviours on demand, each with its own rule of when it strikes.
 enum class Fault : std::size_t {
-    NakSelect,     // answer a select with NAK
-    IgnoreSelect,  // answer a select with nothing
-    NakBlock,      // answer a good call or status call block with NAK
-    IgnoreBlock,   // answer a good block with nothing
-    EotPoll,       // answer a poll with EOT although a status is due
-    IgnorePoll,    // answer a poll with nothing
-    BadBcc,        // send the status block with a wrong check character
-    Noise,         // put 1 to 3 random bytes in front of an answer
+    NakBlock,  // answer a good call or status call block with NAK
+    BadBcc,    // send the status block with a wrong check character
+    Noise,     // put 1 to 3 random bytes in front of an answer
 };
-inline constexpr std::size_t kFaultCount = 8;
-
-// Where --stray puts its bytes (bit flags).
-enum StrayPlace : int {
-    StrayAfterCheck = 1,   // after the master's EOT that ends an acknowledged select
-                           // with no block behind it: the '1' ENQ '2' ENQ line check
-    StrayAfterPoll = 2,    // after every EOT answer to a poll
-    StrayAfterSelect = 4,  // right after every ACK to a select
-};
+inline constexpr std::size_t kFaultCount = 3;
 
 struct SlaveConfig {
     ScriptTable scripts;
@@ -48,11 +35,10 @@ struct SlaveConfig {
     bool refuseStatusCall = false;  // a status call block gets '1' NAK EOT, not ACK
     int refuseDelayMs = 3000;       // ... this long after the block
     bool noStatus = false;          // every poll gets EOT, whatever the scripts say
-    std::string stray;              // bytes sent, unasked, after a line check answer
-    int strayOn = StrayAfterCheck | StrayAfterPoll;
-    bool asciiOnly = false;        // a block holding a byte >= 0x80 gets NAK
-    bool refuseEmptyText = false;  // a block without text (record 2) gets NAK
-    int eotDelayMs = 0;            // EOT answers to polls come this much later
+    std::string stray;              // bytes sent, unasked, after a line check's answer
+    bool asciiOnly = false;         // a block holding a byte >= 0x80 gets NAK
+    bool refuseEmptyText = false;   // a block without text (record 2) gets NAK
+    int eotDelayMs = 0;             // EOT answers to polls come this much later
 
     FaultRule& Rule(Fault fault) { return faults[static_cast<std::size_t>(fault)]; }
     const FaultRule& Rule(Fault fault) const { return faults[static_cast<std::size_t>(fault)]; }

@@ -72,7 +72,7 @@ std::string TimeOfDay() {
 
 class Printer {
   public:
-    explicit Printer(const Options& options) : quiet_(options.quiet), raw_(options.raw) {}
+    explicit Printer(const Options& options) : quiet_(options.quiet) {}
 
     void Line(const std::string& text) {
         std::printf("%s %s\n", TimeOfDay().c_str(), text.c_str());
@@ -83,22 +83,10 @@ class Printer {
                 Line(line.text);
         }
     }
-    void Raw(const char* direction, std::string_view bytes) {
-        if (!raw_ || bytes.empty())
-            return;
-        std::string hex;
-        for (char c : bytes) {
-            char two[4];
-            std::snprintf(two, sizeof two, " %02X", static_cast<unsigned char>(c));
-            hex += two;
-        }
-        Line(std::string(direction) + " raw:" + hex);
-    }
     void Flush() { std::fflush(stdout); }
 
   private:
     bool quiet_;
-    bool raw_;
 };
 
 // The symlink and the path file scripts wait for; both go again at the end.
@@ -226,7 +214,6 @@ class Loop {
             bytes.reset();
         }
         if (bytes) {
-            printer_.Raw("<-", *bytes);
             slave_.Receive(*bytes, NowMs());
             return true;
         }
@@ -311,7 +298,6 @@ class Loop {
             pending_.clear();
             return;
         }
-        printer_.Raw("->", std::string_view(pending_).substr(0, static_cast<std::size_t>(written)));
         pending_.erase(0, static_cast<std::size_t>(written));
     }
 

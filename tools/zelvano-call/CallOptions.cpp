@@ -1,13 +1,15 @@
 #include "CallOptions.h"
 
+#include <QCommandLineParser>
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdio>
-#include <optional>
+#include <functional>
 #include <string_view>
 
 #include "common/Text.h"
+#include "paging/PagingCore.h"
 #include "serial/PortMap.h"
 #include "windows/SettingsForm.h"
 
@@ -31,95 +33,171 @@ std::vector<std::string> ComboEntries(std::string_view name) {
     return {};
 }
 
-// An option whose value is one word of a list (any case); the word's
-// position plus first is the value.
-struct WordOption {
-    const char* name;
-    std::vector<std::string> words;
-    std::int16_t first = 0;
-};
-
-struct SettingOption {
-    WordOption option;
-    std::int16_t Settings::*field;
-};
-
-struct CallFieldOption {
-    WordOption option;
-    std::int16_t CallOptions::*field;
-};
-
-const std::vector<SettingOption>& SettingOptions() {
-    static const std::vector<SettingOption> options = {
-        {{"--speed", ComboEntries("ComboBaud")}, &Settings::baudRate},
-        {{"--parity", ComboEntries("ComboParity")}, &Settings::parity},
-        {{"--bits", ComboEntries("ComboBits")}, &Settings::dataBits},
-        {{"--stopbits", ComboEntries("ComboStop")}, &Settings::stopBits},
-        {{"--handshake", {"none", "rts", "rtscts"}}, &Settings::handshake},
-        {{"--emulation", {"philips", "ascom", "medicall", "datacall", "ooperon", "commtech"}},
-         &Settings::emulation},
-        {{"--line-check", {"both", "poll"}}, &Settings::lineCheck},
-        {{"--status-check", {"soh3", "poll", "none"}}, &Settings::statusCheck},
-        {{"--log-level", {"0", "1", "2", "3"}}, &Settings::logLevel},
-    };
-    return options;
-}
-
-const std::vector<CallFieldOption>& CallFieldOptions() {
-    static const std::vector<CallFieldOption> options = {
-        {{"--bleep",
-          {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "A", "B", "C", "D", "E", "F"}},
-         &CallOptions::bleep},
-        {{"--calltype", {"0", "1", "2", "3"}}, &CallOptions::callType},
-        {{"--priority", {"0", "1", "2", "3"}}, &CallOptions::priority},
-        {{"--transmissions", {"1", "2", "3", "4"}, 1}, &CallOptions::nrOfTx},
-    };
-    return options;
-}
-
-std::optional<std::int16_t> WordValue(const WordOption& option, std::string_view value,
-                                      std::string& error) {
-    const std::string word = Lower(value);
+std::string Join(const std::vector<std::string>& words, const char* between) {
     std::string all;
-    for (std::size_t i = 0; i < option.words.size(); ++i) {
-        if (Lower(option.words[i]) == word)
-            return static_cast<std::int16_t>(option.first + static_cast<std::int16_t>(i));
-        all += (i == 0 ? "" : ", ") + option.words[i];
-    }
-    error = std::string(option.name) + ": '" + std::string(value) + "' is not one of " + all;
-    return std::nullopt;
+    for (const std::string& word : words)
+        all += (all.empty() ? "" : between) + word;
+    return all;
 }
 
-// Why text cannot go on the line, naming the first character that cannot;
-// empty when every character has a single-byte code of 0x20 or above.
-std::string Unsendable(std::string_view what, std::string_view text) {
-    for (const char32_t cp : DecodeUtf8(text)) {
-        const int code = AnsiCode(cp);
-        char number[16];
-        std::snprintf(number, sizeof number, "U+%04X", static_cast<unsigned>(cp));
-        if (cp == 0xFFFD)
-            return std::string(what) + ": not valid UTF-8 text";
-        if (code < 0) {
-            std::string shown;
-            AppendUtf8(shown, cp);
-            return std::string(what) + ": the character '" + shown + "' (" + number +
-                   ") has no single-byte (Windows-1252) code and cannot be sent";
+// Takes an option's value; returns why it is bad, or "" when it is good.
+using Setter = std::function<std::string(CallOptions&, const std::string& value)>;
+
+// One row per option: the parser's option, its help line and what it sets.
+struct OptionRow {
+    const char* name;
+    std::string valueName;  // "" for a flag
+    std::string help;
+    Setter set;
+};
+
+// A value that is one word of a list (any case); the word's position plus
+// first goes to store.
+Setter Word(std::vector<std::string> words, std::function<void(CallOptions&, std::int16_t)> store,
+            std::int16_t first = 0) {
+    return [=](CallOptions& o, const std::string& value) {
+        for (std::size_t i = 0; i < words.size(); ++i) {
+            if (Lower(words[i]) == Lower(value)) {
+                store(o, static_cast<std::int16_t>(first + static_cast<std::int16_t>(i)));
+                return std::string();
+            }
         }
-        if (code < 0x20)
-            return std::string(what) + ": the control character " + number + " cannot be sent";
-    }
-    return {};
+        return "'" + value + "' is not one of " + Join(words, ", ");
+    };
 }
 
-std::string CheckPort(const std::string& port) {
+Setter CallField(std::vector<std::string> words, std::int16_t CallOptions::*field,
+                 std::int16_t first = 0) {
+    return Word(
+        std::move(words), [=](CallOptions& o, std::int16_t value) { o.*field = value; }, first);
+}
+
+// A settings field the command line puts over espa.set's.
+OptionRow Setting(const char* name, const char* valueName, std::vector<std::string> words,
+                  std::int16_t Settings::*field, const std::string& meaning = "") {
+    return {name, valueName, "One of " + Join(words, ", ") + meaning + "; overrides espa.set.",
+            Word(words, [=](CallOptions& o, std::int16_t value) {
+                o.overrides.emplace_back(field, value);
+            })};
+}
+
+Setter Text(std::string CallOptions::*field) {
+    return [=](CallOptions& o, const std::string& value) {
+        o.*field = value;
+        return std::string();
+    };
+}
+
+Setter Flag(bool CallOptions::*field) {
+    return [=](CallOptions& o, const std::string&) {
+        o.*field = true;
+        return std::string();
+    };
+}
+
+std::string SetPort(CallOptions& o, const std::string& port) {
+    o.port = port;
     if (port.empty())
-        return "--port: no port given";
+        return "no port given";
     if (IsTcpDevice(port) && !ParseTcpTarget(port))
-        return "--port: '" + port + "' is not tcp://HOST:PORT (an IPv6 HOST in brackets)";
+        return "'" + port + "' is not tcp://HOST:PORT (an IPv6 HOST in brackets)";
     if (Lower(port).starts_with("com") && ComPortNumber(port) == 0 &&
         port.find('/') == std::string::npos)
-        return "--port: '" + port + "': port numbers go from COM1 to COM8";
-    return {};
+        return "'" + port + "': port numbers go from COM1 to COM8";
+    return "";
+}
+
+std::string SetTimeout(CallOptions& o, const std::string& value) {
+    int seconds = 0;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+    // The call's time in the buffer is a 16-bit count of seconds.
+    if (ec != std::errc() || end != value.data() + value.size() || seconds < 1 ||
+        seconds > INT16_MAX)
+        return "'" + value + "' is not a number of seconds from 1 to 32767";
+    o.timeoutSeconds = seconds;
+    return "";
+}
+
+const std::vector<OptionRow>& Rows() {
+    static const std::vector<OptionRow> rows = {
+        {"address", "ADDR", "The pager's address (required).", Text(&CallOptions::address)},
+        {"text", "TEXT",
+         "The message text (default: none). Sent in Windows-1252: a character without a "
+         "single-byte code is refused.",
+         Text(&CallOptions::text)},
+        {"bleep", "0-F", "Bleep code, one hex digit (default 1).",
+         CallField({"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "A", "B", "C", "D", "E", "F"},
+                   &CallOptions::bleep)},
+        {"calltype", "0-3", "0 reserved, 1 reset (cancel), 2 speech, 3 standard (default 3).",
+         CallField({"0", "1", "2", "3"}, &CallOptions::callType)},
+        {"priority", "0-3", "0 reserved, 1 emergency, 2 high, 3 normal (default 3).",
+         CallField({"0", "1", "2", "3"}, &CallOptions::priority)},
+        {"transmissions", "1-4", "Number of transmissions (default 1; Philips sends none).",
+         CallField({"1", "2", "3", "4"}, &CallOptions::nrOfTx, 1)},
+        {"port", "PORT",
+         "COM1..COM8 (through comports.cfg), a serial device such as /dev/ttyUSB0, or "
+         "tcp://HOST:PORT. Overrides espa.set.",
+         SetPort},
+        {"settings", "FILE", "Read this settings file instead of espa.set.",
+         Text(&CallOptions::settingsFile)},
+        Setting("speed", "N", ComboEntries("ComboBaud"), &Settings::baudRate),
+        Setting("parity", "N|E|O", ComboEntries("ComboParity"), &Settings::parity),
+        Setting("bits", "7|8", ComboEntries("ComboBits"), &Settings::dataBits),
+        Setting("stopbits", "1|2", ComboEntries("ComboStop"), &Settings::stopBits),
+        Setting("handshake", "NAME", {"none", "rts", "rtscts"}, &Settings::handshake,
+                " (rts: no handshake, RTS held active)"),
+        Setting("emulation", "NAME",
+                {"philips", "ascom", "medicall", "datacall", "ooperon", "commtech"},
+                &Settings::emulation),
+        Setting("line-check", "NAME", {"both", "poll"}, &Settings::lineCheck,
+                " ('1' ENQ '2' ENQ, or '2' ENQ only)"),
+        Setting("status-check", "NAME", {"soh3", "poll", "none"}, &Settings::statusCheck,
+                " (a status call then a poll, a poll only, none)"),
+        Setting("log-level", "N", {"0", "1", "2", "3"}, &Settings::logLevel,
+                " (0 none, 1 progress, 2 also the Log/ day file, 3 also the byte trace in "
+                "DebugLog/)"),
+        {"wait", "WHEN",
+         "none: until the call block has gone out on the line; accepted: until the paging "
+         "system took the call (QUEUE) or it ended; final (default): until its final word "
+         "(PAGED, SPEECHPAGED, ABSENT, BUSY, TERMINATED, NO STATUS or ERROR).",
+         Word({"none", "accepted", "final"},
+              [](CallOptions& o, std::int16_t value) { o.wait = static_cast<WaitFor>(value); })},
+        {"timeout", "SECONDS",
+         "Bounds the whole run (default 90, 1 to 32767); the call is given up by then.",
+         SetTimeout},
+        {"json", "",
+         "Print one JSON object instead of the outcome line: address, started (ISO 8601, UTC), "
+         "words (each state seen, with \"at\": seconds since the start), final (the final word "
+         "or null), outcome, exit, and error (why, when there is a reason to give).",
+         Flag(&CallOptions::json)},
+        {"quiet", "", "No progress on standard error (errors still show).",
+         Flag(&CallOptions::quiet)},
+    };
+    return rows;
+}
+
+// Latin-1 maps each byte to one character and back, so values reach the
+// checks as the bytes given: text that is not UTF-8 is refused, never repaired.
+QString FromBytes(const std::string& bytes) {
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string ToBytes(const QString& text) {
+    return text.toLatin1().toStdString();
+}
+
+void AddOptions(QCommandLineParser& parser) {
+    parser.setApplicationDescription(
+        R"(Sends one pager call to an ESPA 4.4.4 paging system (slave) over a serial line
+or a network port, follows it until the paging system reports its state, and
+tells the outcome on standard output and in the exit status. The line, the
+emulation and the log level come from espa.set in Zelvano's data folder (the
+same one the zelvano program uses), or from --settings; options override them.
+Progress (the log lines, at the log level in effect) goes to standard error.)");
+    parser.addOption({QStringList{"h", "help"}, "Show this text and exit."});
+    for (const OptionRow& row : Rows())
+        parser.addOption(
+            {row.name, QString::fromStdString(row.help), QString::fromStdString(row.valueName)});
 }
 
 std::string CheckCall(const CallOptions& o) {
@@ -129,65 +207,19 @@ std::string CheckCall(const CallOptions& o) {
     return problem.empty() ? Unsendable("--text", o.text) : problem;
 }
 
-// One option with its value; false (error set) when it is unknown or bad.
-bool TakeValue(CallOptions& o, const std::string& name, const std::string& value,
-               std::string& error) {
-    for (const SettingOption& s : SettingOptions()) {
-        if (name == s.option.name) {
-            const auto position = WordValue(s.option, value, error);
-            if (position)
-                o.overrides.emplace_back(s.field, *position);
-            return position.has_value();
-        }
+// The parser's complaint, unknown options named as they were given.
+std::string SyntaxError(const QCommandLineParser& parser) {
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty())
+        return "unknown option '" + std::string(unknown[0].size() > 1 ? "--" : "-") +
+               ToBytes(unknown[0]) + "'";
+    std::string error = ToBytes(parser.errorText());  // "Missing value after '--port'."
+    if (!error.empty()) {
+        error[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(error[0])));
+        if (error.back() == '.')
+            error.pop_back();
     }
-    for (const CallFieldOption& c : CallFieldOptions()) {
-        if (name == c.option.name) {
-            const auto position = WordValue(c.option, value, error);
-            if (position)
-                o.*c.field = *position;
-            return position.has_value();
-        }
-    }
-    if (name == "--port") {
-        error = CheckPort(value);
-        o.port = value;
-        return error.empty();
-    } else if (name == "--settings") {
-        o.settingsFile = value;
-    } else if (name == "--address") {
-        o.address = value;
-    } else if (name == "--text") {
-        o.text = value;
-    } else if (name == "--wait") {
-        const auto wait = WordValue({"--wait", {"none", "accepted", "final"}}, value, error);
-        if (wait)
-            o.wait = static_cast<WaitFor>(*wait);
-        return wait.has_value();
-    } else if (name == "--timeout") {
-        int seconds = 0;
-        const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
-        // The call's time in the buffer is a 16-bit count of seconds.
-        if (ec != std::errc() || end != value.data() + value.size() || seconds < 1 ||
-            seconds > INT16_MAX) {
-            error = "--timeout: '" + value + "' is not a number of seconds from 1 to 32767";
-            return false;
-        }
-        o.timeoutSeconds = seconds;
-    }
-    return true;
-}
-
-bool IsFlag(const std::string& name) {
-    return name == "--json" || name == "--quiet" || name == "--help" || name == "-h";
-}
-
-bool IsValueOption(const std::string& name) {
-    const auto named = [&](const auto& row) { return name == row.option.name; };
-    return std::ranges::any_of(SettingOptions(), named) ||
-           std::ranges::any_of(CallFieldOptions(), named) ||
-           std::ranges::count(std::vector<std::string>{"--port", "--settings", "--address",
-                                                       "--text", "--wait", "--timeout"},
-                              name) > 0;
+    return error;
 }
 
 }  // namespace
@@ -200,100 +232,48 @@ int ComPortNumber(const std::string& port) {
 }
 
 ParsedOptions ParseCallOptions(const std::vector<std::string>& args) {
+    QCommandLineParser parser;
+    AddOptions(parser);
+    QStringList words{"zelvano-call"};
+    for (const std::string& arg : args)
+        words << FromBytes(arg);
     ParsedOptions parsed;
     CallOptions& o = parsed.options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::string value;
-        const std::size_t equals = name.find('=');
-        const bool inlineValue = name.starts_with("--") && equals != std::string::npos;
-        if (inlineValue) {
-            value = name.substr(equals + 1);
-            name.resize(equals);
-        }
-        if (!name.starts_with("-")) {
-            parsed.error = "unexpected argument '" + name + "'";
-            return parsed;
-        }
-        if (!IsFlag(name) && !IsValueOption(name)) {
-            parsed.error = "unknown option '" + name + "'";
-            return parsed;
-        }
-        if (IsFlag(name) && inlineValue) {
-            parsed.error = name + " takes no value";
-            return parsed;
-        }
-        if (IsFlag(name)) {
-            o.help |= name == "--help" || name == "-h";
-            o.json |= name == "--json";
-            o.quiet |= name == "--quiet";
-            continue;
-        }
-        if (!inlineValue) {
-            if (i + 1 >= args.size()) {
-                parsed.error = name + " needs a value";
+    const bool wellFormed = parser.parse(words);
+    o.help = parser.isSet("help");  // --help wins over any mistake beside it
+    if (o.help)
+        return parsed;
+    if (!wellFormed) {
+        parsed.error = SyntaxError(parser);
+        return parsed;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        parsed.error = "unexpected argument '" + ToBytes(parser.positionalArguments()[0]) + "'";
+        return parsed;
+    }
+    for (const OptionRow& row : Rows()) {
+        // A flag has no values, so it is set once; a repeated value: the last one counts.
+        const QStringList values = row.valueName.empty() && parser.isSet(row.name)
+                                       ? QStringList{""}
+                                       : parser.values(row.name);
+        for (const QString& value : values) {
+            if (const std::string error = row.set(o, ToBytes(value)); !error.empty()) {
+                parsed.error = "--" + std::string(row.name) + ": " + error;
                 return parsed;
             }
-            value = args[++i];
         }
-        if (!TakeValue(o, name, value, parsed.error))
-            return parsed;
     }
-    if (!o.help)
-        parsed.error = CheckCall(o);
+    parsed.error = CheckCall(o);
     return parsed;
 }
 
-const char* HelpText() {
-    return R"(Usage: zelvano-call --address ADDR [OPTION]...
-
-Sends one pager call to an ESPA 4.4.4 paging system (slave) over a serial line
-or a network port, follows it until the paging system reports its state, and
-tells the outcome on standard output and in the exit status. The line, the
-emulation and the log level come from espa.set in Zelvano's data folder (the
-same one the zelvano program uses), or from --settings; options override them.
-Progress (the log lines, at the log level in effect) goes to standard error.
-
-THE CALL
-  --address ADDR        The pager's address (required).
-  --text TEXT           The message text (default: none). Sent in Windows-1252:
-                        a character without a single-byte code is refused.
-  --bleep C             Bleep code, one hex digit 0-F (default 1).
-  --calltype C          0 reserved, 1 reset (cancel), 2 speech, 3 standard
-                        (default 3).
-  --priority C          0 reserved, 1 emergency, 2 high, 3 normal (default 3).
-  --transmissions N     Number of transmissions 1-4 (default 1; Philips sends
-                        none).
-
-THE LINE (each overrides espa.set)
-  --port PORT           COM1..COM8 (through comports.cfg), a serial device
-                        such as /dev/ttyUSB0, or tcp://HOST:PORT.
-  --settings FILE       Read this settings file instead of espa.set.
-  --speed N             300 1200 2400 4800 9600 19200 38400 57600.
-  --parity N|E|O        --bits 7|8        --stopbits 1|2
-  --handshake none|rts|rtscts   (rts: no handshake, RTS held active)
-  --emulation philips|ascom|medicall|datacall|ooperon|commtech
-  --line-check both|poll        ('1' ENQ '2' ENQ, or '2' ENQ only)
-  --status-check soh3|poll|none (status call then poll, poll only, none)
-  --log-level 0|1|2|3   0 none, 1 progress, 2 also the Log/ day file,
-                        3 also the byte trace in DebugLog/.
-
-WAITING AND OUTPUT
-  --wait none|accepted|final
-                        none: until the call block has gone out on the line;
-                        accepted: until the paging system took the call
-                        (QUEUE) or it ended; final (default): until its final
-                        word (PAGED, SPEECHPAGED, ABSENT, BUSY, TERMINATED,
-                        NO STATUS or ERROR).
-  --timeout SECONDS     Bounds the whole run (default 90, 1 to 32767); the
-                        call is given up by then.
-  --json                Print one JSON object instead of the outcome line:
-                        address, started (ISO 8601, UTC), words (each state
-                        seen, with "at": seconds since the start), final
-                        (the final word or null), outcome, exit, and error
-                        (why, when there is a reason to give).
-  --quiet               No progress on standard error (errors still show).
-  --help, -h            Show this text and exit.
+std::string HelpText() {
+    QCommandLineParser parser;
+    AddOptions(parser);
+    // Qt names the program as it was started; the help names it as installed.
+    const QString text = parser.helpText();
+    return "Usage: zelvano-call --address ADDR [options]\n" +
+           text.mid(text.indexOf('\n')).toStdString() + R"(
 A value may also follow as --option=VALUE.
 
 OUTCOME (standard output, one line): ADDRESS WORD, e.g. "6001 PAGED". WORD is

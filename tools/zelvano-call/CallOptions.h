@@ -50,14 +50,15 @@ struct ParsedOptions {
     std::string error;  // empty when the command line is good
 };
 
-// The arguments after the program name. Every value is checked: an address or
-// text holding a character that cannot go on the line is refused by name.
+// The arguments after the program name, parsed by QCommandLineParser. Every
+// value is checked: an address or text holding a character that cannot go on
+// the line is refused by name.
 ParsedOptions ParseCallOptions(const std::vector<std::string>& args);
 
 // Port number 1..8 of a "COMn" port (any case), or 0 for a device.
 int ComPortNumber(const std::string& port);
 
 // The --help text.
-const char* HelpText();
+std::string HelpText();
 
 }  // namespace zelvano::call

@@ -79,7 +79,7 @@ int main(int argc, char* argv[]) {
     const call::ParsedOptions parsed = call::ParseCallOptions(args);
     const call::CallOptions& options = parsed.options;
     if (options.help) {
-        std::fputs(call::HelpText(), stdout);
+        std::fputs(call::HelpText().c_str(), stdout);
         return 0;
     }
     if (!parsed.error.empty())
