@@ -148,8 +148,7 @@ TEST(CallBuffer, TimeOutOnTheSixtiethTickForNewAndQueueOnly) {
             const std::string given = word == "QUEUE" ? "NO STATUS" : "ERROR";
             EXPECT_EQ(now(), out ? given + "0" : word + "1");
             EXPECT_EQ(t.events.changes.size(), changes + (out ? 1 : 0));
-            if (out)
-                EXPECT_TRUE(t.events.changes.back().expired);
+            EXPECT_EQ(t.events.changes.back().expired, out);
             EXPECT_EQ(t.events.allLines.size() > lines ? LastLog(t) : "",
                       out && level ? "Bufferpositie:  3 TimeOut." : "");
         }
