@@ -61,7 +61,7 @@ int main(int argc, char* argv[]) {
     zelvano::SignalWatch quitOnSignal([&window](int) { window.CloseOnSignal(); });
     // The load step (StartUp, with its message box when the port fails)
     // runs before the window is shown.
-    window.Form_Load();
+    window.Start();
     if (quitOnSignal.Requested())
         return 0;  // ended while the start-up box was open
     window.show();

@@ -125,10 +125,10 @@ void MainWindow::BuildMenu() {
         void (MainWindow::*handler)();
     };
     const Entry entries[] = {
-        {"CallPager", "Call", &MainWindow::CallPager_Click},
-        {"Instellingen", "Settings", &MainWindow::Instellingen_Click},
-        {"Einde", "Quit", &MainWindow::Einde_Click},
-        {"Info", "About", &MainWindow::Info_Click},
+        {"CallPager", "Call", &MainWindow::OpenCallWindow},
+        {"Instellingen", "Settings", &MainWindow::OpenSettings},
+        {"Einde", "Quit", &MainWindow::Quit},
+        {"Info", "About", &MainWindow::OpenAbout},
     };
     // Each entry acts on its own click; none opens a drop-down.
     for (const Entry& entry : entries) {
@@ -139,29 +139,29 @@ void MainWindow::BuildMenu() {
 }
 
 void MainWindow::BuildSerialFrame(QWidget* client) {
-    frmCommunicatie_ = new QGroupBox("Serial Port: X", client);
-    frmCommunicatie_->setObjectName("FrmCommunicatie");
-    PlaceTwips(frmCommunicatie_, 120, 120, 3975, 735);
+    portFrame_ = new QGroupBox("Serial Port: X", client);
+    portFrame_->setObjectName("FrmCommunicatie");
+    PlaceTwips(portFrame_, 120, 120, 3975, 735);
 
-    shpTx_ = MakeIndicator(frmCommunicatie_, "ShpTx", kTxOff, 240);
-    MakeSmallLabel(frmCommunicatie_, "Label4_1", "TxD", 600);
-    shpRx_ = MakeIndicator(frmCommunicatie_, "ShpRx", kRxOff, 1200);
-    MakeSmallLabel(frmCommunicatie_, "Label4_2", "RxD", 1560);
-    shpRts_ = MakeIndicator(frmCommunicatie_, "ShpRTS", kLineOff, 2160);
+    txLight_ = MakeIndicator(portFrame_, "ShpTx", kTxOff, 240);
+    MakeSmallLabel(portFrame_, "Label4_1", "TxD", 600);
+    rxLight_ = MakeIndicator(portFrame_, "ShpRx", kRxOff, 1200);
+    MakeSmallLabel(portFrame_, "Label4_2", "RxD", 1560);
+    rtsLight_ = MakeIndicator(portFrame_, "ShpRTS", kLineOff, 2160);
 
-    labLinkStatus_ = new ClickLabel("RTS", frmCommunicatie_);
-    labLinkStatus_->setObjectName("LabLinkStatus");
-    labLinkStatus_->setToolTip("RTS status, click on text to change");
-    PlaceTwipsAt(labLinkStatus_, 2520, 360);
-    connect(labLinkStatus_, &ClickLabel::clicked, this, [this] { core_.ToggleRts(); });
+    rtsLabel_ = new ClickLabel("RTS", portFrame_);
+    rtsLabel_->setObjectName("LabLinkStatus");
+    rtsLabel_->setToolTip("RTS status, click on text to change");
+    PlaceTwipsAt(rtsLabel_, 2520, 360);
+    connect(rtsLabel_, &ClickLabel::clicked, this, [this] { core_.ToggleRts(); });
 
-    shpCts_ = MakeIndicator(frmCommunicatie_, "ShpCTS", kLineOff, 3120);
-    MakeSmallLabel(frmCommunicatie_, "Label2", "CTS", 3480);
+    ctsLight_ = MakeIndicator(portFrame_, "ShpCTS", kLineOff, 3120);
+    MakeSmallLabel(portFrame_, "Label2", "CTS", 3480);
 
-    labLink_ = new QLabel(client);
-    labLink_->setObjectName("LabLink");
-    labLink_->setAlignment(Qt::AlignCenter);
-    PlaceTwips(labLink_, 4200, 480, 2535, 255);
+    linkLabel_ = new QLabel(client);
+    linkLabel_->setObjectName("LabLink");
+    linkLabel_->setAlignment(Qt::AlignCenter);
+    PlaceTwips(linkLabel_, 4200, 480, 2535, 255);
 }
 
 void MainWindow::BuildCallsFrame(QWidget* client) {
@@ -169,8 +169,8 @@ void MainWindow::BuildCallsFrame(QWidget* client) {
     frameCalls->setObjectName("frameCalls");
     PlaceTwips(frameCalls, 120, 960, 9855, 4335);
 
-    std::array<std::array<QLabel*, 10>*, 5> plain = {&labAdres_, &labInfo_, &labBleep_,
-                                                     &labCallType_, &labPriority_};
+    std::array<std::array<QLabel*, 10>*, 5> plain = {&addressCells_, &textCells_, &bleepCells_,
+                                                     &callTypeCells_, &priorityCells_};
     for (int c = 0; c < 6; ++c) {
         const Column& column = kColumns[c];
         auto* heading = new QLabel(column.heading, frameCalls);
@@ -190,7 +190,7 @@ void MainWindow::BuildCallsFrame(QWidget* client) {
             PlaceTwips(cell, column.left, 720 + 360 * i, column.width, 255);
             if (c == kStatusColumn) {
                 auto* state = static_cast<ClickLabel*>(cell);
-                labReturnedStatus_[i] = state;
+                stateCells_[i] = state;
                 connect(state, &ClickLabel::doubleClicked, this,
                         [this, i] { RemoveByDoubleClick(i); });
             } else {
@@ -225,7 +225,7 @@ void MainWindow::BuildDiagnoseFrame(QWidget* client) {
         // line redraws the ten boxes without the "Diagnose" frame behind them.
         box->setAutoFillBackground(true);
         PlaceTwips(box, 240, 360 + 240 * i, 9375, 285);
-        text2_[i] = box;
+        logBoxes_[i] = box;
     }
 }
 
@@ -233,24 +233,24 @@ void MainWindow::BuildDiagnoseFrame(QWidget* client) {
 // repeated and how often, and a Stop, so a forgotten repeat does not go on
 // filling the buffer unseen once the call window is closed.
 void MainWindow::BuildAutoRepeatLine(QWidget* client) {
-    labAutoRepeat_ = new QLabel(client);
-    labAutoRepeat_->setObjectName("LabAutoRepeat");
-    PaintColors(labAutoRepeat_, palette().color(QPalette::Window), QColor(192, 0, 0));
-    labAutoRepeat_->setAutoFillBackground(false);
-    PlaceTwips(labAutoRepeat_, 3720, 5430, 3840, 315);
-    cmdStopAutoRepeat_ = new QPushButton("Stop auto callrepeat", client);
-    cmdStopAutoRepeat_->setObjectName("CmdStopAutoRepeat");
-    PlaceTwips(cmdStopAutoRepeat_, 7680, 5400, 2175, 375);
-    connect(cmdStopAutoRepeat_, &QPushButton::clicked, this, &MainWindow::StopAutoRepeat);
-    labAutoRepeat_->hide();
-    cmdStopAutoRepeat_->hide();
+    repeatLabel_ = new QLabel(client);
+    repeatLabel_->setObjectName("LabAutoRepeat");
+    PaintColors(repeatLabel_, palette().color(QPalette::Window), QColor(192, 0, 0));
+    repeatLabel_->setAutoFillBackground(false);
+    PlaceTwips(repeatLabel_, 3720, 5430, 3840, 315);
+    stopRepeatButton_ = new QPushButton("Stop auto callrepeat", client);
+    stopRepeatButton_->setObjectName("CmdStopAutoRepeat");
+    PlaceTwips(stopRepeatButton_, 7680, 5400, 2175, 375);
+    connect(stopRepeatButton_, &QPushButton::clicked, this, &MainWindow::StopAutoRepeat);
+    repeatLabel_->hide();
+    stopRepeatButton_->hide();
 }
 
 void MainWindow::ShowAutoRepeat() {
     const AutoRepeat& repeat = console_.repeat;
     const bool running = repeat.active;
-    labAutoRepeat_->setVisible(running);
-    cmdStopAutoRepeat_->setVisible(running);
+    repeatLabel_->setVisible(running);
+    stopRepeatButton_->setVisible(running);
     if (!running) {
         return;
     }
@@ -263,9 +263,9 @@ void MainWindow::ShowAutoRepeat() {
     const QString what = QString("[%1] %2").arg(QString::fromStdString(last.address),
                                                 QString::fromStdString(last.text));
     const QString text = period + ": " + what;
-    labAutoRepeat_->setText(labAutoRepeat_->fontMetrics().elidedText(
-        text, Qt::ElideRight, labAutoRepeat_->contentsRect().width()));
-    labAutoRepeat_->setToolTip(text);
+    repeatLabel_->setText(repeatLabel_->fontMetrics().elidedText(
+        text, Qt::ElideRight, repeatLabel_->contentsRect().width()));
+    repeatLabel_->setToolTip(text);
 }
 
 void MainWindow::StopAutoRepeat() {
@@ -278,12 +278,12 @@ void MainWindow::BuildTimers() {
     ledTimer_->setObjectName("LedTimer");
     ledTimer_->setInterval(250);
     ledTimer_->setTimerType(Qt::PreciseTimer);
-    connect(ledTimer_, &QTimer::timeout, this, &MainWindow::LedTimer_Timer);
+    connect(ledTimer_, &QTimer::timeout, this, &MainWindow::LedTick);
     connect(driver_, &Driver::Ticked, this, &MainWindow::ShowLineStates);
     connect(driver_, &Driver::Second, this, [this] { RepeatStep(core_, console_); });
 }
 
-void MainWindow::Form_Load() {
+void MainWindow::Start() {
     const PortOpen opened = core_.Start();
     SetWindowHeight(zelvano::WindowHeightTwips(core_.CurrentSettings().logLevel));
     ShowPortError(opened);
@@ -319,7 +319,7 @@ void MainWindow::ShowSecondary(QWidget* window) {
     focusKeeper_->Keep(window);
 }
 
-void MainWindow::CallPager_Click() {
+void MainWindow::OpenCallWindow() {
     if (!callWindow_) {
         callWindow_ = new CallWindow(core_, console_, this);
         connect(callWindow_, &CallWindow::RepeatChanged, this, &MainWindow::ShowAutoRepeat);
@@ -327,7 +327,7 @@ void MainWindow::CallPager_Click() {
     ShowSecondary(callWindow_);
 }
 
-void MainWindow::Instellingen_Click() {
+void MainWindow::OpenSettings() {
     if (!settingsWindow_) {
         settingsWindow_ = new SettingsWindow(core_.CurrentSettings(), this);
         connect(settingsWindow_, &SettingsWindow::Saved, this, &MainWindow::UseSettings);
@@ -335,14 +335,14 @@ void MainWindow::Instellingen_Click() {
     ShowSecondary(settingsWindow_);
 }
 
-void MainWindow::Info_Click() {
+void MainWindow::OpenAbout() {
     if (!aboutWindow_) {
         aboutWindow_ = new AboutWindow(core_.DataDir(), this);
     }
     ShowSecondary(aboutWindow_);
 }
 
-void MainWindow::Einde_Click() {
+void MainWindow::Quit() {
     if (ShowMessageBox(kQuitQuestion, kProgramTitle) != MessageAnswer::Ok)
         return;
     core_.Stop();
@@ -368,7 +368,7 @@ void MainWindow::ShowLineStates() {
     blinks_.tx.active |= activity.sent;
     blinks_.rx.active |= activity.received;
     if ((blinks_.tx.active || blinks_.rx.active) && !ledTimer_->isActive()) {
-        LedTimer_Timer();
+        LedTick();
         if (!terminated_) {
             ledTimer_->start();
         }
@@ -378,7 +378,7 @@ void MainWindow::ShowLineStates() {
     PaintLook(look);
 }
 
-void MainWindow::LedTimer_Timer() {
+void MainWindow::LedTick() {
     PaintLook(LedStep(blinks_, core_.TakeActivity(), core_.Link(), core_.Cts(), core_.Rts()));
     if (!blinks_.tx.active && !blinks_.rx.active) {
         ledTimer_->stop();  // nothing lit: the engine tick starts the next blink
@@ -397,20 +397,20 @@ void MainWindow::PaintLook(const LedLook& look) {
         return true;
     };
     if (look.tx && changed(shownLook_.tx, *look.tx)) {
-        shpTx_->SetColour(ToQColor(*look.tx));
+        txLight_->SetColour(ToQColor(*look.tx));
     }
     if (look.rx && changed(shownLook_.rx, *look.rx)) {
-        shpRx_->SetColour(ToQColor(*look.rx));
+        rxLight_->SetColour(ToQColor(*look.rx));
     }
     if (look.link && changed(shownLook_.link, *look.link)) {
-        PaintColors(labLink_, ToQColor(look.link->background), ToQColor(look.link->text));
-        labLink_->setText(QString::fromUtf8(look.link->caption));
+        PaintColors(linkLabel_, ToQColor(look.link->background), ToQColor(look.link->text));
+        linkLabel_->setText(QString::fromUtf8(look.link->caption));
     }
     if (changed(shownCts_, look.cts)) {
-        shpCts_->SetColour(ToQColor(look.cts));
+        ctsLight_->SetColour(ToQColor(look.cts));
     }
     if (changed(shownRts_, look.rts)) {
-        shpRts_->SetColour(ToQColor(look.rts));
+        rtsLight_->SetColour(ToQColor(look.rts));
     }
 }
 
@@ -429,15 +429,15 @@ void MainWindow::DrawRows() {
     const CallArray& calls = core_.Calls();
     for (int i = 0; i < kCallBufferSize; ++i) {
         const Call& entry = calls[static_cast<std::size_t>(i)];
-        ShowCellText(labAdres_[i], QString::fromStdString(entry.address), Qt::AlignCenter);
-        ShowCellText(labInfo_[i], QString::fromStdString(entry.text),
+        ShowCellText(addressCells_[i], QString::fromStdString(entry.address), Qt::AlignCenter);
+        ShowCellText(textCells_[i], QString::fromStdString(entry.text),
                      Qt::AlignLeft | Qt::AlignVCenter);
-        labBleep_[i]->setText(QString::fromStdString(entry.bleep));
-        labCallType_[i]->setText(QString::fromStdString(entry.callType));
-        labPriority_[i]->setText(QString::fromStdString(entry.priority));
+        bleepCells_[i]->setText(QString::fromStdString(entry.bleep));
+        callTypeCells_[i]->setText(QString::fromStdString(entry.callType));
+        priorityCells_[i]->setText(QString::fromStdString(entry.priority));
 
         const StateCell cell = StateCellFor(entry.state);
-        ClickLabel* state = labReturnedStatus_[i];
+        ClickLabel* state = stateCells_[i];
         state->setText(QString::fromStdString(cell.caption));
         PaintColors(state, ToQColor(cell.background), ToQColor(cell.text));
         state->setToolTip(QString::fromStdString(cell.toolTip));
@@ -448,17 +448,17 @@ void MainWindow::DrawRows() {
 
 void MainWindow::LogChanged(const ScreenLines& lines) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        SetTextFromStart(text2_[i], QString::fromStdString(lines[i]));
+        SetTextFromStart(logBoxes_[i], QString::fromStdString(lines[i]));
     }
 }
 
 void MainWindow::PortOpened(const std::string& caption, bool manualRts) {
-    frmCommunicatie_->setTitle(QString::fromStdString(caption));
-    labLinkStatus_->setToolTip(manualRts ? "RTS status, click here to change" : "");
+    portFrame_->setTitle(QString::fromStdString(caption));
+    rtsLabel_->setToolTip(manualRts ? "RTS status, click here to change" : "");
 }
 
 void MainWindow::PortProblem(const std::string& reason) {
-    frmCommunicatie_->setToolTip(QString::fromStdString(reason));
+    portFrame_->setToolTip(QString::fromStdString(reason));
 }
 
 void MainWindow::SetWindowHeight(int twips) {

@@ -47,7 +47,7 @@ class MainWindow : public QMainWindow, public PagingEvents {
     Console& console() { return console_; }
 
     // The load step: StartUp, then the timers start. Runs before show().
-    void Form_Load();
+    void Start();
 
     // Tests answer message boxes, count beeps and see the end of the program
     // through these instead of a modal loop, a speaker and an exit.
@@ -64,16 +64,16 @@ class MainWindow : public QMainWindow, public PagingEvents {
     FocusKeeper* focusKeeper() const { return focusKeeper_; }
 
     // Menu handlers.
-    void CallPager_Click();
-    void Instellingen_Click();
-    void Info_Click();
-    void Einde_Click();
+    void OpenCallWindow();
+    void OpenSettings();
+    void OpenAbout();
+    void Quit();
     // A termination signal: any open box is closed first (it would keep the
     // program running), then the window, like its close box.
     void CloseOnSignal();
 
     // Timer handlers.
-    void LedTimer_Timer();
+    void LedTick();
 
     // The core's events.
     void CallChanged(const CallChange& change) override;
@@ -113,22 +113,22 @@ class MainWindow : public QMainWindow, public PagingEvents {
     Console console_;
     Blinks blinks_;
     QWidget* client_ = nullptr;
-    QGroupBox* frmCommunicatie_ = nullptr;
-    Indicator* shpTx_ = nullptr;
-    Indicator* shpRx_ = nullptr;
-    Indicator* shpRts_ = nullptr;
-    Indicator* shpCts_ = nullptr;
-    ClickLabel* labLinkStatus_ = nullptr;
-    QLabel* labLink_ = nullptr;
-    std::array<QLabel*, 10> labAdres_{};
-    std::array<QLabel*, 10> labInfo_{};
-    std::array<QLabel*, 10> labBleep_{};
-    std::array<QLabel*, 10> labCallType_{};
-    std::array<QLabel*, 10> labPriority_{};
-    std::array<ClickLabel*, 10> labReturnedStatus_{};
-    std::array<QLineEdit*, 10> text2_{};
-    QLabel* labAutoRepeat_ = nullptr;
-    QPushButton* cmdStopAutoRepeat_ = nullptr;
+    QGroupBox* portFrame_ = nullptr;
+    Indicator* txLight_ = nullptr;
+    Indicator* rxLight_ = nullptr;
+    Indicator* rtsLight_ = nullptr;
+    Indicator* ctsLight_ = nullptr;
+    ClickLabel* rtsLabel_ = nullptr;
+    QLabel* linkLabel_ = nullptr;
+    std::array<QLabel*, 10> addressCells_{};
+    std::array<QLabel*, 10> textCells_{};
+    std::array<QLabel*, 10> bleepCells_{};
+    std::array<QLabel*, 10> callTypeCells_{};
+    std::array<QLabel*, 10> priorityCells_{};
+    std::array<ClickLabel*, 10> stateCells_{};
+    std::array<QLineEdit*, 10> logBoxes_{};
+    QLabel* repeatLabel_ = nullptr;
+    QPushButton* stopRepeatButton_ = nullptr;
     // What the indicators and the link label show (PaintLook); empty until painted.
     LedLook shownLook_;
     std::optional<CellColor> shownCts_;

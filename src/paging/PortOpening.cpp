@@ -29,8 +29,8 @@ std::string BlankedNumber(int n) {
 }
 
 // Handshake 0 and 1 run without flow control; every other value means RTS/CTS.
-FlowControl FlowForHandShake(std::int16_t handShake) {
-    return (handShake == 0 || handShake == 1) ? FlowControl::None : FlowControl::RtsCts;
+FlowControl FlowForHandshake(std::int16_t handshake) {
+    return (handshake == 0 || handshake == 1) ? FlowControl::None : FlowControl::RtsCts;
 }
 
 }  // namespace
@@ -49,7 +49,7 @@ bool PagingCore::PreparePort() {
     const Settings& s = settings_;
     // Computed wide so that the largest 16-bit value does not wrap.
     return line_.SetPortNumber(s.comPort + 1) &&
-           line_.SetFlowControl(FlowForHandShake(s.handshake)) && line_.SetRts(s.handshake != 0) &&
+           line_.SetFlowControl(FlowForHandshake(s.handshake)) && line_.SetRts(s.handshake != 0) &&
            line_.SetLineSettings(LineSettingsFor(s)) && line_.SetDtr(false);
 }
 

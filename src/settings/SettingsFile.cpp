@@ -32,7 +32,7 @@ constexpr std::size_t kLineNumberChars = 4;
 struct FieldLine {
     int line;
     const char* key;
-    std::int16_t Settings::*field;  // null for the EspaSet entries
+    std::int16_t Settings::*field;  // null for the block field entries
 };
 
 constexpr std::array<FieldLine, 12> kScalarLines = {{
@@ -49,7 +49,7 @@ constexpr std::array<FieldLine, 12> kScalarLines = {{
     {21, "CheckInterval", &Settings::checkInterval},
     {40, "EspaEnable", &Settings::variableBlock},
 }};
-constexpr int kEspaSetFirstLine = 30;
+constexpr int kBlockFieldsFirstLine = 30;
 
 // ---- numbers -------------------------------------------------------------
 
@@ -303,18 +303,18 @@ Settings ParseSettings(std::string_view fileBytes) {
     for (const FieldLine& f : kScalarLines)
         s.*(f.field) = SlotValue(slots, f.line);
     for (std::size_t i = 0; i < s.blockFields.size(); ++i) {
-        s.blockFields[i] = SlotValue(slots, kEspaSetFirstLine + static_cast<int>(i));
+        s.blockFields[i] = SlotValue(slots, kBlockFieldsFirstLine + static_cast<int>(i));
     }
     return s;
 }
 
 std::string FormatSettings(const Settings& settings) {
     std::string out;
-    // Lines 0 and 10..21 come before the EspaSet lines, EspaEnable (40) last.
+    // Lines 0 and 10..21 come before the block field lines (30..35), the variable block (40) last.
     for (const FieldLine& f : kScalarLines) {
         if (f.line == 40) {
             for (std::size_t i = 0; i < settings.blockFields.size(); ++i) {
-                out += SettingsLine(kEspaSetFirstLine + static_cast<int>(i), "EspaSet",
+                out += SettingsLine(kBlockFieldsFirstLine + static_cast<int>(i), "EspaSet",
                                     settings.blockFields[i]);
             }
         }

@@ -65,17 +65,17 @@ AboutWindow::AboutWindow(const std::filesystem::path& dataDir, QWidget* parent)
 
     ShowDataFolder(this, dataDir);
 
-    cmdSluit_ = new QPushButton("Close", this);
-    cmdSluit_->setObjectName("CmdSluit");
-    PlaceTwips(cmdSluit_, 4320, 2280, 1455, 375);
-    cmdSluit_->setDefault(true);
-    connect(cmdSluit_, &QPushButton::clicked, this, &AboutWindow::CmdSluit_Click);
+    closeButton_ = new QPushButton("Close", this);
+    closeButton_->setObjectName("CmdSluit");
+    PlaceTwips(closeButton_, 4320, 2280, 1455, 375);
+    closeButton_->setDefault(true);
+    connect(closeButton_, &QPushButton::clicked, this, &AboutWindow::ClosePressed);
     // The window opens with the focus on Close; Return and Escape close it.
-    cmdSluit_->setFocus();
-    BindWindowKeys(this, cmdSluit_, [this] { cmdSluit_->click(); });
+    closeButton_->setFocus();
+    BindWindowKeys(this, closeButton_, [this] { closeButton_->click(); });
 }
 
-void AboutWindow::CmdSluit_Click() {
+void AboutWindow::ClosePressed() {
     close();
 }
 

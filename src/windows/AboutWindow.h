@@ -15,12 +15,12 @@ class AboutWindow : public QWidget {
   public:
     explicit AboutWindow(const std::filesystem::path& dataDir, QWidget* parent = nullptr);
 
-    void CmdSluit_Click();
+    void ClosePressed();
 
   private:
     QLabel* label4_ = nullptr;
     QLabel* image1_ = nullptr;
-    QPushButton* cmdSluit_ = nullptr;
+    QPushButton* closeButton_ = nullptr;
 };
 
 }  // namespace zelvano

@@ -92,7 +92,7 @@ const std::vector<std::string>& CallTypeEntries() {
     return entries;
 }
 
-const std::vector<std::string>& NrOfTxEntries() {
+const std::vector<std::string>& TransmissionsEntries() {
     static const std::vector<std::string> entries{"0 = reserved", "1 = 1 transmission",
                                                   "2 = 2 transmissions", "3 = 3 transmissions"};
     return entries;
@@ -111,21 +111,22 @@ std::string DecimalField(std::int16_t position) {
     return TrimStr(position);
 }
 
-std::string RememberedNrOfTx(std::int16_t position) {
+std::string RememberedTransmissions(std::int16_t position) {
     return SignedStr(position);
 }
 
 CallForm LoadCallForm(const Console& console, const Settings& settings) {
     const LastCall& last = console.last;
     CallForm form;
-    form.nrOfTxEnabled = settings.emulation != 0;
+    form.transmissionsEnabled = settings.emulation != 0;
     form.bleep = PositionIn(last.bleep, BleepEntries().size());
     form.priority = PositionIn(last.priority, PriorityEntries().size());
     form.callType = PositionIn(last.callType, CallTypeEntries().size());
-    form.nrOfTx = PositionIn(LeadingNumber(last.transmissions), NrOfTxEntries().size());
+    form.transmissions =
+        PositionIn(LeadingNumber(last.transmissions), TransmissionsEntries().size());
     if (!last.address.empty()) {
         form.address = last.address;
-        form.alfa = last.text;
+        form.text = last.text;
     }
     form.autoRepeat = PositionIn(console.repeat.choice, AutoRepeatEntries().size());
     return form;
@@ -133,17 +134,17 @@ CallForm LoadCallForm(const Console& console, const Settings& settings) {
 
 Submitted PlaceCall(PagingCore& core, Console& console, const CallForm& form) {
     const Submitted submitted = core.Submit(
-        CallRequest{form.address, form.alfa, HexField(form.bleep), DecimalField(form.priority),
-                    DecimalField(form.callType), HexField(form.nrOfTx)});
+        CallRequest{form.address, form.text, HexField(form.bleep), DecimalField(form.priority),
+                    DecimalField(form.callType), HexField(form.transmissions)});
     if (submitted.id == 0)
         return submitted;
     LastCall& last = console.last;
     last.address = form.address;
     last.bleep = form.bleep;
-    last.text = form.alfa;
+    last.text = form.text;
     last.priority = form.priority;
     last.callType = form.callType;
-    last.transmissions = RememberedNrOfTx(form.nrOfTx);
+    last.transmissions = RememberedTransmissions(form.transmissions);
     StartOrEndRepeat(console.repeat, form.autoRepeat);
     return submitted;
 }

@@ -35,32 +35,32 @@ struct Console {
 };
 
 inline constexpr const char* kDesignAddressText = "1234";
-inline constexpr const char* kDesignAlfaText = "Enter AlfaText";
+inline constexpr const char* kDesignText = "Enter AlfaText";
 
-const std::vector<std::string>& BleepEntries();       // 16 entries
-const std::vector<std::string>& PriorityEntries();    // 4 entries
-const std::vector<std::string>& CallTypeEntries();    // 4 entries
-const std::vector<std::string>& NrOfTxEntries();      // 4 entries
-const std::vector<std::string>& AutoRepeatEntries();  // 7 entries
+const std::vector<std::string>& BleepEntries();          // 16 entries
+const std::vector<std::string>& PriorityEntries();       // 4 entries
+const std::vector<std::string>& CallTypeEntries();       // 4 entries
+const std::vector<std::string>& TransmissionsEntries();  // 4 entries
+const std::vector<std::string>& AutoRepeatEntries();     // 7 entries
 
 // Bleep code and transmissions: one hex digit; no selection (-1) gives "1".
 std::string HexField(std::int16_t position);
 // Priority and call type: decimal digits; no selection (-1) gives "1".
 std::string DecimalField(std::int16_t position);
 // The remembered transmissions position, sign kept: -1 stays "-1".
-std::string RememberedNrOfTx(std::int16_t position);
+std::string RememberedTransmissions(std::int16_t position);
 
 // What the call window shows or holds: the two texts and the list positions
 // (-1 = no selected position).
 struct CallForm {
     std::string address = kDesignAddressText;
-    std::string alfa = kDesignAlfaText;
+    std::string text = kDesignText;
     std::int16_t bleep = -1;
     std::int16_t priority = -1;
     std::int16_t callType = -1;
-    std::int16_t nrOfTx = -1;
+    std::int16_t transmissions = -1;
     std::int16_t autoRepeat = -1;
-    bool nrOfTxEnabled = true;  // off for Philips
+    bool transmissionsEnabled = true;  // off for Philips
 
     bool operator==(const CallForm&) const = default;
 };

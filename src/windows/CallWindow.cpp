@@ -42,7 +42,7 @@ CallWindow::CallWindow(PagingCore& core, Console& console, QWidget* parent)
 
     // Window load: the lists and texts from LastCall, then one Timer1 step.
     ShowForm(LoadCallForm(console_, core_.CurrentSettings()));
-    Timer1_Timer();
+    UpdateStopButton();
     timer1_->start();
 }
 
@@ -57,100 +57,100 @@ void CallWindow::BuildControls() {
         PlaceTwips(caption, kCaptionLeft, RowTop(row), kCaptionWidth, kFieldHeight);
     }
 
-    textAdres_ = new QLineEdit(kDesignAddressText, this);
-    textAdres_->setObjectName("TextAdres");
-    PlaceTwips(textAdres_, kFieldLeft, RowTop(0), 1815, kFieldHeight);
+    addressEdit_ = new QLineEdit(kDesignAddressText, this);
+    addressEdit_->setObjectName("TextAdres");
+    PlaceTwips(addressEdit_, kFieldLeft, RowTop(0), 1815, kFieldHeight);
 
-    comboBleep_ = new TypeableCombo(this);
-    comboBleep_->setObjectName("ComboBleep");
-    PlaceTwips(comboBleep_, kFieldLeft, RowTop(1), kListWidth, kFieldHeight);
+    bleepList_ = new TypeableCombo(this);
+    bleepList_->setObjectName("ComboBleep");
+    PlaceTwips(bleepList_, kFieldLeft, RowTop(1), kListWidth, kFieldHeight);
 
-    textAlfa_ = new QLineEdit(kDesignAlfaText, this);
-    textAlfa_->setObjectName("TextAlfa");
-    PlaceTwips(textAlfa_, kFieldLeft, RowTop(2), 5295, kFieldHeight);
+    textEdit_ = new QLineEdit(kDesignText, this);
+    textEdit_->setObjectName("TextAlfa");
+    PlaceTwips(textEdit_, kFieldLeft, RowTop(2), 5295, kFieldHeight);
 
-    comboCallType_ = new TypeableCombo(this);
-    comboCallType_->setObjectName("ComboCallType");
-    PlaceTwips(comboCallType_, kFieldLeft, RowTop(3), kListWidth, kFieldHeight);
+    callTypeList_ = new TypeableCombo(this);
+    callTypeList_->setObjectName("ComboCallType");
+    PlaceTwips(callTypeList_, kFieldLeft, RowTop(3), kListWidth, kFieldHeight);
 
-    comboPrio_ = new TypeableCombo(this);
-    comboPrio_->setObjectName("ComboPrio");
-    PlaceTwips(comboPrio_, kFieldLeft, RowTop(4), kListWidth, kFieldHeight);
+    priorityList_ = new TypeableCombo(this);
+    priorityList_->setObjectName("ComboPrio");
+    PlaceTwips(priorityList_, kFieldLeft, RowTop(4), kListWidth, kFieldHeight);
 
-    comboNrOfTx_ = new TypeableCombo(this);
-    comboNrOfTx_->setObjectName("ComboNrOfTx");
-    PlaceTwips(comboNrOfTx_, kFieldLeft, RowTop(5), kListWidth, kFieldHeight);
+    transmissionsList_ = new TypeableCombo(this);
+    transmissionsList_->setObjectName("ComboNrOfTx");
+    PlaceTwips(transmissionsList_, kFieldLeft, RowTop(5), kListWidth, kFieldHeight);
 
-    comboAutoRepeatTime_ = new TypeableCombo(this);
-    comboAutoRepeatTime_->setObjectName("ComboAutoRepeatTime");
-    PlaceTwips(comboAutoRepeatTime_, kFieldLeft, RowTop(6), kListWidth, kFieldHeight);
+    repeatList_ = new TypeableCombo(this);
+    repeatList_->setObjectName("ComboAutoRepeatTime");
+    PlaceTwips(repeatList_, kFieldLeft, RowTop(6), kListWidth, kFieldHeight);
 
-    cmdStopAutoCall_ = new QPushButton("Stop auto callrepeat", this);
-    cmdStopAutoCall_->setObjectName("CmdStopAutoCall");
-    PlaceTwips(cmdStopAutoCall_, 5520, RowTop(6) - 30, 2175, 375);
+    stopButton_ = new QPushButton("Stop auto callrepeat", this);
+    stopButton_->setObjectName("CmdStopAutoCall");
+    PlaceTwips(stopButton_, 5520, RowTop(6) - 30, 2175, 375);
 
-    cmdCancel_ = new QPushButton("Cancel", this);
-    cmdCancel_->setObjectName("CmdCancel");
-    PlaceTwips(cmdCancel_, 4080, 3840, 1455, 435);
+    cancelButton_ = new QPushButton("Cancel", this);
+    cancelButton_->setObjectName("CmdCancel");
+    PlaceTwips(cancelButton_, 4080, 3840, 1455, 435);
 
-    cmdCall_ = new QPushButton("Call", this);
-    cmdCall_->setObjectName("CmdCall");
-    cmdCall_->setDefault(true);
-    PlaceTwips(cmdCall_, 5760, 3840, 1455, 435);
+    callButton_ = new QPushButton("Call", this);
+    callButton_->setObjectName("CmdCall");
+    callButton_->setDefault(true);
+    PlaceTwips(callButton_, 5760, 3840, 1455, 435);
 
     timer1_ = new QTimer(this);
     timer1_->setObjectName("Timer1");
     timer1_->setInterval(250);
 
-    connect(cmdCall_, &QPushButton::clicked, this, &CallWindow::CmdCall_Click);
-    connect(cmdCancel_, &QPushButton::clicked, this, &CallWindow::CmdCancel_Click);
-    connect(cmdStopAutoCall_, &QPushButton::clicked, this, &CallWindow::CmdStopAutoCall_Click);
-    connect(timer1_, &QTimer::timeout, this, &CallWindow::Timer1_Timer);
+    connect(callButton_, &QPushButton::clicked, this, &CallWindow::CallPressed);
+    connect(cancelButton_, &QPushButton::clicked, this, &CallWindow::CancelPressed);
+    connect(stopButton_, &QPushButton::clicked, this, &CallWindow::StopPressed);
+    connect(timer1_, &QTimer::timeout, this, &CallWindow::UpdateStopButton);
     // Return is Call (Call is the default button), or the focused button;
     // Escape is Cancel.
-    BindWindowKeys(this, cmdCall_, [this] { cmdCancel_->click(); });
+    BindWindowKeys(this, callButton_, [this] { cancelButton_->click(); });
 }
 
 void CallWindow::SetTabOrder() {
-    const QWidget* order[] = {textAdres_,           textAlfa_,       cmdCall_,       cmdCancel_,
-                              comboBleep_,          comboPrio_,      comboCallType_, comboNrOfTx_,
-                              comboAutoRepeatTime_, cmdStopAutoCall_};
+    const QWidget* order[] = {addressEdit_, textEdit_,     callButton_,   cancelButton_,
+                              bleepList_,   priorityList_, callTypeList_, transmissionsList_,
+                              repeatList_,  stopButton_};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
         setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
     }
-    textAdres_->setFocus();
+    addressEdit_->setFocus();
 }
 
 void CallWindow::ShowForm(const CallForm& form) {
-    comboNrOfTx_->setEnabled(form.nrOfTxEnabled);
-    comboBleep_->SetEntries(BleepEntries());
-    comboBleep_->SetPosition(form.bleep);
-    comboPrio_->SetEntries(PriorityEntries());
-    comboPrio_->SetPosition(form.priority);
-    comboCallType_->SetEntries(CallTypeEntries());
-    comboCallType_->SetPosition(form.callType);
-    comboNrOfTx_->SetEntries(NrOfTxEntries());
-    comboNrOfTx_->SetPosition(form.nrOfTx);
-    textAdres_->setText(QString::fromStdString(form.address));
-    textAlfa_->setText(QString::fromStdString(form.alfa));
-    comboAutoRepeatTime_->SetEntries(AutoRepeatEntries());
-    comboAutoRepeatTime_->SetPosition(form.autoRepeat);
+    transmissionsList_->setEnabled(form.transmissionsEnabled);
+    bleepList_->SetEntries(BleepEntries());
+    bleepList_->SetPosition(form.bleep);
+    priorityList_->SetEntries(PriorityEntries());
+    priorityList_->SetPosition(form.priority);
+    callTypeList_->SetEntries(CallTypeEntries());
+    callTypeList_->SetPosition(form.callType);
+    transmissionsList_->SetEntries(TransmissionsEntries());
+    transmissionsList_->SetPosition(form.transmissions);
+    addressEdit_->setText(QString::fromStdString(form.address));
+    textEdit_->setText(QString::fromStdString(form.text));
+    repeatList_->SetEntries(AutoRepeatEntries());
+    repeatList_->SetPosition(form.autoRepeat);
 }
 
 CallForm CallWindow::Form() const {
     CallForm form;
-    form.address = textAdres_->text().toStdString();
-    form.alfa = textAlfa_->text().toStdString();
-    form.bleep = comboBleep_->Position();
-    form.priority = comboPrio_->Position();
-    form.callType = comboCallType_->Position();
-    form.nrOfTx = comboNrOfTx_->Position();
-    form.autoRepeat = comboAutoRepeatTime_->Position();
-    form.nrOfTxEnabled = comboNrOfTx_->isEnabled();
+    form.address = addressEdit_->text().toStdString();
+    form.text = textEdit_->text().toStdString();
+    form.bleep = bleepList_->Position();
+    form.priority = priorityList_->Position();
+    form.callType = callTypeList_->Position();
+    form.transmissions = transmissionsList_->Position();
+    form.autoRepeat = repeatList_->Position();
+    form.transmissionsEnabled = transmissionsList_->isEnabled();
     return form;
 }
 
-void CallWindow::CmdCall_Click() {
+void CallWindow::CallPressed() {
     const Submitted submitted = PlaceCall(core_, console_, Form());
     if (submitted.id == 0) {
         QMessageBox::warning(this, windowTitle(), QString::fromStdString(submitted.refusal));
@@ -160,18 +160,18 @@ void CallWindow::CmdCall_Click() {
     close();
 }
 
-void CallWindow::CmdCancel_Click() {
+void CallWindow::CancelPressed() {
     close();
 }
 
-void CallWindow::CmdStopAutoCall_Click() {
+void CallWindow::StopPressed() {
     console_.repeat.active = false;
-    comboAutoRepeatTime_->SetPosition(0);
+    repeatList_->SetPosition(0);
     emit RepeatChanged();
 }
 
-void CallWindow::Timer1_Timer() {
-    cmdStopAutoCall_->setEnabled(console_.repeat.active);
+void CallWindow::UpdateStopButton() {
+    stopButton_->setEnabled(console_.repeat.active);
 }
 
 }  // namespace zelvano

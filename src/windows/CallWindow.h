@@ -22,10 +22,10 @@ class CallWindow : public QWidget {
     // What the controls hold now.
     CallForm Form() const;
 
-    void CmdCall_Click();
-    void CmdCancel_Click();
-    void CmdStopAutoCall_Click();
-    void Timer1_Timer();
+    void CallPressed();
+    void CancelPressed();
+    void StopPressed();
+    void UpdateStopButton();
 
   signals:
     // Call or Stop set or ended the repeat.
@@ -38,16 +38,16 @@ class CallWindow : public QWidget {
 
     PagingCore& core_;
     Console& console_;
-    QLineEdit* textAdres_ = nullptr;
-    QLineEdit* textAlfa_ = nullptr;
-    TypeableCombo* comboBleep_ = nullptr;
-    TypeableCombo* comboCallType_ = nullptr;
-    TypeableCombo* comboPrio_ = nullptr;
-    TypeableCombo* comboNrOfTx_ = nullptr;
-    TypeableCombo* comboAutoRepeatTime_ = nullptr;
-    QPushButton* cmdStopAutoCall_ = nullptr;
-    QPushButton* cmdCancel_ = nullptr;
-    QPushButton* cmdCall_ = nullptr;
+    QLineEdit* addressEdit_ = nullptr;
+    QLineEdit* textEdit_ = nullptr;
+    TypeableCombo* bleepList_ = nullptr;
+    TypeableCombo* callTypeList_ = nullptr;
+    TypeableCombo* priorityList_ = nullptr;
+    TypeableCombo* transmissionsList_ = nullptr;
+    TypeableCombo* repeatList_ = nullptr;
+    QPushButton* stopButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+    QPushButton* callButton_ = nullptr;
     QTimer* timer1_ = nullptr;
 };
 

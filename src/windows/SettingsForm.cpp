@@ -63,7 +63,7 @@ const std::vector<SettingsCombo>& SingleCombos() {
     return combos;
 }
 
-const std::vector<std::string>& EspaTransEntries() {
+const std::vector<std::string>& BlockFieldEntries() {
     static const std::vector<std::string> entries{
         "Not Used",        "Address (1 US)",       "Info (2 US)",    "Bleep (3 US)",
         "CallType (4 US)", "Transmissions (5 US)", "Priority (6 US)"};
@@ -83,11 +83,11 @@ SettingsSelection UpdateCombo(const Settings& settings) {
         selection.single[i] =
             ComboPosition(settings.*combo.field, combo.entries.size(), combo.fallback);
     }
-    for (int i = 0; i < kEspaTransCount; ++i) {
-        selection.espaTrans[i] =
-            ComboPosition(settings.blockFields[i], EspaTransEntries().size(), 0);
+    for (int i = 0; i < kBlockFieldCount; ++i) {
+        selection.blockFields[i] =
+            ComboPosition(settings.blockFields[i], BlockFieldEntries().size(), 0);
     }
-    selection.variableEspaString = settings.variableBlock != 0;
+    selection.variableBlock = settings.variableBlock != 0;
     return selection;
 }
 
@@ -97,10 +97,10 @@ Settings ComboToSettings(const SettingsSelection& selection) {
     for (std::size_t i = 0; i < combos.size(); ++i) {
         settings.*combos[i].field = selection.single[i];
     }
-    for (int i = 0; i < kEspaTransCount; ++i) {
-        settings.blockFields[i] = selection.espaTrans[i];
+    for (int i = 0; i < kBlockFieldCount; ++i) {
+        settings.blockFields[i] = selection.blockFields[i];
     }
-    settings.variableBlock = selection.variableEspaString ? 1 : 0;
+    settings.variableBlock = selection.variableBlock ? 1 : 0;
     return settings;
 }
 

@@ -20,20 +20,20 @@ struct SettingsCombo {
 };
 
 inline constexpr int kSingleComboCount = 11;
-inline constexpr int kEspaTransCount = 6;
+inline constexpr int kBlockFieldCount = 6;
 
 // The eleven single lists, in window order.
 const std::vector<SettingsCombo>& SingleCombos();
 // The seven entries of each ComboEspaTrans list.
-const std::vector<std::string>& EspaTransEntries();
+const std::vector<std::string>& BlockFieldEntries();
 // "Check 100ms Interval" .. "Check 2100ms Interval".
 std::vector<std::string> CheckIntervalEntries();
 
 // The selections of all lists and the tick box (-1 = no selected entry).
 struct SettingsSelection {
     std::array<std::int16_t, kSingleComboCount> single{};  // SingleCombos() order
-    std::array<std::int16_t, kEspaTransCount> espaTrans{};
-    bool variableEspaString = false;
+    std::array<std::int16_t, kBlockFieldCount> blockFields{};
+    bool variableBlock = false;
 
     bool operator==(const SettingsSelection&) const = default;
 };
@@ -44,7 +44,7 @@ std::int16_t ComboPosition(std::int16_t value, std::size_t count, std::int16_t f
 // Record to lists, with the fallback positions.
 SettingsSelection UpdateCombo(const Settings& settings);
 // Lists to record: each field the position of its list (-1 for none),
-// EspaEnable 1 when ticked, else 0.
+// variableBlock 1 when ticked, else 0.
 Settings ComboToSettings(const SettingsSelection& selection);
 
 // Save from step 3 on: the record takes the new values, espa.set is written,

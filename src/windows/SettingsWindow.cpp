@@ -50,7 +50,7 @@ SettingsWindow::SettingsWindow(const Settings& settings, QWidget* parent)
     BuildCombos();
     BuildEspaFrame();
     BuildButtons();
-    Form_Load();
+    Load();
     if (const QScreen* screen = this->screen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
@@ -90,22 +90,22 @@ void SettingsWindow::BuildCombos() {
 }
 
 void SettingsWindow::BuildEspaFrame() {
-    frameEspaVariable_ = new QGroupBox(kFrameCaption, this);
-    frameEspaVariable_->setObjectName("FrameEspaVariable");
-    PlaceTwips(frameEspaVariable_, 240, 3600, 5895, 3255);
+    blockFrame_ = new QGroupBox(kFrameCaption, this);
+    blockFrame_->setObjectName("FrameEspaVariable");
+    PlaceTwips(blockFrame_, 240, 3600, 5895, 3255);
     const char* labels[] = {"First Item in EspaString", "Last Item in EspaString"};
     const int labelTops[] = {360, 2760};
     for (int i = 0; i < 2; ++i) {
-        auto* label = new QLabel(labels[i], frameEspaVariable_);
+        auto* label = new QLabel(labels[i], blockFrame_);
         label->setObjectName(QString("Label2_%1").arg(i));
         PlaceTwips(label, 240, labelTops[i], 1815, 255);
         FitFontToWidth(label, label->text(), label->width());
     }
-    for (int i = 0; i < kEspaTransCount; ++i) {
-        auto* combo = new TypeableCombo(frameEspaVariable_);
+    for (int i = 0; i < kBlockFieldCount; ++i) {
+        auto* combo = new TypeableCombo(blockFrame_);
         combo->setObjectName(QString("ComboEspaTrans_%1").arg(i));
         PlaceTwips(combo, 2880, 360 + 480 * i, 2655, 315);
-        espaTrans_[i] = combo;
+        blockFieldLists_[i] = combo;
     }
 }
 
@@ -118,10 +118,10 @@ void SettingsWindow::BuildButtons() {
         void (SettingsWindow::*handler)();
     };
     const Def defs[] = {
-        {&cmdWijzigen_, "CmdWijzigen", "Change", 8520, 6000, &SettingsWindow::CmdWijzigen_Click},
-        {&cmdCancel_, "CmdCancel", "Cancel", 7080, 6000, &SettingsWindow::CmdCancel_Click},
-        {&cmdSave_, "CmdSave", "Save", 7080, 6600, &SettingsWindow::CmdSave_Click},
-        {&cmdClose_, "CmdClose", "Close", 8520, 6600, &SettingsWindow::CmdClose_Click},
+        {&changeButton_, "CmdWijzigen", "Change", 8520, 6000, &SettingsWindow::ChangePressed},
+        {&cancelButton_, "CmdCancel", "Cancel", 7080, 6000, &SettingsWindow::CancelPressed},
+        {&saveButton_, "CmdSave", "Save", 7080, 6600, &SettingsWindow::SavePressed},
+        {&closeButton_, "CmdClose", "Close", 8520, 6600, &SettingsWindow::ClosePressed},
     };
     for (const Def& def : defs) {
         auto* button = new QPushButton(def.caption, this);
@@ -133,20 +133,21 @@ void SettingsWindow::BuildButtons() {
     SetEditing(false);
     // Return presses the focused button. Escape is Cancel while editing
     // (the changes are dropped, the window stays) and Close while viewing.
-    BindWindowKeys(this, nullptr,
-                   [this] { (cmdCancel_->isEnabled() ? cmdCancel_ : cmdClose_)->click(); });
+    BindWindowKeys(this, nullptr, [this] {
+        (cancelButton_->isEnabled() ? cancelButton_ : closeButton_)->click();
+    });
 }
 
-void SettingsWindow::Form_Load() {
+void SettingsWindow::Load() {
     chkVariableEspaString_->setVisible(true);
-    frameEspaVariable_->setVisible(true);
+    blockFrame_->setVisible(true);
     LockCombo();
     const auto& combos = SingleCombos();
     for (int i = 0; i < kSingleComboCount; ++i) {
         single_[i]->SetEntries(combos[i].entries);
     }
-    for (TypeableCombo* combo : espaTrans_) {
-        combo->SetEntries(EspaTransEntries());
+    for (TypeableCombo* combo : blockFieldLists_) {
+        combo->SetEntries(BlockFieldEntries());
     }
     UpdateCombo();
 }
@@ -158,17 +159,17 @@ void SettingsWindow::SetLocked(bool locked) {
         combo->SetTextColor(text);
     };
     std::for_each(single_.begin(), single_.end(), apply);
-    std::for_each(espaTrans_.begin(), espaTrans_.end(), apply);
+    std::for_each(blockFieldLists_.begin(), blockFieldLists_.end(), apply);
     chkVariableEspaString_->setEnabled(!locked);
     chkVariableEspaString_->setText(kChkCaption);
-    frameEspaVariable_->setTitle(kFrameCaption);
+    blockFrame_->setTitle(kFrameCaption);
 }
 
 void SettingsWindow::SetEditing(bool editing) {
-    cmdCancel_->setEnabled(editing);
-    cmdSave_->setEnabled(editing);
-    cmdClose_->setEnabled(!editing);
-    cmdWijzigen_->setEnabled(!editing);
+    cancelButton_->setEnabled(editing);
+    saveButton_->setEnabled(editing);
+    closeButton_->setEnabled(!editing);
+    changeButton_->setEnabled(!editing);
 }
 
 void SettingsWindow::LockCombo() {
@@ -184,10 +185,10 @@ void SettingsWindow::UpdateCombo() {
     for (int i = 0; i < kSingleComboCount; ++i) {
         single_[i]->SetPosition(selection.single[i]);
     }
-    for (int i = 0; i < kEspaTransCount; ++i) {
-        espaTrans_[i]->SetPosition(selection.espaTrans[i]);
+    for (int i = 0; i < kBlockFieldCount; ++i) {
+        blockFieldLists_[i]->SetPosition(selection.blockFields[i]);
     }
-    chkVariableEspaString_->setChecked(selection.variableEspaString);
+    chkVariableEspaString_->setChecked(selection.variableBlock);
 }
 
 SettingsSelection SettingsWindow::Selection() const {
@@ -195,10 +196,10 @@ SettingsSelection SettingsWindow::Selection() const {
     for (int i = 0; i < kSingleComboCount; ++i) {
         selection.single[i] = single_[i]->Position();
     }
-    for (int i = 0; i < kEspaTransCount; ++i) {
-        selection.espaTrans[i] = espaTrans_[i]->Position();
+    for (int i = 0; i < kBlockFieldCount; ++i) {
+        selection.blockFields[i] = blockFieldLists_[i]->Position();
     }
-    selection.variableEspaString = chkVariableEspaString_->isChecked();
+    selection.variableBlock = chkVariableEspaString_->isChecked();
     return selection;
 }
 
@@ -206,24 +207,24 @@ Settings SettingsWindow::ComboToSettings() const {
     return zelvano::ComboToSettings(Selection());
 }
 
-void SettingsWindow::CmdWijzigen_Click() {
+void SettingsWindow::ChangePressed() {
     SetEditing(true);
     UnlockCombo();
 }
 
-void SettingsWindow::CmdCancel_Click() {
+void SettingsWindow::CancelPressed() {
     SetEditing(false);
     LockCombo();
     UpdateCombo();
 }
 
-void SettingsWindow::CmdSave_Click() {
+void SettingsWindow::SavePressed() {
     SetEditing(false);
     LockCombo();
     emit Saved(ComboToSettings());
 }
 
-void SettingsWindow::CmdClose_Click() {
+void SettingsWindow::ClosePressed() {
     close();
 }
 

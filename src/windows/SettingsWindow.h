@@ -27,10 +27,10 @@ class SettingsWindow : public QWidget {
     Settings ComboToSettings() const;
     SettingsSelection Selection() const;
 
-    void CmdWijzigen_Click();
-    void CmdCancel_Click();
-    void CmdSave_Click();
-    void CmdClose_Click();
+    void ChangePressed();
+    void CancelPressed();
+    void SavePressed();
+    void ClosePressed();
 
   signals:
     // Save: the settings to use from now on.
@@ -41,19 +41,19 @@ class SettingsWindow : public QWidget {
     void BuildCombos();
     void BuildEspaFrame();
     void BuildButtons();
-    void Form_Load();
+    void Load();
     void SetLocked(bool locked);
     void SetEditing(bool editing);
 
     const Settings& settings_;
     std::array<TypeableCombo*, kSingleComboCount> single_{};
-    std::array<TypeableCombo*, kEspaTransCount> espaTrans_{};
+    std::array<TypeableCombo*, kBlockFieldCount> blockFieldLists_{};
     QCheckBox* chkVariableEspaString_ = nullptr;
-    QGroupBox* frameEspaVariable_ = nullptr;
-    QPushButton* cmdWijzigen_ = nullptr;
-    QPushButton* cmdCancel_ = nullptr;
-    QPushButton* cmdSave_ = nullptr;
-    QPushButton* cmdClose_ = nullptr;
+    QGroupBox* blockFrame_ = nullptr;
+    QPushButton* changeButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+    QPushButton* saveButton_ = nullptr;
+    QPushButton* closeButton_ = nullptr;
 };
 
 }  // namespace zelvano

@@ -56,7 +56,7 @@ struct Case {
     std::vector<std::string> log = {};  // every screen-log line of the steps
     const char* status = nullptr;       // of position 0 at the end
     int state = -1, retry = -99, lineOk = -2;
-    const char* alfa = "HELLO";
+    const char* text = "HELLO";
 };
 
 std::string Expand(std::string steps) {
@@ -80,7 +80,7 @@ void RunCase(const Case& c) {
         ASSERT_EQ(
             rig.Run(c.lineCheck == 1 ? "start; > 2: 04; > 7: POLL; 06 > 8: 04" : Expand("GOOD")),
             "");
-        rig.AddHello(c.alfa);
+        rig.AddHello(c.text);
         rig.SetState(0, c.call);
         rig.State().retries = 3;
     }
@@ -328,7 +328,7 @@ const Case kMends[] = {
     {.name = "a status call block with a control character is not sent", .call = "QUEUE",
      .level = 1, .steps = "CALL; 06 . 17; > 18: 04",
      .log = {"ERROR: Transmission of StatusRequest SOH3 failed. Recheck ESPA slave."},
-     .status = "NO STATUS", .alfa = "x\x05"},
+     .status = "NO STATUS", .text = "x\x05"},
 };
 // clang-format on
 
@@ -352,17 +352,17 @@ TEST(Engine, JobFollowsItsCall) {
 // A value that has no single-byte code or holds a control character fails the
 // call before SOH; a line check follows after 5 ticks.
 TEST(Engine, UnsendableValueFailsTheCallBeforeSoh) {
-    for (const char* alfa : {"\xE2\x98\xBA smile", "HEL\x03LO",
+    for (const char* text : {"\xE2\x98\xBA smile", "HEL\x03LO",
                              "A\x1E"
                              "B",
                              "\x01", "tab\there"}) {
-        RunCase({.name = alfa,
+        RunCase({.name = text,
                  .call = "NEW",
                  .level = 1,
                  .steps = "CALL; 06 . 17; > 22: 04",
                  .log = {kNoSoh1},
                  .status = "ERROR",
-                 .alfa = alfa});
+                 .text = text});
     }
 }
 

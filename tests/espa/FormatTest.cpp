@@ -29,7 +29,7 @@ struct Block {
     std::int16_t emulatie;
     bool configurable;
     std::array<std::int16_t, 6> set;
-    std::array<std::string, 6> call;  // Address, Alfa, Bleep, CallType, NrOfTx, Priority
+    std::array<std::string, 6> call;  // address, text, bleep, call type, transmissions, priority
     std::string data;                 // "" when only sendability is checked
     bool sendable = true;
 };

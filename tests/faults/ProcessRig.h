@@ -126,7 +126,7 @@ class Program {
         });
         window_.SetBeepHandler([] {});
         window_.SetQuitHandler([] {});
-        window_.Form_Load();
+        window_.Start();
         window_.show();
         for (QTimer* timer : window_.findChildren<QTimer*>())
             timer->stop();
@@ -143,7 +143,7 @@ class Program {
             window_.driver().EngineTick();
             if (++ticks % 10 == 0)
                 window_.driver().SecondTick();
-            window_.LedTimer_Timer();
+            window_.LedTick();
             Sample();
             // "NEW" shows as an empty cell; "QUEUE" and "ERROR" may wait for
             // the redraw of the next tick.
@@ -190,7 +190,7 @@ class Program {
 
     // A call entered in the call window, its time-out shortened to seconds.
     void EnterCall(const QString& address, int seconds = 60, const QString& text = "Hello") {
-        window_.CallPager_Click();
+        window_.OpenCallWindow();
         window_.callWindow()->findChild<QLineEdit*>("TextAdres")->setText(address);
         window_.callWindow()->findChild<QLineEdit*>("TextAlfa")->setText(text);
         window_.callWindow()->findChild<QPushButton*>("CmdCall")->click();
@@ -200,7 +200,7 @@ class Program {
     }
     // Settings window: Change, an optional interval choice, Save.
     void Save(int interval = -1) {
-        window_.Instellingen_Click();
+        window_.OpenSettings();
         SettingsWindow* settings = window_.settingsWindow();
         settings->findChild<QPushButton*>("CmdWijzigen")->click();
         if (interval >= 0)

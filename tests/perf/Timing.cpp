@@ -197,7 +197,7 @@ int main(int argc, char* argv[]) {
         std::exit(1);  // no figures without a working port and data folder
         return MessageAnswer::Ok;
     });
-    window.Form_Load();
+    window.Start();
     window.show();
     PagingCore& core = window.core();
     // Each engine tick is stamped at its start by an event filter (before
@@ -223,7 +223,7 @@ int main(int argc, char* argv[]) {
         const CallState state = core.Calls()[0].state;
         const std::string status(StateText(state));
         if (settle > 0 && --settle == 0) {
-            window.CallPager_Click();
+            window.OpenCallWindow();
             window.callWindow()
                 ->findChild<QLineEdit*>("TextAdres")
                 ->setText(QString::number(1000 + walls.size()));

@@ -229,8 +229,8 @@ TEST(PortOpening, ControlLinesAndLogLevels) {
     for (const std::int16_t level : {1, 0}) {
         TestCore t;
         t.core.UseSettings(LineSettings(0, 4, 0, 1, 0, 0, level));
-        const auto click = [&](std::int16_t handShake) {
-            CoreAccess::CurrentSettings(t.core).handshake = handShake;
+        const auto click = [&](std::int16_t handshake) {
+            CoreAccess::CurrentSettings(t.core).handshake = handshake;
             t.core.ToggleRts();
             return t.core.Rts() ? 1 : -1;
         };

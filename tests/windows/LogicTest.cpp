@@ -37,9 +37,9 @@ struct Started : test::TestCore {
 
 // address|alfa|bleep|priority|callType|nrOfTx|autoRepeat|nrOfTx enabled
 std::string Shown(const CallForm& f) {
-    std::string out = f.address + "|" + f.alfa;
-    for (int v : std::initializer_list<int>{f.bleep, f.priority, f.callType, f.nrOfTx, f.autoRepeat,
-                                            int{f.nrOfTxEnabled}})
+    std::string out = f.address + "|" + f.text;
+    for (int v : std::initializer_list<int>{f.bleep, f.priority, f.callType, f.transmissions,
+                                            f.autoRepeat, int{f.transmissionsEnabled}})
         out += "|" + std::to_string(v);
     return out;
 }
@@ -106,7 +106,7 @@ TEST(SettingsForm, RecordToListsAndBack) {
         EXPECT_TRUE(ComboToSettings(UpdateCombo(outside)) == fallback);
     SettingsSelection none;  // no selected entry stores -1; an unticked box 0
     none.single.fill(-1);
-    none.espaTrans.fill(-1);
+    none.blockFields.fill(-1);
     EXPECT_TRUE(
         ComboToSettings(none) ==
         Settings({-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, {-1, -1, -1, -1, -1, -1}, 0}));

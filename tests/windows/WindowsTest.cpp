@@ -48,7 +48,7 @@ struct H {
         });
         w->SetBeepHandler([this] { ++beeps; });
         w->SetQuitHandler([this] { ++quits; });
-        w->Form_Load();
+        w->Start();
         for (QTimer* timer : w->findChildren<QTimer*>())
             timer->stop();
     }
@@ -221,7 +221,7 @@ class WindowsTest : public QObject {
         QVERIFY(h.State("Text2_1").endsWith("Error opening ComPort:  1"));
         for (int i = 0; i < 20; ++i)
             h.w->driver().EngineTick();
-        h.w->LedTimer_Timer();
+        h.w->LedTick();
         QVERIFY(h.Engine().step == Step::Idle && h.State("LabLink").isEmpty());  // idle
         H q;
         q.answer = MessageAnswer::Cancel;
@@ -245,19 +245,19 @@ class WindowsTest : public QObject {
         h.line.cts = true;
         h.Engine().link = LinkState::Up;
         const QString lights = "*ShpTx *ShpRx *ShpCTS *ShpRTS LabLink *LabLink";
-        h.w->LedTimer_Timer();  // (black text left out)
+        h.w->LedTick();  // (black text left out)
         QCOMPARE(h.State(lights).remove("#000000 on "),
                  "#ff0000|#00ff00|#ffff80|#c0c000|ESPA Slave OK|" +
                      ToQColor(CellColor::ButtonFace()).name());
         h.Engine().link = LinkState::Down;
         for (int tick = 0; tick < 2; ++tick) {  // off after one tick, then left dark
-            h.w->LedTimer_Timer();
+            h.w->LedTick();
             QCOMPARE(h.State(lights).remove("#000000 on "),
                      u"#800000|#008000|#ffff80|#c0c000|ERROR connecting ESPA Slave|#ffffff on "
                      "#ff0000"_s);
         }
         h.Click("LabLinkStatus");
-        h.w->LedTimer_Timer();
+        h.w->LedTick();
         QVERIFY(h.State("*ShpRTS").endsWith("#ffff80") &&
                 h.State(kLog).contains("STATUS: RTS made ACTIVE (+12V)."));
     }
@@ -295,7 +295,7 @@ class WindowsTest : public QObject {
 
     void callWindow() {
         H h;
-        h.w->CallPager_Click();
+        h.w->OpenCallWindow();
         QCOMPARE(h.State(kCallForm),
                  u"1234|Enter AlfaText|1 = bleeppattern 1|3 = Standard "
                  "(code) Call|3 = Normal|1 = 1 transmission|No AutoRepeat "
@@ -305,7 +305,7 @@ class WindowsTest : public QObject {
         QVERIFY(
             h.State(kLog).contains("STATUS: Call to Buffer for Pager: [1234] Alfa: [Enter "
                                    "AlfaText] Bleep: [1] NrOfTx: [1] Priority: [3] Calltype: [3]"));
-        h.w->CallPager_Click();
+        h.w->OpenCallWindow();
         h.At<QLineEdit>("TextAdres")->setText("555");
         h.Pick("ComboBleep", 12);
         h.Type("ComboPrio", "9");  // typed text naming no entry: no position
@@ -319,12 +319,12 @@ class WindowsTest : public QObject {
         h.BufferTicks(30);  // repeated after 30 s, queued after the time-outs ran
         QVERIFY(h.Calls() == 3 && h.core().Calls()[2].timeOutCount == 60);
         h.CurrentSettings().emulation = 0;  // Philips: no choice of transmissions
-        h.w->CallPager_Click();             // the call is remembered
+        h.w->OpenCallWindow();              // the call is remembered
         QCOMPARE(h.State(kCallForm),
                  u"555|Enter AlfaText|C|2 = Speech Call||1 = 1 transmission-|"
                  "AutoRepeat every 30secs|"_s);
         h.Click("CmdStopAutoCall");
-        h.w->callWindow()->Timer1_Timer();
+        h.w->callWindow()->UpdateStopButton();
         QCOMPARE(h.State("ComboAutoRepeatTime CmdStopAutoCall"), u"No AutoRepeat call|-"_s);
         h.BufferTicks(60);  // no more repeats; the calls time out
         QVERIFY(h.w->callWindow()->isVisible() && h.Calls() == 3);  // Stop leaves it open
@@ -336,7 +336,7 @@ class WindowsTest : public QObject {
 
     void settingsWindow() {
         H h(std::nullopt);  // no espa.set: the all-zero record
-        h.w->Instellingen_Click();
+        h.w->OpenSettings();
         QCOMPARE(h.State(kSettings), kZeroSettings);
         h.At("ComboBaud")->setFocus();
         QTest::keyClick(h.At("ComboBaud"), Qt::Key_Down);  // a locked list refuses the keyboard
@@ -557,7 +557,7 @@ void WindowsTest::saveDuringALineCheckIsNoAlarm() {
         const std::vector<std::uint8_t> sent = h.line.TakeWritten();
         if (slaveAnswers && std::find(sent.begin(), sent.end(), 0x05) != sent.end())
             h.line.Feed({0x06});
-        h.w->LedTimer_Timer();
+        h.w->LedTick();
     };
     for (int i = 0; i < 50 && h.core().Link() != LinkState::Up; ++i)
         tick(true);
@@ -659,7 +659,7 @@ int Screenshots(const QString& dir) {
     }
     h.Engine().link = LinkState::Up;
     h.Activity().sent = true;
-    h.w->LedTimer_Timer();
+    h.w->LedTick();
     h.w->show();
     bool ok = QDir().mkpath(dir);
     auto save = [&](QWidget* window, const char* name) {  // taken while it is the active one
@@ -670,11 +670,11 @@ int Screenshots(const QString& dir) {
             window->close();
     };
     save(h.w.get(), "main");
-    h.w->CallPager_Click();
+    h.w->OpenCallWindow();
     save(h.w->callWindow(), "call");
-    h.w->Instellingen_Click();
+    h.w->OpenSettings();
     save(h.w->settingsWindow(), "settings");
-    h.w->Info_Click();
+    h.w->OpenAbout();
     save(h.w->aboutWindow(), "about");
     return ok ? 0 : 1;
 }

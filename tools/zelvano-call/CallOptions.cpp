@@ -133,7 +133,7 @@ const std::vector<OptionRow>& Rows() {
         {"priority", "0-3", "0 reserved, 1 emergency, 2 high, 3 normal (default 3).",
          CallField({"0", "1", "2", "3"}, &CallOptions::priority)},
         {"transmissions", "1-4", "Number of transmissions (default 1; Philips sends none).",
-         CallField({"1", "2", "3", "4"}, &CallOptions::nrOfTx, 1)},
+         CallField({"1", "2", "3", "4"}, &CallOptions::transmissions, 1)},
         {"port", "PORT",
          "COM1..COM8 (through comports.cfg), a serial device such as /dev/ttyUSB0, or "
          "tcp://HOST:PORT. Overrides espa.set.",

@@ -37,7 +37,7 @@ struct CallOptions {
     std::int16_t bleep = 1;
     std::int16_t callType = 3;
     std::int16_t priority = 3;
-    std::int16_t nrOfTx = 1;
+    std::int16_t transmissions = 1;
     WaitFor wait = WaitFor::Final;
     int timeoutSeconds = 90;
     bool json = false;

@@ -89,7 +89,7 @@ void CallRun::Start() {
     }
     const CallRequest request{options_.address,           options_.text,
                               HexDigit(options_.bleep),   TrimStr(options_.priority),
-                              TrimStr(options_.callType), HexDigit(options_.nrOfTx)};
+                              TrimStr(options_.callType), HexDigit(options_.transmissions)};
     // The buffer gives the call up a second before the run ends, so the
     // engine's own word (NO STATUS, ERROR) is the outcome.
     const auto timeOut = static_cast<std::int16_t>(std::max(1, options_.timeoutSeconds - 1));
