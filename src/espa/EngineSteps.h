@@ -33,6 +33,19 @@ struct Awaited {
 // tick; only no byte and timer 0 is a time-out.
 Awaited AwaitByte(Context& e);
 
+// What a wait does when its answer does not come: the line it logs, where a
+// retry goes, the give-up line and whether a pause of 5 ticks follows it.
+struct Miss {
+    std::string_view text;
+    Step retry;
+    std::string_view giveUp;
+    bool pauseFive = false;
+};
+// One read of a step that awaits the byte expected: true when it came. A wrong
+// byte (logged with the whole answer) and silence at the time-out are each
+// retried or given up as their Miss says; nothing happens while it is pending.
+bool AwaitAnswer(Context& e, std::uint8_t expected, const Miss& wrong, const Miss& silent);
+
 // True when the log level is at least level.
 inline bool LogLevel(const Context& e, int level) {
     return e.log.Enabled(level);

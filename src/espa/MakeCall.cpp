@@ -13,21 +13,14 @@ void SendCallSelect(Context& e) {
 }
 
 void AwaitCallSelectAnswer(Context& e) {
-    const Awaited got = AwaitByte(e);
-    if (got.kind == Awaited::Kind::Pending)
+    if (!AwaitAnswer(e, ACK,
+                     {"ERROR: At Transfer CallToEspaSlave: No ACK after 1ENQ, 2 ENQ received: &d",
+                      Step::MakeCallStart, "ERROR: 3 times failure, recheck ESPA slave", true},
+                     {"ERROR: After sending 1 ENQ 2 ENQ no ACK received.", Step::MakeCallStart,
+                      "ERROR: 3 times fault, recheck ESPA slave.", true}))
         return;
-    if (got.kind == Awaited::Kind::Byte && got.byte == ACK) {
-        e.s.step = Step::MakeCallBlock;
-        Log(e, 2, "MakeCall: ACK received, sent call (SOH1).");
-    } else if (got.kind == Awaited::Kind::Byte) {
-        LogUnexpectedAnswer(
-            e, "ERROR: At Transfer CallToEspaSlave: No ACK after 1ENQ, 2 ENQ received: &d",
-            got.byte);
-        RetryOrGiveUp(e, Step::MakeCallStart, "ERROR: 3 times failure, recheck ESPA slave", true);
-    } else {
-        Log(e, 1, "ERROR: After sending 1 ENQ 2 ENQ no ACK received.");
-        RetryOrGiveUp(e, Step::MakeCallStart, "ERROR: 3 times fault, recheck ESPA slave.", true);
-    }
+    e.s.step = Step::MakeCallBlock;
+    Log(e, 2, "MakeCall: ACK received, sent call (SOH1).");
 }
 
 void SendCallBlock(Context& e) {
@@ -54,20 +47,15 @@ void SendCallBlock(Context& e) {
 }
 
 void AwaitCallBlockAnswer(Context& e) {
-    const Awaited got = AwaitByte(e);
-    if (got.kind == Awaited::Kind::Pending)
+    if (!AwaitAnswer(e, ACK,
+                     {"ERROR: No ACK on transmitted ESPA, but: %d", Step::MakeCallStart,
+                      "ERROR: Failed 3 times, recheck ESPA slave."},
+                     {"ERROR: TimeOut receiving ACK from ESPA slave", Step::Scheduler,
+                      "ERROR 3 times fault, recheck ESPA slave"}))
         return;
-    if (got.kind == Awaited::Kind::Byte && got.byte == ACK) {
-        WriteServedState(e, CallState::Queue);
-        e.s.step = Step::Scheduler;
-        Log(e, 2, "MakeCall: Sent Call, ACK received (SOH1).");
-    } else if (got.kind == Awaited::Kind::Byte) {
-        LogUnexpectedAnswer(e, "ERROR: No ACK on transmitted ESPA, but: %d", got.byte);
-        RetryOrGiveUp(e, Step::MakeCallStart, "ERROR: Failed 3 times, recheck ESPA slave.");
-    } else {
-        Log(e, 1, "ERROR: TimeOut receiving ACK from ESPA slave");
-        RetryOrGiveUp(e, Step::Scheduler, "ERROR 3 times fault, recheck ESPA slave");
-    }
+    WriteServedState(e, CallState::Queue);
+    e.s.step = Step::Scheduler;
+    Log(e, 2, "MakeCall: Sent Call, ACK received (SOH1).");
 }
 
 }  // namespace zelvano::engine

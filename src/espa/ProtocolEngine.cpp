@@ -19,6 +19,20 @@ Awaited AwaitByte(Context& e) {
     return {Awaited::Kind::Pending};
 }
 
+bool AwaitAnswer(Context& e, std::uint8_t expected, const Miss& wrong, const Miss& silent) {
+    const Awaited got = AwaitByte(e);
+    if (got.kind == Awaited::Kind::Byte && got.byte == expected)
+        return true;
+    if (got.kind == Awaited::Kind::Byte) {
+        LogUnexpectedAnswer(e, wrong.text, got.byte);
+        RetryOrGiveUp(e, wrong.retry, wrong.giveUp, wrong.pauseFive);
+    } else if (got.kind == Awaited::Kind::TimeOut) {
+        Log(e, 1, silent.text);
+        RetryOrGiveUp(e, silent.retry, silent.giveUp, silent.pauseFive);
+    }
+    return false;
+}
+
 std::string WithValue(std::string_view text, int value) {
     std::string line(text);
     line += ' ';

@@ -34,20 +34,15 @@ void SendStatusSelect(Context& e) {
 }
 
 void AwaitStatusSelectAnswer(Context& e) {
-    const Awaited got = AwaitByte(e);
-    if (got.kind == Awaited::Kind::Pending)
+    if (!AwaitAnswer(e, ACK,
+                     {"ERROR: No ACK received after Status Poll&Select, but &d", Step::Scheduler,
+                      "ERROR: Fault 3 times, recheck ESPA slave."},
+                     {"ERROR: TimeOut at receiving ACK after 1ENQ 2 ENQ Poll Select.",
+                      Step::Scheduler, "ERROR: Fault remains 3 times, recheck ESPA slave."}))
         return;
-    if (got.kind == Awaited::Kind::Byte && got.byte == ACK) {
-        e.s.timer = 0;
-        e.s.step = Step::StatusCallBlock;
-        Log(e, 2, "StatusCall: ACK received on Poll (1 ENQ, 2 ENQ).");
-    } else if (got.kind == Awaited::Kind::Byte) {
-        LogUnexpectedAnswer(e, "ERROR: No ACK received after Status Poll&Select, but &d", got.byte);
-        RetryOrGiveUp(e, Step::Scheduler, "ERROR: Fault 3 times, recheck ESPA slave.");
-    } else {
-        Log(e, 1, "ERROR: TimeOut at receiving ACK after 1ENQ 2 ENQ Poll Select.");
-        RetryOrGiveUp(e, Step::Scheduler, "ERROR: Fault remains 3 times, recheck ESPA slave.");
-    }
+    e.s.timer = 0;
+    e.s.step = Step::StatusCallBlock;
+    Log(e, 2, "StatusCall: ACK received on Poll (1 ENQ, 2 ENQ).");
 }
 
 void SendStatusCallBlock(Context& e) {

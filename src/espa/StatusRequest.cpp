@@ -96,24 +96,18 @@ void AwaitPollAnswer(Context& e) {
 }
 
 void AwaitSlaveSelect(Context& e) {
-    const Awaited got = AwaitByte(e);
-    if (got.kind == Awaited::Kind::Pending)
+    if (!AwaitAnswer(
+            e, ENQ,
+            {"ERROR: After Poll&Select received no '2', but: &d", Step::Scheduler, kFailed3Times},
+            {"ERROR: TimeOut receiving 1 ENQ from Slave. Terminated.", Step::Scheduler,
+             kFailed3Times}))
         return;
-    EngineState& s = e.s;
-    if (got.kind == Awaited::Kind::Byte && got.byte == ENQ) {
-        ClearInput(e);
-        SendByte(e, ACK);
-        s.statusBlock.clear();
-        s.timer = 100;
-        s.step = Step::StatusBlock;
-        Log(e, 2, "StatusRequest: ENQ received on reversed poll, ACK sent.");
-    } else if (got.kind == Awaited::Kind::Byte) {
-        LogUnexpectedAnswer(e, "ERROR: After Poll&Select received no '2', but: &d", got.byte);
-        RetryOrGiveUp(e, Step::Scheduler, kFailed3Times);
-    } else {
-        Log(e, 1, "ERROR: TimeOut receiving 1 ENQ from Slave. Terminated.");
-        RetryOrGiveUp(e, Step::Scheduler, kFailed3Times);
-    }
+    ClearInput(e);
+    SendByte(e, ACK);
+    e.s.statusBlock.clear();
+    e.s.timer = 100;
+    e.s.step = Step::StatusBlock;
+    Log(e, 2, "StatusRequest: ENQ received on reversed poll, ACK sent.");
 }
 
 void ReceiveStatusBlock(Context& e) {
