@@ -84,9 +84,9 @@ void SettingsWindow::BuildCombos() {
         }
         single_[i] = combo;
     }
-    chkVariableEspaString_ = new QCheckBox(kChkCaption, this);
-    chkVariableEspaString_->setObjectName("ChkVariableEspaString");
-    PlaceTwips(chkVariableEspaString_, 240, 3240, 5895, 255);
+    variableBlockBox_ = new QCheckBox(kChkCaption, this);
+    variableBlockBox_->setObjectName("ChkVariableEspaString");
+    PlaceTwips(variableBlockBox_, 240, 3240, 5895, 255);
 }
 
 void SettingsWindow::BuildEspaFrame() {
@@ -139,7 +139,7 @@ void SettingsWindow::BuildButtons() {
 }
 
 void SettingsWindow::Load() {
-    chkVariableEspaString_->setVisible(true);
+    variableBlockBox_->setVisible(true);
     blockFrame_->setVisible(true);
     LockCombo();
     const auto& combos = SingleCombos();
@@ -160,8 +160,8 @@ void SettingsWindow::SetLocked(bool locked) {
     };
     std::for_each(single_.begin(), single_.end(), apply);
     std::for_each(blockFieldLists_.begin(), blockFieldLists_.end(), apply);
-    chkVariableEspaString_->setEnabled(!locked);
-    chkVariableEspaString_->setText(kChkCaption);
+    variableBlockBox_->setEnabled(!locked);
+    variableBlockBox_->setText(kChkCaption);
     blockFrame_->setTitle(kFrameCaption);
 }
 
@@ -188,7 +188,7 @@ void SettingsWindow::UpdateCombo() {
     for (int i = 0; i < kBlockFieldCount; ++i) {
         blockFieldLists_[i]->SetPosition(selection.blockFields[i]);
     }
-    chkVariableEspaString_->setChecked(selection.variableBlock);
+    variableBlockBox_->setChecked(selection.variableBlock);
 }
 
 SettingsSelection SettingsWindow::Selection() const {
@@ -199,7 +199,7 @@ SettingsSelection SettingsWindow::Selection() const {
     for (int i = 0; i < kBlockFieldCount; ++i) {
         selection.blockFields[i] = blockFieldLists_[i]->Position();
     }
-    selection.variableBlock = chkVariableEspaString_->isChecked();
+    selection.variableBlock = variableBlockBox_->isChecked();
     return selection;
 }
 

@@ -48,7 +48,7 @@ class SettingsWindow : public QWidget {
     const Settings& settings_;
     std::array<TypeableCombo*, kSingleComboCount> single_{};
     std::array<TypeableCombo*, kBlockFieldCount> blockFieldLists_{};
-    QCheckBox* chkVariableEspaString_ = nullptr;
+    QCheckBox* variableBlockBox_ = nullptr;
     QGroupBox* blockFrame_ = nullptr;
     QPushButton* changeButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
