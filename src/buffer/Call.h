@@ -50,6 +50,8 @@ struct Call : CallRequest {
     // The slave has accepted the call (ACKed its block or reported on it): a
     // call that cannot be asked about any more is then "NO STATUS", not "ERROR".
     bool delivered = false;
+    // Its call block went out at least once: it can no longer be taken back.
+    bool sent = false;
     // Status jobs take turns: the call asked longest ago goes first.
     std::uint32_t statusTurn = 0;
     // Engine tick before which the call is not asked again (the slave had

@@ -30,6 +30,8 @@ void SendCallBlock(Context& e) {
             s.timer = 50;
             s.step = Step::MakeCallBlockAnswer;
             Log(e, 2, "MakeCall: Sent Call (SOH1).");
+            if (const int position = ServedPosition(e); position >= 0)
+                e.calls.At(position).sent = true;
             if (e.sentListener)
                 e.sentListener(s.callId);
             break;

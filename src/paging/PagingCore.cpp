@@ -78,7 +78,7 @@ Submitted PagingCore::Submit(const CallRequest& request, std::int16_t timeOut) {
 
 bool PagingCore::Cancel(std::uint32_t id) {
     const auto position = calls_.PositionOf(id);
-    if (!position || calls_.At(*position).state != CallState::New)
+    if (!position || calls_.At(*position).state != CallState::New || calls_.At(*position).sent)
         return false;
     calls_.Remove(*position);
     return true;

@@ -81,7 +81,8 @@ class PagingCore {
     // Queues a call, or refuses it when it cannot be sent as given. The call
     // ends when the slave has not finished with it within timeOut seconds.
     Submitted Submit(const CallRequest& request, std::int16_t timeOut = CallBuffer::kCallTimeOut);
-    // Takes back a call not yet sent ("NEW"); false when it is on its way.
+    // Takes back a call whose block has not gone out yet; false once it has,
+    // or when no such call waits.
     bool Cancel(std::uint32_t id);
     // Removes the call at a buffer position, whatever its state.
     void Remove(int position) { calls_.Remove(position); }

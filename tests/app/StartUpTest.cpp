@@ -46,5 +46,29 @@ TEST(StartUp, WorkingPortAtLevelZeroWritesNothingAndStartsTheLineCheck) {
     EXPECT_EQ(t.events.portProblem, "/dev/ttyS0: no such device");
 }
 
+// Submit refuses what the line cannot carry; Cancel takes back a call only
+// until its block has gone out.
+TEST(PagingCore, SubmitRefusesAndCancelTakesBackOnlyUnsentCalls) {
+    TestCore t;
+    t.core.Start();
+    EXPECT_EQ(t.core.Submit({"3", "\xE6\x9C\xAC", "1", "3", "3", "1"}).refusal,
+              "text: the character '\xE6\x9C\xAC' (U+672C) has no single-byte (Windows-1252) "
+              "code and cannot be sent");
+    const std::uint32_t first = t.core.Submit({"1", "a", "1", "3", "3", "1"}).id;
+    const std::uint32_t second = t.core.Submit({"2", "b", "1", "3", "3", "1"}).id;
+    EXPECT_TRUE(t.core.Cancel(first));
+    EXPECT_FALSE(t.core.Cancel(first));  // gone
+    EXPECT_TRUE(t.events.changes.back().id == first &&
+                t.events.changes.back().to == CallState::Free);
+    for (int i = 0; i < 60 && !t.core.Calls()[0].sent; ++i) {  // a slave that ACKs each select
+        t.core.Tick();
+        const std::vector<std::uint8_t> sent = t.line.TakeWritten();
+        if (!sent.empty() && sent.back() == 0x05)
+            t.line.Feed({0x06});
+    }
+    EXPECT_FALSE(t.core.Cancel(second));
+    EXPECT_EQ(t.core.Calls()[0].id, second);
+}
+
 }  // namespace
 }  // namespace zelvano::test
