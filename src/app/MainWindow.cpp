@@ -67,14 +67,15 @@ QLabel* MakeSmallLabel(QWidget* parent, const char* name, const char* text, int 
     return label;
 }
 
-// A cell whose text does not fit shows the start of the text and the whole
-// text in its tool tip; a text that fits keeps the column's alignment and
-// has no tip. (A framed label keeps half an "x" clear beside its text.)
+// A cell whose text does not fit shows its start, ended by "…" so a clipped
+// address never reads as another number, and the whole text in its tool
+// tip; a text that fits keeps the column's alignment and has no tip. (A
+// framed label keeps half an "x" clear beside its text.)
 void ShowCellText(QLabel* cell, const QString& text, Qt::Alignment fitting) {
     const QFontMetrics metrics = cell->fontMetrics();
     const int room = cell->contentsRect().width() - metrics.horizontalAdvance(QLatin1Char('x'));
     const bool clipped = metrics.horizontalAdvance(text) > room;
-    cell->setText(text);
+    cell->setText(clipped ? metrics.elidedText(text, Qt::ElideRight, room) : text);
     cell->setAlignment(clipped ? (Qt::AlignLeft | Qt::AlignVCenter) : fitting);
     cell->setToolTip(clipped ? text : QString());
 }
@@ -269,7 +270,7 @@ void MainWindow::ShowAutoRepeat() {
 }
 
 void MainWindow::StopAutoRepeat() {
-    console_.repeat.active = false;
+    StopRepeat(console_);
     ShowAutoRepeat();
 }
 
@@ -300,11 +301,28 @@ void MainWindow::UseSettings(const Settings& settings) {
     ShowPortError(opened);
 }
 
-// A network connection still being made is no error yet: it is picked up in a
-// moment without a box. The answer is not used.
+// A port that is not open is named as such in the serial frame, never the
+// port before it. A failed one also shows the link's error look and a box
+// naming the port and the reason, whatever the log level (the answer is not
+// used); a network connection still being made is no error yet: it is picked
+// up in a moment without a box.
 void MainWindow::ShowPortError(PortOpen opened) {
-    if (opened == PortOpen::Failed)
-        ShowMessageBox(kPortErrorText, kProgramTitle);
+    if (opened == PortOpen::Opened)
+        return;
+    const Settings& settings = core_.CurrentSettings();
+    const bool failed = opened == PortOpen::Failed;
+    portFrame_->setTitle(QString("Settings: Com:%1 at %2 (%3)")
+                             .arg(settings.comPort + 1)
+                             .arg(QString::fromStdString(SettingsString(settings)),
+                                  failed ? "not open" : "connecting"));
+    if (!failed)
+        return;
+    PaintLook(LineLook(LinkState::Down, core_.Cts(), core_.Rts()));
+    const std::string reason = core_.PortError();
+    ShowMessageBox(std::string(kPortErrorText) + "\r\n\r\nCom" +
+                       std::to_string(settings.comPort + 1) + ": " +
+                       (reason.empty() ? "could not be opened" : reason),
+                   kProgramTitle);
 }
 
 void MainWindow::ShowSecondary(QWidget* window) {
@@ -323,6 +341,7 @@ void MainWindow::OpenCallWindow() {
     if (!callWindow_) {
         callWindow_ = new CallWindow(core_, console_, this);
         connect(callWindow_, &CallWindow::RepeatChanged, this, &MainWindow::ShowAutoRepeat);
+        connect(callWindow_, &CallWindow::Refused, this, &MainWindow::Beep);
     }
     ShowSecondary(callWindow_);
 }
@@ -331,6 +350,7 @@ void MainWindow::OpenSettings() {
     if (!settingsWindow_) {
         settingsWindow_ = new SettingsWindow(core_.CurrentSettings(), this);
         connect(settingsWindow_, &SettingsWindow::Saved, this, &MainWindow::UseSettings);
+        connect(settingsWindow_, &SettingsWindow::Refused, this, &MainWindow::Beep);
     }
     ShowSecondary(settingsWindow_);
 }

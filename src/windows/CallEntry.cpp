@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <utility>
 
 #include "common/Text.h"
 
@@ -133,6 +134,14 @@ CallForm LoadCallForm(const Console& console, const Settings& settings) {
 }
 
 Submitted PlaceCall(PagingCore& core, Console& console, const CallForm& form) {
+    const std::pair<const char*, std::int16_t> lists[] = {{"bleep", form.bleep},
+                                                          {"priority", form.priority},
+                                                          {"calltype", form.callType},
+                                                          {"transmissions", form.transmissions}};
+    for (const auto& [name, position] : lists) {
+        if (position < 0)
+            return {0, std::string(name) + ": no entry chosen"};
+    }
     const Submitted submitted = core.Submit(
         CallRequest{form.address, form.text, HexField(form.bleep), DecimalField(form.priority),
                     DecimalField(form.callType), HexField(form.transmissions)});
@@ -147,6 +156,11 @@ Submitted PlaceCall(PagingCore& core, Console& console, const CallForm& form) {
     last.transmissions = RememberedTransmissions(form.transmissions);
     StartOrEndRepeat(console.repeat, form.autoRepeat);
     return submitted;
+}
+
+void StopRepeat(Console& console) {
+    console.repeat.active = false;
+    console.repeat.choice = 0;
 }
 
 void RepeatStep(PagingCore& core, Console& console) {

@@ -12,7 +12,7 @@
 namespace zelvano {
 
 // The remembered last call: the call window's defaults and what auto-repeat
-// sends. The list positions may be -1 (nothing chosen).
+// sends.
 struct LastCall {
     std::string address;
     std::int16_t bleep = 1;
@@ -68,9 +68,13 @@ struct CallForm {
 // The window load: the form preset from the last call and the repeat choice.
 CallForm LoadCallForm(const Console& console, const Settings& settings);
 // The Call button: queues the call, remembers it and sets the repeat. A Call
-// without a repeat period ends a running repeat. Nothing is remembered when
-// the core refuses the call. The window closes afterwards (the caller's job).
+// without a repeat period ends a running repeat. A list without an entry
+// (-1) refuses the call, so no fallback digit is sent or remembered; nothing
+// is remembered when the core refuses it either. The window closes
+// afterwards (the caller's job).
 Submitted PlaceCall(PagingCore& core, Console& console, const CallForm& form);
+// The Stop buttons: the repeat ends and the next call window offers none.
+void StopRepeat(Console& console);
 // One buffer tick of the repeat: counts down and queues the last call when due.
 void RepeatStep(PagingCore& core, Console& console);
 

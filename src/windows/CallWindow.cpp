@@ -2,7 +2,6 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
@@ -98,6 +97,15 @@ void CallWindow::BuildControls() {
     callButton_->setDefault(true);
     PlaceTwips(callButton_, 5760, 3840, 1455, 435);
 
+    hintLabel_ = MakeHintLabel(this, kCaptionLeft, 3600, 3720, 840);  // beside the buttons
+    for (TypeableCombo* list :
+         {bleepList_, callTypeList_, priorityList_, transmissionsList_, repeatList_}) {
+        connect(list, &TypeableCombo::Refused, this,
+                [this](const QString& typed, const QString& shown) {
+                    Refuse(RefusedEntryHint(typed, shown), nullptr);
+                });
+    }
+
     timer1_ = new QTimer(this);
     timer1_->setObjectName("Timer1");
     timer1_->setInterval(250);
@@ -150,10 +158,36 @@ CallForm CallWindow::Form() const {
     return form;
 }
 
+// Every list takes its typed text; false when one was refused.
+bool CallWindow::TakeTypedTexts() {
+    bool taken = true;
+    for (TypeableCombo* list :
+         {bleepList_, callTypeList_, priorityList_, transmissionsList_, repeatList_}) {
+        taken = list->TakeTyped() && taken;
+    }
+    return taken;
+}
+
+// The hint names what was refused; the window stays open with the
+// field to mend in focus (when one is named).
+void CallWindow::Refuse(const QString& hint, QWidget* field) {
+    hintLabel_->setText(hint);
+    if (field != nullptr) {
+        field->setFocus();
+    }
+    emit Refused();
+}
+
+// A refused list or text queues nothing: the operator sees the hint and
+// presses Call again.
 void CallWindow::CallPressed() {
+    if (!TakeTypedTexts()) {
+        return;
+    }
     const Submitted submitted = PlaceCall(core_, console_, Form());
     if (submitted.id == 0) {
-        QMessageBox::warning(this, windowTitle(), QString::fromStdString(submitted.refusal));
+        const QString why = QString::fromStdString(submitted.refusal);
+        Refuse(why, why.startsWith("address") ? addressEdit_ : textEdit_);
         return;
     }
     emit RepeatChanged();
@@ -165,7 +199,7 @@ void CallWindow::CancelPressed() {
 }
 
 void CallWindow::StopPressed() {
-    console_.repeat.active = false;
+    StopRepeat(console_);
     repeatList_->SetPosition(0);
     emit RepeatChanged();
 }

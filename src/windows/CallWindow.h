@@ -6,6 +6,7 @@
 
 #include "windows/CallEntry.h"
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTimer;
@@ -30,11 +31,15 @@ class CallWindow : public QWidget {
   signals:
     // Call or Stop set or ended the repeat.
     void RepeatChanged();
+    // Input was refused (the hint says why): the program beeps.
+    void Refused();
 
   private:
     void BuildControls();
     void SetTabOrder();
     void ShowForm(const CallForm& form);
+    bool TakeTypedTexts();
+    void Refuse(const QString& hint, QWidget* field);
 
     PagingCore& core_;
     Console& console_;
@@ -48,6 +53,7 @@ class CallWindow : public QWidget {
     QPushButton* stopButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QPushButton* callButton_ = nullptr;
+    QLabel* hintLabel_ = nullptr;
     QTimer* timer1_ = nullptr;
 };
 

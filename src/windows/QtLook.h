@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QFont>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QPalette>
 #include <QWidget>
 
@@ -81,6 +82,18 @@ inline void PaintColors(QWidget* widget, const QColor& background, const QColor&
     palette.setColor(QPalette::WindowText, text);
     widget->setAutoFillBackground(true);
     widget->setPalette(palette);
+}
+
+// Why the window refused the last input, in dark red, wrapped; empty until then.
+inline QLabel* MakeHintLabel(QWidget* window, int left, int top, int width, int height) {
+    auto* hint = new QLabel(window);
+    hint->setObjectName("LabHint");
+    hint->setWordWrap(true);
+    hint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    PaintColors(hint, window->palette().color(QPalette::Window), QColor(192, 0, 0));
+    hint->setAutoFillBackground(false);
+    PlaceTwips(hint, left, top, width, height);
+    return hint;
 }
 
 }  // namespace zelvano

@@ -49,6 +49,7 @@ SettingsWindow::SettingsWindow(const Settings& settings, QWidget* parent)
     BuildCaptions();
     BuildCombos();
     BuildEspaFrame();
+    BuildHint();
     BuildButtons();
     Load();
     if (const QScreen* screen = this->screen()) {
@@ -131,11 +132,24 @@ void SettingsWindow::BuildButtons() {
         *def.button = button;
     }
     SetEditing(false);
-    // Return presses the focused button. Escape is Cancel while editing
-    // (the changes are dropped, the window stays) and Close while viewing.
-    BindWindowKeys(this, nullptr, [this] {
+    // Return presses the focused button, else Save while editing. Escape is
+    // Cancel while editing (the changes are dropped, the window stays) and
+    // Close while viewing.
+    BindWindowKeys(this, saveButton_, [this] {
         (cancelButton_->isEnabled() ? cancelButton_ : closeButton_)->click();
     });
+}
+
+// Why typed text was refused, right of the Variable EspaString frame.
+void SettingsWindow::BuildHint() {
+    hintLabel_ = MakeHintLabel(this, 6360, 3600, 4560, 600);
+    for (TypeableCombo* list : findChildren<TypeableCombo*>()) {
+        connect(list, &TypeableCombo::Refused, this,
+                [this](const QString& typed, const QString& shown) {
+                    hintLabel_->setText(RefusedEntryHint(typed, shown));
+                    emit Refused();
+                });
+    }
 }
 
 void SettingsWindow::Load() {
@@ -170,6 +184,19 @@ void SettingsWindow::SetEditing(bool editing) {
     saveButton_->setEnabled(editing);
     closeButton_->setEnabled(!editing);
     changeButton_->setEnabled(!editing);
+    if (!editing) {
+        saveButton_->setDefault(false);  // the default only while editing
+    }
+    hintLabel_->clear();
+}
+
+// Every list takes its typed text; false when one was refused.
+bool SettingsWindow::TakeTypedTexts() {
+    bool taken = true;
+    for (TypeableCombo* list : findChildren<TypeableCombo*>()) {
+        taken = list->TakeTyped() && taken;
+    }
+    return taken;
 }
 
 void SettingsWindow::LockCombo() {
@@ -207,9 +234,11 @@ Settings SettingsWindow::ComboToSettings() const {
     return zelvano::ComboToSettings(Selection());
 }
 
+// Editing starts in the first list, with Save as the default button.
 void SettingsWindow::ChangePressed() {
     SetEditing(true);
     UnlockCombo();
+    single_[0]->setFocus(Qt::TabFocusReason);
 }
 
 void SettingsWindow::CancelPressed() {
@@ -218,7 +247,11 @@ void SettingsWindow::CancelPressed() {
     UpdateCombo();
 }
 
+// A refused list keeps the window editing: nothing is saved.
 void SettingsWindow::SavePressed() {
+    if (!TakeTypedTexts()) {
+        return;
+    }
     SetEditing(false);
     LockCombo();
     emit Saved(ComboToSettings());

@@ -9,6 +9,7 @@
 
 class QCheckBox;
 class QGroupBox;
+class QLabel;
 class QPushButton;
 
 namespace zelvano {
@@ -35,6 +36,8 @@ class SettingsWindow : public QWidget {
   signals:
     // Save: the settings to use from now on.
     void Saved(const zelvano::Settings& settings);
+    // Typed text was refused (the hint says why): the program beeps.
+    void Refused();
 
   private:
     void BuildCaptions();
@@ -44,6 +47,8 @@ class SettingsWindow : public QWidget {
     void Load();
     void SetLocked(bool locked);
     void SetEditing(bool editing);
+    void BuildHint();
+    bool TakeTypedTexts();
 
     const Settings& settings_;
     std::array<TypeableCombo*, kSingleComboCount> single_{};
@@ -54,6 +59,7 @@ class SettingsWindow : public QWidget {
     QPushButton* cancelButton_ = nullptr;
     QPushButton* saveButton_ = nullptr;
     QPushButton* closeButton_ = nullptr;
+    QLabel* hintLabel_ = nullptr;
 };
 
 }  // namespace zelvano

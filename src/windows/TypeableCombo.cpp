@@ -3,9 +3,15 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QWheelEvent>
 
 namespace zelvano {
+
+QString RefusedEntryHint(const QString& typed, const QString& shown) {
+    const QString refused = QString("No entry \"%1\"").arg(typed.trimmed());
+    return shown.isEmpty() ? refused : refused + QString("; \"%1\" kept").arg(shown);
+}
 
 TypeableCombo::TypeableCombo(QWidget* parent) : QComboBox(parent) {
     setEditable(true);
@@ -13,7 +19,7 @@ TypeableCombo::TypeableCombo(QWidget* parent) : QComboBox(parent) {
     setCompleter(nullptr);                 // nor is it completed into one
     connect(lineEdit(), &QLineEdit::textEdited, this, [this] { typedOver_ = true; });
     connect(this, qOverload<int>(&QComboBox::activated), this, [this] { typedOver_ = false; });
-    connect(lineEdit(), &QLineEdit::editingFinished, this, &TypeableCombo::SelectNamedEntry);
+    connect(lineEdit(), &QLineEdit::editingFinished, this, &TypeableCombo::TakeTypedOnLeaving);
 }
 
 int TypeableCombo::NamedEntry(const QString& typed) const {
@@ -38,16 +44,28 @@ int TypeableCombo::NamedEntry(const QString& typed) const {
     return -1;
 }
 
-// On focus-out or Return the field shows the entry its text named.
-void TypeableCombo::SelectNamedEntry() {
+// The focus moved on: the typed text is taken now, unless a button of this
+// window got the focus (its handler takes the text and may stop its action).
+void TypeableCombo::TakeTypedOnLeaving() {
+    const QWidget* next = QApplication::focusWidget();
+    if (qobject_cast<const QPushButton*>(next) == nullptr || next->window() != window()) {
+        TakeTyped();
+    }
+}
+
+bool TypeableCombo::TakeTyped() {
     if (!typedOver_) {
-        return;
+        return true;
     }
-    const int entry = NamedEntry(lineEdit()->text());
-    if (entry >= 0) {
-        SetPosition(static_cast<std::int16_t>(entry));
-        setEditText(itemText(entry));
+    const QString typed = lineEdit()->text();
+    const int entry = NamedEntry(typed);
+    const int shown = entry >= 0 ? entry : currentIndex();
+    SetPosition(static_cast<std::int16_t>(shown));
+    setEditText(shown >= 0 ? itemText(shown) : QString());
+    if (entry < 0) {
+        emit Refused(typed, currentText());
     }
+    return entry >= 0;
 }
 
 void TypeableCombo::SetEntries(const std::vector<std::string>& entries) {
@@ -64,10 +82,8 @@ void TypeableCombo::SetPosition(std::int16_t position) {
 }
 
 std::int16_t TypeableCombo::Position() const {
-    if (typedOver_) {
-        return static_cast<std::int16_t>(NamedEntry(lineEdit()->text()));
-    }
-    return static_cast<std::int16_t>(currentIndex());
+    const int named = typedOver_ ? NamedEntry(lineEdit()->text()) : -1;
+    return static_cast<std::int16_t>(named >= 0 ? named : currentIndex());
 }
 
 void TypeableCombo::SetLocked(bool locked) {

@@ -2,8 +2,12 @@
 // that names an entry, by its whole text or by its code before " = "
 // (case and surrounding blanks aside), selects that entry: "2" over the
 // priorities is "2 = High", "c" over the bleep codes is "C". Other typed
-// text leaves no selected position (-1), so the field takes its fallback.
-// A locked list keeps its selection and refuses typing.
+// text is refused: the list shows again the entry it showed before and
+// Refused tells the window, so a guess never turns into another entry.
+// The text is taken when the focus leaves the list, except for a button of
+// the same window: that button's handler takes it (TakeTyped), so a refusal
+// can stop its Call or Save. A locked list keeps its selection and refuses
+// typing.
 #pragma once
 
 #include <QColor>
@@ -23,8 +27,12 @@ class TypeableCombo : public QComboBox {
     void SetEntries(const std::vector<std::string>& entries);
     // -1 (or any position outside the list) shows no selection and no text.
     void SetPosition(std::int16_t position);
-    // The selected position: the entry the typed text names, -1 when none.
+    // The selected position: the entry typed text names, else the one shown
+    // before the typing; -1 only when the list was given no position.
     std::int16_t Position() const;
+    // Takes text typed over the field: selects the entry it names, or refuses
+    // it (Refused, the entry shown before comes back). False when refused.
+    bool TakeTyped();
     // The entry a text names, or -1.
     int NamedEntry(const QString& typed) const;
 
@@ -35,16 +43,23 @@ class TypeableCombo : public QComboBox {
 
     void showPopup() override;
 
+  signals:
+    // Typed text named no entry; shown is the entry the list went back to.
+    void Refused(const QString& typed, const QString& shown);
+
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 
   private:
-    void SelectNamedEntry();
+    void TakeTypedOnLeaving();
     void ShowSelection();
 
     bool typedOver_ = false;
     bool locked_ = false;
 };
+
+// The windows' hint for a refused text: 'No entry "High"; "3 = Normal" kept'.
+QString RefusedEntryHint(const QString& typed, const QString& shown);
 
 }  // namespace zelvano

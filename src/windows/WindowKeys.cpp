@@ -60,7 +60,8 @@ void BindWindowKeys(QWidget* window, QPushButton* defaultButton, std::function<v
                 return;
             }
             auto* focused = qobject_cast<QPushButton*>(now);
-            QPushButton* marked = focused != nullptr ? focused : home.data();
+            QPushButton* marked =
+                focused != nullptr ? focused : (home && home->isEnabled() ? home.data() : nullptr);
             for (QPushButton* button : buttons) {
                 button->setDefault(button == marked);
             }

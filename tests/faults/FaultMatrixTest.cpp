@@ -57,14 +57,15 @@ class Faults : public testing::Test {
                  std::to_string(p->longestTickMs) + " ms; calls: " + p->States());
     }
 
-    // The port could not be opened: one box, the reason on the screen and in
-    // the communication frame's tooltip.
+    // The port could not be opened: one box naming the port and the reason,
+    // the reason on the screen and in the communication frame's tooltip.
     Program& OpenRefused() {
         Program& p = c.Open();
-        EXPECT_EQ(p.boxes,
-                  std::vector<std::string>{"Zelvano: Error setting Comport!\r\nCheck settings"});
-        EXPECT_TRUE(p.ScreenLogHas("Error opening ComPort:  1"));
         EXPECT_NE(p.Problem(), "");
+        EXPECT_EQ(p.boxes, std::vector<std::string>{
+                               "Zelvano: Error setting Comport!\r\nCheck settings\r\n\r\nCom1: " +
+                               p.Problem()});
+        EXPECT_TRUE(p.ScreenLogHas("Error opening ComPort:  1"));
         return p;
     }
 

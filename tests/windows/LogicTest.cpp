@@ -50,8 +50,8 @@ TEST(CallEntry, FieldsSentAndShownAtTheNextOpening) {
         CallForm form;
         const char *sent, *next;
     } cases[] = {
-        // Typed over (-1): "1" is sent, no selection is shown again.
-        {1, {"9", "t", -1, -1, -1, -1, 0}, "9|1|t|1|1|1 ", "9|t|-1|-1|-1|-1|0|1"},
+        // A list without an entry (-1): refused, nothing sent or remembered.
+        {1, {"9", "t", 1, -1, 3, 1, 0}, "", "1234|Enter AlfaText|1|3|3|1|0|1"},
         {1, {"5", "", 15, 3, 3, 1, 6}, "5|F||3|1|3 ", "5||15|3|3|1|6|1"},
         // Without an address the design texts come back.
         {1, {"", "t", 1, 3, 3, 1, 0}, "|1|t|3|1|3 ", "1234|Enter AlfaText|1|3|3|1|0|1"},
@@ -77,17 +77,17 @@ TEST(CallEntry, AutoRepeat) {
     for (const int end : {0, -1, 9}) {  // a Call without a period ends it, as does Stop (9)
         Started t;
         t.Place(1);
-        end == 9 ? void(t.console.repeat.active = false) : t.Place(std::int16_t(end), "2");
+        end == 9 ? StopRepeat(t.console) : t.Place(std::int16_t(end), "2");
         EXPECT_FALSE(t.console.repeat.active) << end;
         EXPECT_TRUE(t.Queued(30).empty()) << end;
     }
     Started t;  // a new period starts afresh; the remembered call is sent as it stands
     t.Place(1);
     t.Queued(5);
-    PlaceCall(t.core, t.console, {"2", "b", 15, 1, 2, -1, 2});
+    PlaceCall(t.core, t.console, {"2", "b", 15, 1, 2, 2, 2});
     t.console.last.address = "3";
     EXPECT_EQ(t.Queued(20), (std::vector<int>{20}));
-    EXPECT_EQ(t.Sent(), "1|1|a|3|1|3 2|F|b|1|1|2 3|F|b|1|-1|2 ");
+    EXPECT_EQ(t.Sent(), "1|1|a|3|1|3 2|F|b|1|2|2 3|F|b|1|2|2 ");
 }
 
 TEST(SettingsForm, RecordToListsAndBack) {

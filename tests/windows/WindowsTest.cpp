@@ -163,7 +163,8 @@ const QString kSettings =
     "ComboEspaTrans_5 ChkVariableEspaString CmdSave CmdCancel CmdWijzigen CmdClose";
 const QString kZeroSettings =
     "Philips#|Com1#|300#|N#|No Log enabled#|Check 100ms Interval#|Not Used#|-|-|-||";
-const QString kPortError = "Error setting Comport!\r\nCheck settings|Zelvano";
+// The port error box: the port and the reason below the text.
+const QString kPortError = "Error setting Comport!\r\nCheck settings\r\n\r\nCom%1: %2|Zelvano";
 
 // The console's settings: Ascom/Nira (the transmissions list is on), log level 1.
 const Settings kConsole = {0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, {}, 0};
@@ -216,13 +217,15 @@ class WindowsTest : public QObject {
     }
 
     void startUpBoxQuitAndCloseBox() {
-        H h(Demo(1), /*failOpen=*/true);
-        QCOMPARE(h.boxes, QStringList{kPortError});  // before the main window shows
+        H h(Demo(1), /*failOpen=*/true);  // the box before the main window shows
+        QCOMPARE(h.boxes, QStringList{kPortError.arg(1).arg("could not be opened")});
         QVERIFY(h.State("Text2_1").endsWith("Error opening ComPort:  1"));
         for (int i = 0; i < 20; ++i)
             h.w->driver().EngineTick();
-        h.w->LedTick();
-        QVERIFY(h.Engine().step == Step::Idle && h.State("LabLink").isEmpty());  // idle
+        h.w->LedTick();  // idle; the link and the frame tell the port failed
+        QVERIFY(h.Engine().step == Step::Idle &&
+                h.State("LabLink *LabLink") == "ERROR connecting ESPA Slave|#ffffff on #ff0000" &&
+                h.At<QGroupBox>("FrmCommunicatie")->title().endsWith("9600,N,8,1 (not open)"));
         H q;
         q.answer = MessageAnswer::Cancel;
         q.At<QAction>("Einde")->trigger();
@@ -308,7 +311,7 @@ class WindowsTest : public QObject {
         h.w->OpenCallWindow();
         h.At<QLineEdit>("TextAdres")->setText("555");
         h.Pick("ComboBleep", 12);
-        h.Type("ComboPrio", "9");  // typed text naming no entry: no position
+        h.Pick("ComboPrio", 1);
         h.Type("ComboCallType", "x");
         h.At<Combo>("ComboCallType")->setCurrentIndex(2);  // picked again: a position
         emit h.At<Combo>("ComboCallType")->activated(2);
@@ -321,7 +324,7 @@ class WindowsTest : public QObject {
         h.CurrentSettings().emulation = 0;  // Philips: no choice of transmissions
         h.w->OpenCallWindow();              // the call is remembered
         QCOMPARE(h.State(kCallForm),
-                 u"555|Enter AlfaText|C|2 = Speech Call||1 = 1 transmission-|"
+                 u"555|Enter AlfaText|C|2 = Speech Call|1 = Emergency|1 = 1 transmission-|"
                  "AutoRepeat every 30secs|"_s);
         h.Click("CmdStopAutoCall");
         h.w->callWindow()->UpdateStopButton();
@@ -332,6 +335,8 @@ class WindowsTest : public QObject {
         h.At<QLineEdit>("TextAdres")->setText("888");
         h.Click("CmdCancel");
         QVERIFY(!h.w->callWindow() && h.Calls() == 3 && h.w->console().last.address == "555");
+        h.w->OpenCallWindow();  // Stop forgot the repeat choice
+        QCOMPARE(h.State("ComboAutoRepeatTime"), u"No AutoRepeat call"_s);
     }
 
     void settingsWindow() {
@@ -356,9 +361,8 @@ class WindowsTest : public QObject {
         h.Pick("ComboLogfile", 1);
         h.Pick("ComboBaud", 5);
         h.Pick("ComboEspaTrans_0", 1);
-        h.Type("ComboDeviceCheckInterval", "fast");  // no selected entry: -1
         h.Click("CmdSave");
-        Settings saved{0, 0, 5, 0, 0, 0, 0, 0, 0, 1, -1, {1, 0, 0, 0, 0, 0}, 0};
+        Settings saved{0, 0, 5, 0, 0, 0, 0, 0, 0, 1, 0, {1, 0, 0, 0, 0, 0}, 0};
         QCOMPARE(test::ReadFileBytes(SettingsPath(h.dir.path())), FormatSettings(saved));
         QVERIFY(h.core().CurrentSettings() == saved && h.boxes.isEmpty());
         QCOMPARE(h.State("ComboLogfile CmdSave CmdClose"), u"Simple Log to screen#|-|"_s);
@@ -459,24 +463,47 @@ void WindowsTest::typedTextNamingAnEntrySelectsItAndLockedListsStayGrey() {
     QWidget* call = h.Open("CallPager", "frmCall");
     TypeOver(call, "ComboPrio", " 2 ");  // a code, blanks around it
     QCOMPARE(Get<QComboBox>(call, "ComboPrio")->currentText(), QString("2 = High"));
-    TypeOver(call, "ComboBleep", "c");                     // a whole entry, other case
-    TypeOver(call, "ComboCallType", "speech call");        // names nothing: fallback "1"
+    TypeOver(call, "ComboBleep", "c");               // a whole entry, other case
+    TypeOver(call, "ComboCallType", "speech call");  // names nothing: refused on leaving
+    QCOMPARE(Get<QLabel>(call, "LabHint")->text() + u" %1"_s.arg(h.beeps),
+             u"No entry \"speech call\"; \"3 = Standard (code) Call\" kept 1"_s);
     TypeOver(call, "ComboNrOfTx", "2 = 2 TRANSMISSIONS");  // whole entry, other case
     Key(Qt::Key_Return);
     const Call& entry = h.core().Calls()[0];
     QCOMPARE(entry.priority + entry.bleep + entry.callType + entry.transmissions,
-             std::string("2C12"));
-    // The settings window: the same rule; a number that names no entry
-    // (500 ms) leaves the interval without a selection.
+             std::string("2C32"));
+    // Return straight from a list whose text names nothing, or with a text
+    // the line cannot carry: nothing queued, the window stays open.
+    call = h.Open("CallPager", "frmCall");
+    for (auto* edit :
+         {Get<QComboBox>(call, "ComboPrio")->lineEdit(), Get<QLineEdit>(call, "TextAlfa")}) {
+        edit->setFocus();
+        edit->selectAll();
+        const bool text = edit->parent() == call;
+        QTest::keyClicks(edit, text ? "Pump " : "High");
+        if (text)  // a character no key name stands for
+            QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, u"\u03a9"_s, Qt::NoModifier);
+        Key(Qt::Key_Return);
+        QVERIFY(call->isVisible() && h.Calls() == 1 && edit->hasFocus());
+    }
+    QCOMPARE(Get<QComboBox>(call, "ComboPrio")->currentText() + u" %1 "_s.arg(h.beeps) +
+                 Get<QLabel>(call, "LabHint")->text(),
+             u"2 = High 3 "_s + QString::fromStdString(Unsendable("text", "Pump \u03a9")));
+    Key(Qt::Key_Escape);
+    // The settings window: the same rule. Change leads into the first list
+    // with Save as the default button: Return there saves.
     QWidget* settings = h.Open("Instellingen", "frmInstellingen");
     QTest::mouseClick(Get(settings, "CmdWijzigen"), Qt::LeftButton);
+    QVERIFY(QApplication::focusWidget() == Get(settings, "ComboEmulatie") &&
+            Get<QPushButton>(settings, "CmdSave")->isDefault() &&
+            !Get<QPushButton>(settings, "CmdCancel")->isDefault());
     TypeOver(settings, "ComboEmulatie", "medicall");
     TypeOver(settings, "ComboBaud", "19200");
-    TypeOver(settings, "ComboDeviceCheckInterval", "500");
-    QTest::mouseClick(Get(settings, "CmdSave"), Qt::LeftButton);
+    TypeOver(settings, "ComboDeviceCheckInterval", "500");  // names nothing: refused
+    Key(Qt::Key_Return);
     const Settings& saved = h.core().CurrentSettings();
-    QCOMPARE(QList<int>({saved.emulation, saved.baudRate, saved.checkInterval}),
-             QList<int>({2, 5, -1}));
+    QCOMPARE(QList<int>({saved.emulation, saved.baudRate, saved.checkInterval, h.beeps}),
+             QList<int>({2, 5, 0, 4}));
     // Locked again: Tab into a list selects its text, which stays grey, not
     // white on the highlight colour.
     Get(settings, "ComboCom")->setFocus();
@@ -490,25 +517,27 @@ void WindowsTest::typedTextNamingAnEntrySelectsItAndLockedListsStayGrey() {
 }
 
 void WindowsTest::rowsAndLogOfTheMainWindow() {
-    H h(kConsole, true, "/dev/ttyS0: permission denied; the user must be in the dialout group");
+    H h(Demo(2), true, "/dev/ttyS0: permission denied; the user must be in the dialout group");
     h.Show();
     const std::vector<std::string> lines = h.Logged();
     const auto error = std::find(lines.begin(), lines.end(), "Error opening ComPort:  1");
     QVERIFY(error != lines.end() && error + 1 != lines.end());
     QCOMPARE(error[1], "Reason: " + h.line.lastError);
-    // A clipped address shows its start; clipped cells name their whole value.
+    // A clipped address shows its start and "…"; clipped cells name their whole value.
     const std::string longText(60, 'w');  // wider than the text cell
     h.Add("12345678901", longText);
     h.Add("42", "short");
     auto* adres = Get<QLabel>(h.w.get(), "LabAdres_0");
+    QVERIFY(adres->text().endsWith(u'…') && h.State("LabInfo_0").endsWith(u'…') &&
+            QString("12345678901").startsWith(adres->text().chopped(1)));
     QCOMPARE(adres->toolTip(), QString("12345678901"));
     QCOMPARE(adres->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
     QCOMPARE(Get(h.w.get(), "LabInfo_0")->toolTip(), QString::fromStdString(longText));
     QCOMPARE(Get<QLabel>(h.w.get(), "LabAdres_1")->alignment() & Qt::AlignHCenter,
              Qt::AlignHCenter);  // one that fits stays centred
-    // The screen log: after each burst of lines the ten boxes, fixed top to
-    // bottom in Tab order, hold the last ten lines whole and in order, and the
-    // screen shows them as a fresh window draws the same texts.
+    // The screen log: after each burst of lines or Save the ten boxes, fixed top
+    // to bottom in Tab order, hold the day file's last ten lines whole and in
+    // order, and the screen shows them as a fresh window draws the same texts.
     std::vector<QPoint> places;
     for (int i = 0; i < 10; ++i)
         places.push_back(Get(h.w.get(), u"Text2_%1"_s.arg(i))->pos());
@@ -521,16 +550,24 @@ void WindowsTest::rowsAndLogOfTheMainWindow() {
                                "iiiiiiii",
                                "WWWWWWWW",
                                "fi j WW Test"};
-    QStringList written;
-    for (const int burst : {10, 1, 2, 3, 7, 1, 13}) {
-        for (int i = 0; i < burst; ++i) {
-            const QString text = texts[written.size() % texts.size()];
-            h.clock.now.second = (written.size() * 7) % 60;
-            h.core().Log(text.toStdString());
-            const LocalDateTime& t = h.clock.now;
-            written << QString::asprintf("%02d:%02d:%02d ", t.hour, t.minute, t.second) + text;
+    int written = 0;
+    for (const int burst : {10, 1, -1, 2, 3, -2, 7, 1, 13}) {  // -1 a Save, -2 one to Com2 failing
+        if (burst < 0) {
+            h.line.failOpen = burst == -2;
+            QWidget* settings = h.Open("Instellingen", "frmInstellingen");
+            QTest::mouseClick(Get(settings, "CmdWijzigen"), Qt::LeftButton);
+            Get<Combo>(settings, "ComboCom")->SetPosition(std::int16_t(-burst - 1));
+            QTest::mouseClick(Get(settings, "CmdSave"), Qt::LeftButton);
+            QTest::mouseClick(Get(settings, "CmdClose"), Qt::LeftButton);
         }
-        const QStringList last = written.mid(written.size() - 10);
+        for (int i = 0; i < burst; ++i, ++written) {
+            h.clock.now.second = (written * 7) % 60;
+            h.core().Log(texts[written % texts.size()].toStdString());
+        }
+        const std::string file =
+            test::ReadFileBytes(h.dir.path() / "Log" / DayFileName(h.clock.now));
+        const QStringList last =
+            QString::fromStdString(file).split("\r\n", Qt::SkipEmptyParts).last(10);
         H fresh(kConsole);
         for (int i = 0; i < 10; ++i) {
             auto* box = Get<QLineEdit>(h.w.get(), u"Text2_%1"_s.arg(i));
@@ -542,9 +579,15 @@ void WindowsTest::rowsAndLogOfTheMainWindow() {
             freshBox->setText(last[i]);
             freshBox->setCursorPosition(0);
         }
-        QCOMPARE(h.OnScreen("frameDiagnose"),
-                 fresh.At("frameDiagnose")->grab().toImage().convertToFormat(QImage::Format_RGB32));
+        QTRY_COMPARE(
+            h.OnScreen("frameDiagnose"),
+            fresh.At("frameDiagnose")->grab().toImage().convertToFormat(QImage::Format_RGB32));
     }
+    // Both boxes name the port and why; the frame names the failed port, not open.
+    const QString box = kPortError.arg(1).arg(QString::fromStdString(h.line.lastError));
+    QCOMPARE(h.boxes, (QStringList{box, QString(box).replace("Com1", "Com2") + "|shown"}));
+    QCOMPARE(h.At<QGroupBox>("FrmCommunicatie")->title(),
+             u"Settings: Com:2 at 9600,N,8,1 (not open)"_s);
 }
 
 void WindowsTest::saveDuringALineCheckIsNoAlarm() {
@@ -608,9 +651,11 @@ void WindowsTest::runningRepeatIsShownAndStoppedOnTheMainWindow() {
         h.w->driver().SecondTick();
     QVERIFY(!shown->isVisible() && !stop->isVisible());
     QCOMPARE(h.Calls(), 1);  // the Call itself, no repetition
-    // Stopped in the call window, the main window follows at once.
-    h.Open("CallPager", "frmCall");
-    Key(Qt::Key_Return);  // still every 20 s
+    // Stop forgot the choice; stopped in the call window, the main window follows.
+    call = h.Open("CallPager", "frmCall");
+    QCOMPARE(Get<QComboBox>(call, "ComboAutoRepeatTime")->currentText(), u"No AutoRepeat call"_s);
+    TypeOver(call, "ComboAutoRepeatTime", "AutoRepeat every 20secs");
+    Key(Qt::Key_Return);
     QTRY_VERIFY(shown->isVisible());
     QTest::mouseClick(Get(h.Open("CallPager", "frmCall"), "CmdStopAutoCall"), Qt::LeftButton);
     QVERIFY(!shown->isVisible());
