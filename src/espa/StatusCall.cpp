@@ -69,16 +69,15 @@ void SendStatusCallBlock(Context& e) {
 }
 
 void AwaitStatusCallBlockAnswer(Context& e) {
-    const Awaited got = AwaitByte(e);
+    const Awaited got = AwaitReply(e, {ACK});
     if (got.kind == Awaited::Kind::Pending)
         return;
-    if (got.kind == Awaited::Kind::Byte && got.byte == ACK) {
+    if (got.kind == Awaited::Kind::Byte) {
         WriteServedState(e, CallState::Queue);
         e.s.step = Step::StatusRequestStart;
         Log(e, 2, "StatusCall: ACK received on StatusCall (SOH3).");
-    } else if (got.kind == Awaited::Kind::Byte) {
-        if (LogUnexpectedAnswer(e, "ERROR: No ACK received at StatusRequest SOH3, but &d",
-                                got.byte)) {
+    } else if (got.kind == Awaited::Kind::Wrong) {
+        if (LogUnexpectedAnswer(e, "ERROR: No ACK received at StatusRequest SOH3, but &d")) {
             StatusCallRefused(e);
             return;
         }

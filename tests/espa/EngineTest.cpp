@@ -172,6 +172,9 @@ const Case kJobs[] = {
     {.name = "silent select times out after 20 ticks", .call = "NEW", .level = 1,
      .steps = "CALL; > 36: 04; > 41: SEL",
      .log = {"ERROR: After sending 1 ENQ 2 ENQ no ACK received."}, .retry = 2},
+    {.name = "a wrong answer is let come whole for 2 more ticks, then judged", .call = "NEW",
+     .level = 1, .steps = "CALL; 06 > 17: HELLO; 32 . 18; 33 . 20; 34 > 21: 04",
+     .log = {"ERROR: No ACK on transmitted ESPA, but: %d 50", "Slave answered: '2' '3'"}},
     {.name = "an unanswered block is sent again with retries reset", .call = "NEW", .level = 1,
      .steps = "CALL; 06 > 17: HELLO; > 69: 04",
      .log = {"ERROR: TimeOut receiving ACK from ESPA slave"}, .status = "NEW", .retry = 3},
@@ -219,7 +222,7 @@ const Case kJobs[] = {
     {.name = "EOT aborts drive the retries below 0; the next failure gives up", .call = "QUEUE",
      .level = 1, .statusCheck = 1, .setup = "!retries=1",
      .steps = "REQ; 01 32 02 31 04 > 18: 04; > 20: 04; > 25: POLL; 31 05 > 27: 06; 01 04 > 28: 04; "
-              "> 30: 04; > 35: POLL; 31 05 > 37: 06; 01 04 > 38: 04; > 40: 04; > 45: POLL; 41 . 46",
+              "> 30: 04; > 35: POLL; 31 05 > 37: 06; 01 04 > 38: 04; > 40: 04; > 45: POLL; 41 . 48",
 
      .log = {"After Poll&Select expected '1', but received: (&dec)  65", "Slave answered: 'A'",
              "ERROR: Failed 3 times, recheck ESPA slave"},
@@ -252,10 +255,10 @@ const Case kJobs[] = {
     {.name = "... a NEW call after a QUEUE one goes first", .call = "NEW", .level = 4,
      .setup = "!add3 !0=PAGED !1=QUEUE !2=ERROR", .steps = ". 9",
      .log = {"CallStatus is NEW for Position:  3"}, .state = 30, .retry = 3},
-    {.name = "a status call refused with NAK: NO STATUS at once, the hint once", .call = "QUEUE",
-     .level = 1, .setup = "!add !1=QUEUE",
-     .steps = "CALL; 06 > 17: SC; 31 15 04 . 18; > 20: 04; > 25: SEL; 06 > 27: SC; 31 15 04 . 28; "
-              "> 30: 04",
+    {.name = "a status call refused with NAK, split or not: NO STATUS at once, the hint once",
+     .call = "QUEUE", .level = 1, .setup = "!add !1=QUEUE",
+     .steps = "CALL; 06 > 17: SC; 31 . 18; 15 04 . 19; > 21: 04; > 26: SEL; 06 > 28: SC; 31 15 04 . 29; "
+              "> 31: 04",
      .log = {kSoh3Nak, kSaid1NakEot,
              "STATUS: ESPA slave refuses status calls (SOH3); accepted calls end as NO STATUS. "
              "Choose \"StatusCheck Only 2 ENQ\" in Settings, or \"StatusCheck None\" when the "

@@ -132,7 +132,7 @@ bool SetScript(Options& options, std::string_view value, std::string& error) {
     return AddScriptOption(options.slave.scripts, value, error);
 }
 
-// "N,MS": the status block in N pieces, MS apart.
+// "N,MS": the status block and a refusal in N pieces, MS apart.
 bool SetSplit(Options& options, std::string_view value, std::string& error) {
     const auto comma = value.find(',');
     const auto pieces = ParseInteger(value.substr(0, comma), 1, 64);
@@ -345,7 +345,8 @@ const std::vector<OptionSpec>& Specs() {
         {"noise", "WHEN", "Put 1 to 3 random bytes in front of an answer.",
          FaultOption(Fault::Noise)},
         {"split", "PIECES[,MS]",
-         "Send the status block in PIECES equal pieces, MS milliseconds apart (default 1, 0).",
+         "Send the status block, and the '1' NAK EOT that refuses a status call block, in "
+         "PIECES equal pieces, MS milliseconds apart (default 1, 0).",
          SetSplit},
         {"delay", "MS|MIN-MAX",
          "Wait MS (or a random time from MIN to MAX) milliseconds before every answer.", SetDelay},
