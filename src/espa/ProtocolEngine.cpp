@@ -404,6 +404,7 @@ void ProtocolEngine::Run(bool startRequest) {
 void ProtocolEngine::Start(bool afterLoss) {
     EngineState& s = context_->s;
     s.answer.clear();
+    s.statusCallsRefused = false;  // another port, or a slave that may have changed
     if (afterLoss && s.step != Step::Idle) {
         s.step = Step::LineCheckStart;
         s.timer = 0;

@@ -84,6 +84,7 @@ void AwaitPollAnswer(Context& e) {
         // check get the line.
         if (const int position = ServedPosition(e); position >= 0)
             e.calls.At(position).askAfterTick = s.ticks + kNoInfoRestTicks;
+        s.statusPollEmpty = true;
         s.step = Step::Scheduler;
         Log(e, 2, "StatusRequest: No info available (yet). Retry later.");
     } else if (got.kind == Awaited::Kind::Wrong) {
@@ -162,6 +163,7 @@ void AcceptStatus(Context& e) {
     SendByte(e, ACK);
     Log(e, 2, "StatusRequest: Status received, ACK sent.");
     const CallState state = ParseCallStatus(s.statusBlock);
+    s.statusFound = true;
     // The word lands on the call the job serves; when that call has left the
     // buffer the word is dropped.
     if (WriteServedState(e, state) && LogLevel(e, 1)) {

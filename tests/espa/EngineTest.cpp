@@ -41,6 +41,9 @@ const std::string kNak = "ERROR: No ACK on transmitted ESPA, but: %d 21";
 const std::string kSaidNak = "Slave answered: NAK", kSaidEot = "Slave answered: EOT";
 const std::string kSoh3Nak = "ERROR: No ACK received at StatusRequest SOH3, but &d 49";
 const std::string kSaid1NakEot = "Slave answered: '1' NAK EOT";
+const std::string kNoMoreSoh3 =
+    "STATUS: No more status calls (SOH3) are sent; accepted calls end "
+    "as NO STATUS until the port is reopened or the settings change.";
 const std::string kRefused =
     "ERROR: At Transfer CallToEspaSlave: No ACK after 1ENQ, 2 ENQ received: &d 4";
 const std::string kPollSent = "StatusRequest: 2 ENQ sent.";
@@ -255,15 +258,26 @@ const Case kJobs[] = {
     {.name = "... a NEW call after a QUEUE one goes first", .call = "NEW", .level = 4,
      .setup = "!add3 !0=PAGED !1=QUEUE !2=ERROR", .steps = ". 9",
      .log = {"CallStatus is NEW for Position:  3"}, .state = 30, .retry = 3},
-    {.name = "a status call refused with NAK, split or not: NO STATUS at once, the hint once",
-     .call = "QUEUE", .level = 1, .setup = "!add !1=QUEUE",
-     .steps = "CALL; 06 > 17: SC; 31 . 18; 15 04 . 19; > 21: 04; > 26: SEL; 06 > 28: SC; 31 15 04 . 29; "
-              "> 31: 04",
+    {.name = "a status call refused with NAK, split or not: NO STATUS at once, the hint once; "
+             "no SOH3 for other calls until the port is reopened",
+     .call = "QUEUE", .level = 1, .interval = 100, .setup = "!add !1=QUEUE",
+     .steps = "CALL; 06 > 17: SC; 31 . 18; 15 04 . 40; !reopen !0=QUEUE; > 43: 04; > 48: SEL; "
+              "06 > 50: SC; 31 15 04 . 51",
      .log = {kSoh3Nak, kSaid1NakEot,
              "STATUS: ESPA slave refuses status calls (SOH3); accepted calls end as NO STATUS. "
              "Choose \"StatusCheck Only 2 ENQ\" in Settings, or \"StatusCheck None\" when the "
              "slave gives no status at all.",
-             kSoh3Nak, kSaid1NakEot},
+             kNoMoreSoh3, kSoh3Nak, kSaid1NakEot, kNoMoreSoh3},
+     .status = "NO STATUS"},
+    {.name = "... \"StatusCheck None\" first when a status request found nothing either",
+     .call = "QUEUE", .level = 1, .interval = 100, .setup = "!add !1=QUEUE",
+     .steps = "CALL; 06 > 17: SC; 06 > 19: 04; > 24: POLL; 04 > 27: 04; > 32: SEL; 06 > 34: SC; "
+              "31 15 04 . 70",
+     .log = {kSoh3Nak, kSaid1NakEot,
+             "STATUS: ESPA slave refuses status calls (SOH3) and has had no status on request "
+             "either; accepted calls end as NO STATUS. Choose \"StatusCheck None\" in Settings, "
+             "or \"StatusCheck Only 2 ENQ\" when the slave does report status on request.",
+             kNoMoreSoh3},
      .status = "NO STATUS"},
 };
 // clang-format on
