@@ -54,15 +54,23 @@ PortOpen PagingCore::Start() {
     calls_.Clear();
     log_.ClearScreen();
     engine_.Reset();
-    settings_ = ReadSettingsFile(SettingsPath(DataDir()));
+    std::string problem;
+    settings_ = ReadSettingsFile(SettingsPath(DataDir()), &problem);
+    if (!problem.empty())
+        log_.Announce("STATUS: Settings not read: " + problem);
     return Reopen();
 }
 
 PortOpen PagingCore::ApplySettings(const Settings& settings) {
     settings_ = settings;
     const std::filesystem::path file = SettingsPath(DataDir());
-    if (!WriteSettingsFile(file, settings_) && SettingsFileLocked(file))
-        log_.Write(1, "STATUS: Settings not saved, espa.set is read-only: " + file.string());
+    if (!WriteSettingsFile(file, settings_)) {
+        if (SettingsFileLocked(file)) {
+            log_.Write(1, "STATUS: Settings not saved, espa.set is read-only: " + file.string());
+        } else if (const std::string refusal = SettingsLinkRefusal(file); !refusal.empty()) {
+            log_.Write(1, "STATUS: Settings not saved, espa.set is " + refusal);
+        }
+    }
     return Reopen();
 }
 
