@@ -84,6 +84,7 @@ const Row kRows[] = {
     {"NakEveryOtherBlock", "--nak-block every=2",
      "sel > 06 | call:1 > 06 | ask:1 > 15 | ask:1 > 06 | call:2 > 15", "-> NAK (--nak-block)"},
     {"Silent", "--silent --script *=PAGED", "sel > | call:5 > | poll >", "(silent: no answer)"},
+    {"NoneAlone", "--script NONE", "call:5 > 06 | poll > 04", "reports: no reports"},
     {"BadWhen", "--nak-block sometimes", "", "--nak-block: bad WHEN \"sometimes\""},
     {"BadScript", "--script PAGED", "", "expected ADDRESS=STATES"},
     {"ListenDefaultHost", "--listen 5000", "sel > 06", "listen 127.0.0.1 5000"},
