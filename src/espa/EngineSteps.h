@@ -26,12 +26,17 @@ struct Context {
 
 // What one read of a step that awaits a byte found.
 struct Awaited {
-    enum class Kind { Byte, TimeOut, Pending } kind;
+    enum class Kind { Byte, Wrong, TimeOut, Pending } kind;
     std::uint8_t byte = 0;
 };
 // Reads once: a byte is handled even when the step's time ran out in this
 // tick; only no byte and timer 0 is a time-out.
 Awaited AwaitByte(Context& e);
+// As AwaitByte for a step that takes only the bytes accepted. Any other byte
+// begins an answer that may come split over ticks: it is gathered until it
+// holds NAK or EOT, for at most 2 more ticks and never past the step's
+// time-out, then handed back whole as Wrong (byte is its first byte).
+Awaited AwaitReply(Context& e, std::initializer_list<std::uint8_t> accepted);
 
 // What a wait does when its answer does not come: the line it logs, where a
 // retry goes, the give-up line and whether a pause of 5 ticks follows it.
@@ -69,10 +74,10 @@ void SetLink(Context& e, LinkState link);
 
 // Bytes as the operator reads them: "'1' NAK EOT".
 std::string DescribeBytes(const std::vector<std::uint8_t>& bytes);
-// An answer that is not the one awaited: logs text with the byte's value (the
-// step's own line), then the whole answer that came with it. True when the
-// answer holds a NAK.
-bool LogUnexpectedAnswer(Context& e, std::string_view text, std::uint8_t byte);
+// The answer AwaitReply gathered, which is not the one awaited: logs text with
+// its first byte's value (the step's own line), then the whole answer, and
+// forgets it. True when the answer holds a NAK.
+bool LogUnexpectedAnswer(Context& e, std::string_view text);
 
 // First step of a job: EOT, then nextStep after a pause of 5 ticks.
 void StartSequence(Context& e, Step nextStep);

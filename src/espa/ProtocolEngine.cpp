@@ -1,6 +1,7 @@
 #include "espa/ProtocolEngine.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "common/Text.h"
 #include "espa/EngineSteps.h"
@@ -19,12 +20,52 @@ Awaited AwaitByte(Context& e) {
     return {Awaited::Kind::Pending};
 }
 
+namespace {
+
+constexpr std::size_t kMostShown = 32;    // bytes of an unexpected answer kept
+constexpr std::int16_t kAnswerTicks = 2;  // ticks a split answer may take
+
+// NAK or EOT in it: the slave has said no or ended its turn.
+bool AnswerEnded(const std::vector<std::uint8_t>& answer) {
+    return std::find_if(answer.begin(), answer.end(),
+                        [](std::uint8_t b) { return b == NAK || b == EOT; }) != answer.end();
+}
+
+}  // namespace
+
+Awaited AwaitReply(Context& e, std::initializer_list<std::uint8_t> accepted) {
+    EngineState& s = e.s;
+    if (s.answer.empty()) {
+        const Awaited got = AwaitByte(e);
+        if (got.kind != Awaited::Kind::Byte ||
+            std::find(accepted.begin(), accepted.end(), got.byte) != accepted.end())
+            return got;
+        s.answer.push_back(got.byte);
+        s.answerWait = kAnswerTicks;
+    } else if (s.answerWait > 0) {
+        --s.answerWait;
+    }
+    // What has come is read (and so traced) whatever the log level; the next
+    // step would discard it anyway.
+    while (s.answer.size() < kMostShown) {
+        const int next = e.link.Receive();
+        if (next < 0)
+            break;
+        s.answer.push_back(static_cast<std::uint8_t>(next));
+    }
+    const bool whole =
+        AnswerEnded(s.answer) || s.answer.size() >= kMostShown || s.answerWait == 0 || s.timer == 0;
+    if (!whole)
+        return {Awaited::Kind::Pending};
+    return {Awaited::Kind::Wrong, s.answer.front()};
+}
+
 bool AwaitAnswer(Context& e, std::uint8_t expected, const Miss& wrong, const Miss& silent) {
-    const Awaited got = AwaitByte(e);
-    if (got.kind == Awaited::Kind::Byte && got.byte == expected)
+    const Awaited got = AwaitReply(e, {expected});
+    if (got.kind == Awaited::Kind::Byte)
         return true;
-    if (got.kind == Awaited::Kind::Byte) {
-        LogUnexpectedAnswer(e, wrong.text, got.byte);
+    if (got.kind == Awaited::Kind::Wrong) {
+        LogUnexpectedAnswer(e, wrong.text);
         RetryOrGiveUp(e, wrong.retry, wrong.giveUp, wrong.pauseFive);
     } else if (got.kind == Awaited::Kind::TimeOut) {
         Log(e, 1, silent.text);
@@ -59,19 +100,12 @@ std::string DescribeBytes(const std::vector<std::uint8_t>& bytes) {
     return text;
 }
 
-bool LogUnexpectedAnswer(Context& e, std::string_view text, std::uint8_t byte) {
-    // The rest of the answer is read (and so traced) whatever the log level;
-    // the next step would discard it anyway.
-    constexpr std::size_t kMostShown = 32;
-    std::vector<std::uint8_t> answer{byte};
-    while (answer.size() < kMostShown) {
-        const int next = e.link.Receive();
-        if (next < 0)
-            break;
-        answer.push_back(static_cast<std::uint8_t>(next));
-    }
+bool LogUnexpectedAnswer(Context& e, std::string_view text) {
+    const std::vector<std::uint8_t> answer = std::exchange(e.s.answer, {});
+    if (answer.empty())
+        return false;
     if (LogLevel(e, 1)) {
-        Log(e, 1, WithValue(text, byte));
+        Log(e, 1, WithValue(text, answer.front()));
         Log(e, 1, "Slave answered: " + DescribeBytes(answer));
     }
     return std::find(answer.begin(), answer.end(), NAK) != answer.end();
@@ -369,6 +403,8 @@ void ProtocolEngine::Run(bool startRequest) {
 
 void ProtocolEngine::Start(bool afterLoss) {
     EngineState& s = context_->s;
+    s.answer.clear();
+    s.statusCallsRefused = false;  // another port, or a slave that may have changed
     if (afterLoss && s.step != Step::Idle) {
         s.step = Step::LineCheckStart;
         s.timer = 0;
@@ -388,6 +424,7 @@ void ProtocolEngine::LineLost() {
 
 void ProtocolEngine::Reset() {
     EngineState& s = context_->s;
+    s.answer.clear();
     s.checkCountdown = 0;
     engine::SetLink(*context_, LinkState::Unknown);
     s.step = Step::Idle;

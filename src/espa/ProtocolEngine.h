@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "buffer/CallBuffer.h"
 #include "log/Log.h"
@@ -72,6 +73,15 @@ struct EngineState {
     std::uint32_t ticks = 0;        // ticks so far
     std::uint32_t statusTurns = 0;  // status jobs started so far
     bool refusalTold = false;       // the hint about refused SOH3 is logged once
+    // The slave refused a SOH3 block: no more are sent (accepted calls end
+    // "NO STATUS") until the port is opened again, with its settings.
+    bool statusCallsRefused = false;
+    bool statusFound = false;      // a status block was ever accepted
+    bool statusPollEmpty = false;  // a status request was ever answered EOT
+    // An answer other than the one awaited, gathered over a tick or two so a
+    // split answer is judged whole; empty when none is under way.
+    std::vector<std::uint8_t> answer;
+    std::int16_t answerWait = 0;  // ticks it may still take to come whole
 };
 
 namespace engine {

@@ -56,6 +56,9 @@ void StartQueueCallJob(Context& e, std::int16_t position) {
         case 0:
             if (commTech) {
                 Log(e, 1, "Not using SOH3 with CommTechWireLess. Is not implemented there.");
+            } else if (e.s.statusCallsRefused) {
+                e.calls.SetState(position, CallState::NoStatus);  // as "StatusCheck None"
+                break;
             }
             e.s.step = commTech ? Step::StatusRequestStart : Step::StatusCallStart;
             break;

@@ -9,15 +9,28 @@ namespace {
 
 // The slave NAKed the '3' block of a call it had accepted: many paging
 // systems give no status that way. The call ends "NO STATUS" at once instead
-// of being retried into "ERROR", and the operator learns which setting fits.
+// of being retried into "ERROR", later calls are not asked with SOH3 either,
+// and the operator learns which setting fits: "StatusCheck None" first when
+// the status request has found nothing either.
 void StatusCallRefused(Context& e) {
     EngineState& s = e.s;
     if (!s.refusalTold) {
         s.refusalTold = true;
         Log(e, 1,
-            "STATUS: ESPA slave refuses status calls (SOH3); accepted calls end as NO STATUS. "
-            "Choose \"StatusCheck Only 2 ENQ\" in Settings, or \"StatusCheck None\" when the "
-            "slave gives no status at all.");
+            s.statusPollEmpty && !s.statusFound
+                ? "STATUS: ESPA slave refuses status calls (SOH3) and has had no status on "
+                  "request either; accepted calls end as NO STATUS. Choose \"StatusCheck None\" "
+                  "in Settings, or \"StatusCheck Only 2 ENQ\" when the slave does report status "
+                  "on request."
+                : "STATUS: ESPA slave refuses status calls (SOH3); accepted calls end as NO "
+                  "STATUS. Choose \"StatusCheck Only 2 ENQ\" in Settings, or \"StatusCheck "
+                  "None\" when the slave gives no status at all.");
+    }
+    if (!s.statusCallsRefused) {
+        s.statusCallsRefused = true;
+        Log(e, 1,
+            "STATUS: No more status calls (SOH3) are sent; accepted calls end as NO STATUS "
+            "until the port is reopened or the settings change.");
     }
     FailServedCall(e);
     s.step = Step::Scheduler;
@@ -69,16 +82,15 @@ void SendStatusCallBlock(Context& e) {
 }
 
 void AwaitStatusCallBlockAnswer(Context& e) {
-    const Awaited got = AwaitByte(e);
+    const Awaited got = AwaitReply(e, {ACK});
     if (got.kind == Awaited::Kind::Pending)
         return;
-    if (got.kind == Awaited::Kind::Byte && got.byte == ACK) {
+    if (got.kind == Awaited::Kind::Byte) {
         WriteServedState(e, CallState::Queue);
         e.s.step = Step::StatusRequestStart;
         Log(e, 2, "StatusCall: ACK received on StatusCall (SOH3).");
-    } else if (got.kind == Awaited::Kind::Byte) {
-        if (LogUnexpectedAnswer(e, "ERROR: No ACK received at StatusRequest SOH3, but &d",
-                                got.byte)) {
+    } else if (got.kind == Awaited::Kind::Wrong) {
+        if (LogUnexpectedAnswer(e, "ERROR: No ACK received at StatusRequest SOH3, but &d")) {
             StatusCallRefused(e);
             return;
         }

@@ -71,7 +71,7 @@ void SendStatusPoll(Context& e) {
 }
 
 void AwaitPollAnswer(Context& e) {
-    const Awaited got = AwaitByte(e);
+    const Awaited got = AwaitReply(e, {'1', EOT});
     if (got.kind == Awaited::Kind::Pending)
         return;
     EngineState& s = e.s;
@@ -84,10 +84,11 @@ void AwaitPollAnswer(Context& e) {
         // check get the line.
         if (const int position = ServedPosition(e); position >= 0)
             e.calls.At(position).askAfterTick = s.ticks + kNoInfoRestTicks;
+        s.statusPollEmpty = true;
         s.step = Step::Scheduler;
         Log(e, 2, "StatusRequest: No info available (yet). Retry later.");
-    } else if (got.kind == Awaited::Kind::Byte) {
-        LogUnexpectedAnswer(e, "After Poll&Select expected '1', but received: (&dec) ", got.byte);
+    } else if (got.kind == Awaited::Kind::Wrong) {
+        LogUnexpectedAnswer(e, "After Poll&Select expected '1', but received: (&dec) ");
         RetryOrGiveUp(e, Step::Scheduler, "ERROR: Failed 3 times, recheck ESPA slave");
     } else {
         Log(e, 1, "ERROR: TimeOut receiving 1 ENQ from Slave. Terminated.");
@@ -162,6 +163,7 @@ void AcceptStatus(Context& e) {
     SendByte(e, ACK);
     Log(e, 2, "StatusRequest: Status received, ACK sent.");
     const CallState state = ParseCallStatus(s.statusBlock);
+    s.statusFound = true;
     // The word lands on the call the job serves; when that call has left the
     // buffer the word is dropped.
     if (WriteServedState(e, state) && LogLevel(e, 1)) {

@@ -31,7 +31,9 @@ std::string ToFileBytes(std::string_view line) {
 // several times a second at the higher levels. False when the file could not
 // be opened or the bytes did not all reach it.
 bool AppendOnce(const fs::path& file, const std::string& bytes) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    // Never through a link (it could point anywhere) nor blocked by a pipe.
+    const int fd = ::open(
+        file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
     if (fd < 0)
         return false;
     std::size_t written = 0;
@@ -153,6 +155,14 @@ void EventLog::Write(std::string_view text) {
     Show(line);
     if (Enabled(2))
         AppendToDayFile(dataDir_, "Log", now, line);
+}
+
+void EventLog::Announce(std::string_view text) {
+    if (Enabled(1)) {
+        Write(text);
+        return;
+    }
+    Show(StampedLine(clock_.Now(), text));
 }
 
 void EventLog::Trace(std::string_view text) {

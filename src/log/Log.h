@@ -54,6 +54,9 @@ class EventLog {
         if (Enabled(level))
             Write(text);
     }
+    // Writes one event line on screen whatever the level, for a problem the
+    // operator must see even when the level itself could not be read.
+    void Announce(std::string_view text);
     // Writes one trace line to the DebugLog day file, whatever the level.
     void Trace(std::string_view text);
     // Writes held trace lines: the same bytes as Trace line by line, with one

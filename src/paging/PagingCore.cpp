@@ -41,6 +41,8 @@ PagingCore::PagingCore(SerialLine& line, Clock& clock, std::filesystem::path dat
     });
     link_.SetLostListener([this](const std::string& failure) {
         Tell([&](PagingEvents& s) { s.PortProblem(failure); });
+        toldReason_ = failure;
+        return NoteLoss();
     });
     engine_.SetSentListener(
         [this](std::uint32_t id) { Tell([&](PagingEvents& s) { s.CallSent(id); }); });
@@ -52,15 +54,23 @@ PortOpen PagingCore::Start() {
     calls_.Clear();
     log_.ClearScreen();
     engine_.Reset();
-    settings_ = ReadSettingsFile(SettingsPath(DataDir()));
+    std::string problem;
+    settings_ = ReadSettingsFile(SettingsPath(DataDir()), &problem);
+    if (!problem.empty())
+        log_.Announce("STATUS: Settings not read: " + problem);
     return Reopen();
 }
 
 PortOpen PagingCore::ApplySettings(const Settings& settings) {
     settings_ = settings;
     const std::filesystem::path file = SettingsPath(DataDir());
-    if (!WriteSettingsFile(file, settings_) && SettingsFileLocked(file))
-        log_.Write(1, "STATUS: Settings not saved, espa.set is read-only: " + file.string());
+    if (!WriteSettingsFile(file, settings_)) {
+        if (SettingsFileLocked(file)) {
+            log_.Write(1, "STATUS: Settings not saved, espa.set is read-only: " + file.string());
+        } else if (const std::string refusal = SettingsLinkRefusal(file); !refusal.empty()) {
+            log_.Write(1, "STATUS: Settings not saved, espa.set is " + refusal);
+        }
+    }
     return Reopen();
 }
 
@@ -86,12 +96,44 @@ bool PagingCore::Cancel(std::uint32_t id) {
 
 void PagingCore::Tick() {
     if (lineWanted_ && !line_.IsOpen()) {
+        // A connection made since the last look opens now, not a second later.
+        if (line_.Pending() && line_.Open()) {
+            LineOpened(true);
+            engine_.Start(std::exchange(lineDown_, false));
+            return;
+        }
         link_.ReportLost();
         lineDown_ = true;
         engine_.LineLost();
         return;
     }
+    if (openTicks_ < kHoldTicks && ++openTicks_ == kHoldTicks && flaps_ >= 2) {
+        EndFlapping();  // its opening was not logged
+        log_.Write(1, "STATUS: Serial port available.");
+    }
     engine_.Tick();
+}
+
+// A connection lost before it held: the first is logged whole, the second
+// says that the rest are counted; true when the loss itself is logged.
+bool PagingCore::NoteLoss() {
+    if (openTicks_ >= kHoldTicks) {
+        flaps_ = 0;
+        return true;
+    }
+    if (++flaps_ == 2)
+        log_.Write(1,
+                   "STATUS: Serial port drops each connection at once; repeats are counted, "
+                   "not logged.");
+    return flaps_ == 1;
+}
+
+void PagingCore::EndFlapping() {
+    if (flaps_ >= 2) {
+        log_.Write(
+            1, "STATUS: Serial port dropped " + std::to_string(flaps_) + " connections at once.");
+    }
+    flaps_ = 0;
 }
 
 void PagingCore::WatchLine() {

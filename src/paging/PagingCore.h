@@ -117,8 +117,13 @@ class PagingCore {
   private:
     friend struct test::CoreAccess;
     static constexpr std::int16_t kLineRetrySeconds = 3;
+    // A connection lost sooner than this after it opened was dropped at once.
+    static constexpr std::int16_t kHoldTicks = 20;
 
     bool TryOpen(bool quiet);
+    void LineOpened(bool quiet);
+    bool NoteLoss();
+    void EndFlapping();
     bool PreparePort();
     template <typename F>
     void Tell(F&& f) {
@@ -136,6 +141,9 @@ class PagingCore {
     bool lineWanted_ = false;  // the port should be open (opened by Start or a Save)
     bool lineDown_ = false;    // the engine waited for the line
     std::int16_t retryCountdown_ = 0;
+    std::string toldReason_;               // the last reason the log gave for a port not open
+    std::int16_t openTicks_ = kHoldTicks;  // ticks since the port opened, up to kHoldTicks
+    int flaps_ = 0;                        // connections in a row dropped at once
 };
 
 }  // namespace zelvano

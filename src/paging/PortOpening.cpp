@@ -56,21 +56,36 @@ bool PagingCore::PreparePort() {
 // Opens the port with the settings in effect. A failure logs the error line
 // and the port's reason (device and cause) on a line of its own, so the log
 // says why without the serial frame's tool tip; quiet (the line watch's
-// retries) only tells the reason. On success the caption and the log line.
+// retries) logs the reason only when it changed ("Connection refused" after
+// "connecting"). On success the caption and the log line.
 bool PagingCore::TryOpen(bool quiet) {
-    const Settings& s = settings_;
-    const int portNumber = s.comPort + 1;
+    const int portNumber = settings_.comPort + 1;
     if (!PreparePort() || !line_.Open()) {
         const std::string reason = line_.LastError();
         if (!quiet) {
             log_.Write(1, "Error opening ComPort: " + BlankedNumber(portNumber));
             if (!reason.empty())
                 log_.Write(1, "Reason: " + reason);
+        } else if (!reason.empty() && reason != toldReason_) {
+            EndFlapping();
+            log_.Write(1, "STATUS: Serial port not available: " + reason);
         }
+        toldReason_ = reason;
         Tell([&](PagingEvents& e) { e.PortProblem(reason); });
         return false;
     }
-    if (quiet)
+    LineOpened(quiet);
+    return true;
+}
+
+// The caption and the log lines of a port that opened; quiet: after a retry.
+// While the peer drops each connection at once its openings are not logged.
+void PagingCore::LineOpened(bool quiet) {
+    const Settings& s = settings_;
+    const int portNumber = s.comPort + 1;
+    const bool logged = flaps_ < 2;
+    openTicks_ = 0;
+    if (quiet && logged)
         log_.Write(1, "STATUS: Serial port available.");
     const std::string settings = SettingsString(s);
     Tell([&](PagingEvents& e) {
@@ -78,14 +93,15 @@ bool PagingCore::TryOpen(bool quiet) {
                      s.handshake == 0);
         e.PortProblem("");
     });
-    log_.Write(1,
-               "Com:" + BlankedNumber(portNumber) + " opened for ESPA emulation with: " + settings);
-    return true;
+    if (logged)
+        log_.Write(
+            1, "Com:" + BlankedNumber(portNumber) + " opened for ESPA emulation with: " + settings);
 }
 
 // Closes the port and opens it again with the settings; the port is tried
 // again in the background until it opens.
 PortOpen PagingCore::Reopen() {
+    EndFlapping();
     Stop();
     const bool opened = TryOpen(false);
     lineWanted_ = true;

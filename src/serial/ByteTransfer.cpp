@@ -37,9 +37,8 @@ void ByteLink::ReportLost() {
     const std::string failure = line_.TakeLineFailure();
     if (failure.empty())
         return;
-    if (lost_)
-        lost_(failure);
-    log_.Write(1, "STATUS: Serial port lost: " + failure);
+    if (!lost_ || lost_(failure))
+        log_.Write(1, "STATUS: Serial port lost: " + failure);
 }
 
 // One byte or -1; its trace line is written, or held when held is given.

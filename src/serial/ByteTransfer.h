@@ -29,8 +29,9 @@ struct CoreAccess;
 
 class ByteLink {
   public:
-    // Told the device's message (device and reason) when the line was lost.
-    using LostListener = std::function<void(const std::string&)>;
+    // Told the device's message (device and reason) when the line was lost;
+    // false when the loss is not to be logged (it is counted elsewhere).
+    using LostListener = std::function<bool(const std::string&)>;
 
     ByteLink(SerialLine& line, EventLog& log) : line_(line), log_(log) {}
 

@@ -78,7 +78,9 @@ bool PortLine::Usable() const {
 }
 
 bool PortLine::SetPortNumber(int number) {
-    const std::string device = pinned_.empty() ? DeviceForPort(dataDir_, number) : pinned_;
+    std::string mapProblem;
+    const std::string device =
+        pinned_.empty() ? DeviceForPort(dataDir_, number, &mapProblem) : pinned_;
     const bool tcp = IsTcpDevice(device);
     // Never two lines open: leaving one kind of line closes it.
     if (tcp != tcp_) {
@@ -90,6 +92,11 @@ bool PortLine::SetPortNumber(int number) {
     if (number < kFirstPortNumber || number > kLastPortNumber) {
         device_.clear();
         lastError_ = DescribePortProblem(Name(), PortProblem::NoSuchPortNumber, "");
+        return false;
+    }
+    if (!mapProblem.empty()) {
+        device_.clear();
+        lastError_ = DescribePortProblem(Name(), PortProblem::Other, mapProblem);
         return false;
     }
     // Another device cannot be chosen while one is open.

@@ -1,15 +1,15 @@
 #include "serial/PortMap.h"
 
 #include <charconv>
-#include <fstream>
-#include <iterator>
 #include <optional>
+
+#include "settings/SmallFile.h"
 
 namespace zelvano {
 namespace {
 
-// A port map is a handful of lines; a larger file is not one and is ignored.
-constexpr std::streamsize kMaxFileBytes = 64 * 1024;
+// A port map is a handful of lines; a larger file is not one.
+constexpr std::size_t kMaxFileBytes = 64 * 1024;
 
 std::string_view Trim(std::string_view s) {
     const auto first = s.find_first_not_of(" \t\r\f\v");
@@ -91,18 +91,6 @@ void ParseLine(std::string_view line, std::map<int, std::string>& map) {
     map[*number] = std::string(device);
 }
 
-std::string ReadSmallFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        return {};
-    std::string text(static_cast<std::size_t>(kMaxFileBytes) + 1, '\0');
-    in.read(text.data(), kMaxFileBytes + 1);
-    if (in.gcount() > kMaxFileBytes)
-        return {};
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    return text;
-}
-
 }  // namespace
 
 bool IsTcpDevice(std::string_view device) {
@@ -159,10 +147,15 @@ std::string DefaultDevice(int number) {
 #endif
 }
 
-std::string DeviceForPort(const std::filesystem::path& dataDir, int number) {
+std::string DeviceForPort(const std::filesystem::path& dataDir, int number, std::string* problem) {
     if (number < kFirstPortNumber || number > kLastPortNumber)
         return {};
-    const auto map = ParsePortMap(ReadSmallFile(dataDir / kPortMapFileName));
+    const SmallFile file = ReadSmallFile(dataDir / kPortMapFileName, kMaxFileBytes);
+    if (problem != nullptr)
+        *problem = file.problem;
+    if (!file.problem.empty())
+        return {};  // never the default: the map may have named another device
+    const auto map = ParsePortMap(file.bytes);
     const auto it = map.find(number);
     return it != map.end() ? it->second : DefaultDevice(number);
 }

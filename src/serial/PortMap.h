@@ -25,8 +25,11 @@ std::map<int, std::string> ParsePortMap(std::string_view text);
 std::string DefaultDevice(int number);
 
 // The device for port number 1..8 (comports.cfg first, then the default);
-// empty for any other number. A missing or unreadable file is no error.
-std::string DeviceForPort(const std::filesystem::path& dataDir, int number);
+// empty for any other number. A missing file is no error; one that is there
+// but is no regular file of at most 64 kB or cannot be read gives empty, and
+// problem (when given) says why, naming the file.
+std::string DeviceForPort(const std::filesystem::path& dataDir, int number,
+                          std::string* problem = nullptr);
 
 // A port reached over the network: "tcp://HOST:PORT", where HOST is a name,
 // an IPv4 address or an IPv6 address in brackets, PORT 1..65535.

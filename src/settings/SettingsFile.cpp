@@ -4,18 +4,19 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <iterator>
 #include <optional>
 #include <system_error>
 #include <vector>
 
 #include "common/Text.h"
+#include "settings/SmallFile.h"
 
 #if defined(_WIN32)
 #include <io.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -26,6 +27,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kSlotCount = 299;  // line numbers 0..298 are kept
+// espa.set is eighteen short lines; a larger file is not one.
+constexpr std::size_t kMaxSettingsBytes = 16 * 1024;
 constexpr std::size_t kLineNumberChars = 4;
 
 // Where each field lives in the file, in the order the file lists them.
@@ -323,25 +326,40 @@ std::string FormatSettings(const Settings& settings) {
     return out;
 }
 
-Settings ReadSettingsFile(const fs::path& file) {
-    // Only a regular file is read: a directory or a pipe in its place would
-    // fail or block.
+Settings ReadSettingsFile(const fs::path& file, std::string* problem) {
+    // Only a small regular file is read: a directory, a pipe or a device in
+    // its place would fail or block.
+    SmallFile read = ReadSmallFile(file, kMaxSettingsBytes);
+    if (problem != nullptr)
+        *problem = read.problem;
+    return ParseSettings(read.bytes);
+}
+
+std::string SettingsLinkRefusal(const fs::path& file) {
+#if !defined(_WIN32)
+    // Each link of a chain and the file at its end must be the user's own:
+    // a link laid by someone else must not make a save write their file.
+    struct stat st {};
+    fs::path path = file;
     std::error_code ec;
-    if (!fs::is_regular_file(file, ec))
-        return Settings{};
-    std::ifstream in(file, std::ios::binary);
-    if (!in.is_open())
-        return Settings{};
-    // A read error part-way leaves what was read; the rules then give the
-    // values read up to the failure.
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return ParseSettings(bytes);
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(path, ec)); ++hops) {
+        if (::lstat(path.c_str(), &st) != 0 || st.st_uid != ::geteuid())
+            return "a link not owned by this user: " + path.string();
+        const fs::path next = fs::read_symlink(path, ec);
+        path = next.is_absolute() ? next : path.parent_path() / next;
+    }
+    if (path != file && (::stat(path.c_str(), &st) != 0 || st.st_uid != ::geteuid()))
+        return "a link to a file not owned by this user: " + path.string();
+#else
+    (void)file;
+#endif
+    return {};
 }
 
 bool WriteSettingsFile(const fs::path& link, const Settings& settings) {
     // A locked file is left alone; a linked one is replaced at its target, so
-    // the link stays.
-    if (SettingsFileLocked(link))
+    // the link stays, when link and target are the user's own.
+    if (SettingsFileLocked(link) || !SettingsLinkRefusal(link).empty())
         return false;
     const fs::path file = LinkTarget(link);
     fs::path temp = file;

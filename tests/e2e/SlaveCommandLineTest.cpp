@@ -76,13 +76,15 @@ const Row kRows[] = {
      "call:8 > 06 | poll > 31 05 | ack > S:8:5! | eot > | poll > 31 05 | ack > S:8:5 | nak > | "
      "poll > 31 05 | ack > S:8:5 | ack > 04 | poll > 04",
      "(--bad-bcc, right one 0x"},
-    {"SplitStatusBlock", "--split 3,100 --script *=PAGED",
+    {"SplitStatusBlockAndRefusal",
+     "--split 3,100 --script *=PAGED --refuse-status-call --refuse-delay 0",
      "call:123 > 06 | poll > 31 05 | ack > 01 32 02 31 | +100 > 1F 31 32 33 | +99 > | +1 > 1E 37 "
-     "1F 33 03 28 | ack > 04",
-     "[piece 3 of 3"},
+     "1F 33 03 28 | ack > 04 | ask:123 > 31 | +100 > 15 | +100 > 04",
+     "[piece 3 of 3: EOT]"},
     {"NakEveryOtherBlock", "--nak-block every=2",
      "sel > 06 | call:1 > 06 | ask:1 > 15 | ask:1 > 06 | call:2 > 15", "-> NAK (--nak-block)"},
     {"Silent", "--silent --script *=PAGED", "sel > | call:5 > | poll >", "(silent: no answer)"},
+    {"NoneAlone", "--script NONE", "call:5 > 06 | poll > 04", "reports: no reports"},
     {"BadWhen", "--nak-block sometimes", "", "--nak-block: bad WHEN \"sometimes\""},
     {"BadScript", "--script PAGED", "", "expected ADDRESS=STATES"},
     {"ListenDefaultHost", "--listen 5000", "sel > 06", "listen 127.0.0.1 5000"},

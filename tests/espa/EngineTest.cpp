@@ -41,6 +41,9 @@ const std::string kNak = "ERROR: No ACK on transmitted ESPA, but: %d 21";
 const std::string kSaidNak = "Slave answered: NAK", kSaidEot = "Slave answered: EOT";
 const std::string kSoh3Nak = "ERROR: No ACK received at StatusRequest SOH3, but &d 49";
 const std::string kSaid1NakEot = "Slave answered: '1' NAK EOT";
+const std::string kNoMoreSoh3 =
+    "STATUS: No more status calls (SOH3) are sent; accepted calls end "
+    "as NO STATUS until the port is reopened or the settings change.";
 const std::string kRefused =
     "ERROR: At Transfer CallToEspaSlave: No ACK after 1ENQ, 2 ENQ received: &d 4";
 const std::string kPollSent = "StatusRequest: 2 ENQ sent.";
@@ -172,6 +175,9 @@ const Case kJobs[] = {
     {.name = "silent select times out after 20 ticks", .call = "NEW", .level = 1,
      .steps = "CALL; > 36: 04; > 41: SEL",
      .log = {"ERROR: After sending 1 ENQ 2 ENQ no ACK received."}, .retry = 2},
+    {.name = "a wrong answer is let come whole for 2 more ticks, then judged", .call = "NEW",
+     .level = 1, .steps = "CALL; 06 > 17: HELLO; 32 . 18; 33 . 20; 34 > 21: 04",
+     .log = {"ERROR: No ACK on transmitted ESPA, but: %d 50", "Slave answered: '2' '3'"}},
     {.name = "an unanswered block is sent again with retries reset", .call = "NEW", .level = 1,
      .steps = "CALL; 06 > 17: HELLO; > 69: 04",
      .log = {"ERROR: TimeOut receiving ACK from ESPA slave"}, .status = "NEW", .retry = 3},
@@ -219,7 +225,7 @@ const Case kJobs[] = {
     {.name = "EOT aborts drive the retries below 0; the next failure gives up", .call = "QUEUE",
      .level = 1, .statusCheck = 1, .setup = "!retries=1",
      .steps = "REQ; 01 32 02 31 04 > 18: 04; > 20: 04; > 25: POLL; 31 05 > 27: 06; 01 04 > 28: 04; "
-              "> 30: 04; > 35: POLL; 31 05 > 37: 06; 01 04 > 38: 04; > 40: 04; > 45: POLL; 41 . 46",
+              "> 30: 04; > 35: POLL; 31 05 > 37: 06; 01 04 > 38: 04; > 40: 04; > 45: POLL; 41 . 48",
 
      .log = {"After Poll&Select expected '1', but received: (&dec)  65", "Slave answered: 'A'",
              "ERROR: Failed 3 times, recheck ESPA slave"},
@@ -252,15 +258,26 @@ const Case kJobs[] = {
     {.name = "... a NEW call after a QUEUE one goes first", .call = "NEW", .level = 4,
      .setup = "!add3 !0=PAGED !1=QUEUE !2=ERROR", .steps = ". 9",
      .log = {"CallStatus is NEW for Position:  3"}, .state = 30, .retry = 3},
-    {.name = "a status call refused with NAK: NO STATUS at once, the hint once", .call = "QUEUE",
-     .level = 1, .setup = "!add !1=QUEUE",
-     .steps = "CALL; 06 > 17: SC; 31 15 04 . 18; > 20: 04; > 25: SEL; 06 > 27: SC; 31 15 04 . 28; "
-              "> 30: 04",
+    {.name = "a status call refused with NAK, split or not: NO STATUS at once, the hint once; "
+             "no SOH3 for other calls until the port is reopened",
+     .call = "QUEUE", .level = 1, .interval = 100, .setup = "!add !1=QUEUE",
+     .steps = "CALL; 06 > 17: SC; 31 . 18; 15 04 . 40; !reopen !0=QUEUE; > 43: 04; > 48: SEL; "
+              "06 > 50: SC; 31 15 04 . 51",
      .log = {kSoh3Nak, kSaid1NakEot,
              "STATUS: ESPA slave refuses status calls (SOH3); accepted calls end as NO STATUS. "
              "Choose \"StatusCheck Only 2 ENQ\" in Settings, or \"StatusCheck None\" when the "
              "slave gives no status at all.",
-             kSoh3Nak, kSaid1NakEot},
+             kNoMoreSoh3, kSoh3Nak, kSaid1NakEot, kNoMoreSoh3},
+     .status = "NO STATUS"},
+    {.name = "... \"StatusCheck None\" first when a status request found nothing either",
+     .call = "QUEUE", .level = 1, .interval = 100, .setup = "!add !1=QUEUE",
+     .steps = "CALL; 06 > 17: SC; 06 > 19: 04; > 24: POLL; 04 > 27: 04; > 32: SEL; 06 > 34: SC; "
+              "31 15 04 . 70",
+     .log = {kSoh3Nak, kSaid1NakEot,
+             "STATUS: ESPA slave refuses status calls (SOH3) and has had no status on request "
+             "either; accepted calls end as NO STATUS. Choose \"StatusCheck None\" in Settings, "
+             "or \"StatusCheck Only 2 ENQ\" when the slave does report status on request.",
+             kNoMoreSoh3},
      .status = "NO STATUS"},
 };
 // clang-format on

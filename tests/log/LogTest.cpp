@@ -111,8 +111,12 @@ TEST(Log, FileFailuresCostOnlyTheFileLine) {
     t.settings.logLevel = 3;
     WriteFileBytes(t.dir.path() / "Log", "not a folder");
     fs::create_directories(t.dir.path() / "DebugLog" / "05122026.log" / "inside");
+    fs::create_directories(t.dir.path() / "Log2");
+    fs::create_symlink("../elsewhere", t.dir.path() / "Log2" / "05122026.log");  // not followed
     t.log.Write("one");
     t.log.Trace("two");
+    EXPECT_FALSE(AppendToDayFile(t.dir.path(), "Log2", t.clock.now, "x"));
+    EXPECT_FALSE(fs::exists(t.dir.path() / "elsewhere"));
     EXPECT_EQ(t.log.Lines()[0], "14:03:22 one");
     EXPECT_EQ(ReadFileBytes(t.dir.path() / "Log"), "not a folder");
     EXPECT_TRUE(fs::is_directory(t.dir.path() / "DebugLog" / "05122026.log" / "inside"));

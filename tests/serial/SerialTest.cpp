@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -129,7 +130,10 @@ TEST(ByteTransfer, MissingByteAndLostLine) {
         for (const int op : {0, 1, 2}) {
             EngineRig t(level);
             std::string problem;
-            t.link.SetLostListener([&problem](const std::string& failure) { problem = failure; });
+            t.link.SetLostListener([&problem](const std::string& failure) {
+                problem = failure;
+                return true;
+            });
             t.line.open = false;  // closed itself on losing its device
             t.line.lineFailure = "COM3: device lost";
             const auto transfer = [&] {
@@ -281,11 +285,20 @@ TEST(PortMap, ReadingRules) {
     const fs::path file = dir.path() / "comports.cfg";
     EXPECT_EQ(DeviceForPort(dir.path(), 1), "/dev/ttyS0");  // no file
     EXPECT_EQ(DeviceForPort(dir.path() / "missing", 5), "/dev/ttyS4");
-    fs::create_directory(file);
-    EXPECT_EQ(DeviceForPort(dir.path(), 2), "/dev/ttyS1");
-    fs::remove(file);
-    WriteFileBytes(file, "COM2=/dev/a\n" + std::string(100 << 10, '#'));  // far too large: unread
-    EXPECT_EQ(DeviceForPort(dir.path(), 2), "/dev/ttyS1");
+    // Not a small regular file: an error naming it, never the default device.
+    for (const std::string why :
+         {"not a regular file", "larger than 64 kB", "not a regular file"}) {
+        std::string problem;
+        if (why[0] == 'l')
+            WriteFileBytes(file, "COM2=/dev/a\n" + std::string(64 << 10, '#'));
+        else if (!fs::create_directory(dir.path() / "d"))  // a directory first, then a FIFO:
+            ::mkfifo(file.c_str(), 0600);                  // a plain open would wait for good
+        else
+            fs::create_directory(file);
+        EXPECT_EQ(DeviceForPort(dir.path(), 2, &problem), "");
+        EXPECT_EQ(problem, file.string() + ": " + why);
+        fs::remove(file);
+    }
     WriteFileBytes(file, "COM1=/dev/ttyUSB0\nCOM2 = \nCOM3=/dev/pts/7\n");
     const std::map<int, std::string> ports = {
         {1, "/dev/ttyUSB0"}, {2, "/dev/ttyS1"}, {3, "/dev/pts/7"},
@@ -548,8 +561,10 @@ TEST(PortLine, RefusedSettingsAndDevices) {
 // COM1=tcp://127.0.0.1:PORT in comports.cfg: the core over a line to a slave
 // on the network. The connection is made in the background (no box, the
 // reason says so); bytes pass; the far end closing is a lost line, logged
-// once while the engine waits; a slave that is gone is tried every few seconds
-// and the line comes back by itself, logged once. A malformed entry says why.
+// once while the engine waits; a slave that is gone is tried every few seconds,
+// a new cause logged once, and the line comes back by itself, opened on the
+// tick it connects. A peer that drops each connection at once is logged once
+// with a count. A malformed entry says why.
 TEST(PortLine, NetworkPortConnectsLosesAndComesBack) {
     QTcpServer server;
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
@@ -565,13 +580,12 @@ TEST(PortLine, NetworkPortConnectsLosesAndComesBack) {
     WriteFileBytes(dir.path() / "comports.cfg",
                    "COM1=" + device + "\nCOM2=tcp://host\nCOM3=tcp://no-such-host.invalid:1\n");
     const auto logged = [&] { return events.allLines.size(); };
-    const auto connectAndOpen = [&] {
+    const auto connectAndOpen = [&](std::size_t lines = 2) {
         EXPECT_TRUE(SpinUntil([&] { return server.hasPendingConnections(); }));
         const std::size_t before = logged();
-        for (int second = 0; second < 2 && !line.IsOpen(); ++second)
-            core.WatchLine();
-        EXPECT_EQ(logged(), before + 2);
-        EXPECT_EQ(events.allLines[before], "STATUS: Serial port available.");
+        EXPECT_TRUE(SpinUntil([&] { return line.IsOpen() || (core.Tick(), line.IsOpen()); }));
+        EXPECT_EQ(logged(), before + lines);
+        EXPECT_TRUE(!lines || events.allLines[before] == "STATUS: Serial port available.");
         EXPECT_EQ(events.portProblem, "");
         return server.nextPendingConnection();
     };
@@ -609,11 +623,26 @@ TEST(PortLine, NetworkPortConnectsLosesAndComesBack) {
         EXPECT_NE(events.portProblem.find(reason), std::string::npos) << events.portProblem;
         ASSERT_TRUE(SpinUntil([&] { return !line.Pending(); }));
     }
-    EXPECT_EQ(logged(), before + 1);  // retries are quiet
+    EXPECT_EQ(logged(), before + 2);  // retries log a new cause only
+    EXPECT_EQ(events.allLines.back(),
+              "STATUS: Serial port not available: " + device + ": Connection refused");
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost, port));
-    for (int second = 0; second < kRetrySeconds; ++second)
-        core.WatchLine();
-    ASSERT_TRUE(connectAndOpen());
+    const std::size_t flapped = logged();
+    for (std::size_t drop = 0; drop < 4; ++drop) {
+        for (int second = 0; second < kRetrySeconds; ++second)
+            core.WatchLine();
+        QTcpSocket* again = connectAndOpen(drop < 2 ? 2 : 0);
+        if (drop < 3)
+            again->close();
+        ASSERT_TRUE(SpinUntil([&] { return core.Tick(), drop == 3 || !line.IsOpen(); }));
+    }
+    for (int tick = 0; tick < 20; ++tick)
+        core.Tick();
+    EXPECT_EQ(logged(), flapped + 8);  // two openings, a loss, and from then on counted
+    EXPECT_EQ(
+        events.allLines[flapped + 5],
+        "STATUS: Serial port drops each connection at once; repeats are counted, not logged.");
+    EXPECT_EQ(events.allLines[flapped + 6], "STATUS: Serial port dropped 3 connections at once.");
 
     core.UseSettings(LineSettings(1, 4, 0, 1, 0, 0, 1));
     EXPECT_EQ(core.Reopen(), PortOpen::Failed);

@@ -2,6 +2,7 @@
 // record), and a save that fails leaving the old file whole.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -133,6 +134,15 @@ TEST(SettingsFile, ReadOnlyFileIsALockAndALinkIsFollowed) {
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(ReadFileBytes(target), kFile);
     EXPECT_EQ(std::distance(fs::directory_iterator(t.dir.path()), {}), 2);  // no temporary left
+    // A link or target of another user is not followed: refused and logged.
+    fs::remove(link);
+    fs::create_symlink(geteuid() == 0 ? "etc/zelvano.set" : "/etc/hostname", link);
+    if (geteuid() == 0) {
+        ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
+    }
+    t.core.ApplySettings(kRecord);
+    EXPECT_EQ(ReadFileBytes(target), kFile);  // as saved before
+    EXPECT_EQ(t.events.allLines[0].rfind("STATUS: Settings not saved, espa.set is a link ", 0), 0u);
 }
 
 TEST(SettingsFile, FailedSaveKeepsTheOldFile) {
@@ -178,6 +188,11 @@ TEST(SettingsFile, FailedSaveKeepsTheOldFile) {
     EXPECT_FALSE(WriteSettingsFile(dir.path() / "gone" / "espa.set", kRecord));
     EXPECT_FALSE(fs::exists(dir.path() / "gone"));
     EXPECT_EQ(Show(ReadSettingsFile(dir.path() / "gone" / "espa.set")), Show({}));
+    const fs::path fifo = dir.path() / "fifo.set";  // read at once, never waited on
+    ::mkfifo(fifo.c_str(), 0600);
+    std::string problem;
+    EXPECT_EQ(Show(ReadSettingsFile(fifo, &problem)), Show({}));
+    EXPECT_EQ(problem, fifo.string() + ": not a regular file");
     if (geteuid() != 0) {  // root reads a file without read permission all the same
         WriteFileBytes(dir.path() / "espa.set", kFile);
         fs::permissions(dir.path() / "espa.set", fs::perms::none);

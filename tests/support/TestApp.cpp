@@ -141,6 +141,8 @@ void EngineRig::Event(const std::string& what) {
     if (key == "add") {
         for (int k = 0; k < std::max(n, 1); ++k)
             AddHello();
+    } else if (key == "reopen") {
+        engine.Start(false);
     } else if (key == "io") {
         line.failIo = true;
     } else if (key == "dbl") {

@@ -210,7 +210,7 @@ struct EngineRig {
     //   "start"           the next tick carries the start request
     //   "!addN", "!dblN", "!outN", "!N=WORD", "!io"   events before the ticks:
     //   add N HELLO calls, double-click row N, run out position N's time, set
-    //   a state, make the port fail; "!timer=N", "!step=N", "!retries=N" set
+    //   a state, make the port fail, reopen it; "!timer=N", "!step=N", "!retries=N" set
     //   the engine's fields, "!served=N" makes position N the call last served
     // Returns "" or the first difference.
     std::string Run(const std::string& script);

@@ -132,7 +132,7 @@ bool SetScript(Options& options, std::string_view value, std::string& error) {
     return AddScriptOption(options.slave.scripts, value, error);
 }
 
-// "N,MS": the status block in N pieces, MS apart.
+// "N,MS": the status block and a refusal in N pieces, MS apart.
 bool SetSplit(Options& options, std::string_view value, std::string& error) {
     const auto comma = value.find(',');
     const auto pieces = ParseInteger(value.substr(0, comma), 1, 64);
@@ -345,7 +345,8 @@ const std::vector<OptionSpec>& Specs() {
         {"noise", "WHEN", "Put 1 to 3 random bytes in front of an answer.",
          FaultOption(Fault::Noise)},
         {"split", "PIECES[,MS]",
-         "Send the status block in PIECES equal pieces, MS milliseconds apart (default 1, 0).",
+         "Send the status block, and the '1' NAK EOT that refuses a status call block, in "
+         "PIECES equal pieces, MS milliseconds apart (default 1, 0).",
          SetSplit},
         {"delay", "MS|MIN-MAX",
          "Wait MS (or a random time from MIN to MAX) milliseconds before every answer.", SetDelay},
@@ -391,7 +392,10 @@ const std::vector<OptionSpec>& Specs() {
          "Send every EOT answer to a poll MS milliseconds late, on top of --delay (default 0, "
          "0 to 60000). Answers keep their order, so any that follow wait too.",
          Number(0, 60'000, &Options::slave, &SlaveConfig::eotDelayMs)},
-        {"quiet", nullptr, "Show only calls, delivered states and warnings, not every exchange.",
+        {"quiet", nullptr,
+         "Show only calls, delivered states and warnings, not every exchange. Either way a "
+         "complaint about what the master sent shows once a second at most, with a count of "
+         "the ones not shown.",
          Flag(&Options::quiet)},
         {"help", nullptr, "Show this text and exit (also -h).", Flag(&Options::help)},
     };
@@ -454,7 +458,8 @@ WHAT IT ANSWERS
 
 STATUS SCRIPTS (--script ADDRESS=STATES)
   STATES is a comma-separated list of [N:]STATE: answer the next N polls about
-  the call with EOT ("not yet"), then report STATE. NONE reports nothing.
+  the call with EOT ("not yet"), then report STATE. NONE reports nothing;
+  --script NONE alone is --script DEFAULT=NONE.
   STATE is a name or the digit sent in record 7:
     BUSY 1, QUEUE 2, PAGED 3, ABSENT 4, TERMINATED 5, SPEECHPAGED 7,
     ERROR 0, or any digit 0-9 (0, 6, 8 and 9 mean ERROR to the master).

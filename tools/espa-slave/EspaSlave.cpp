@@ -256,9 +256,9 @@ bool EspaSlave::RefuseByLimits(char header, std::string_view data) {
     if (header == '3' && config_.refuseStatusCall) {
         Log(LogLevel::Exchange, "   (--refuse-status-call: refusing in " +
                                     std::to_string(config_.refuseDelayMs) + " ms)");
-        Reply("1" + Byte(NAK) + Byte(EOT),
-              "'1' NAK EOT (--refuse-status-call: status call blocks not supported)",
-              config_.refuseDelayMs);
+        ReplyInPieces("1" + Byte(NAK) + Byte(EOT),
+                      "'1' NAK EOT (--refuse-status-call: status call blocks not supported)",
+                      config_.refuseDelayMs);
         return true;
     }
     const std::string what = std::string(header == '1' ? "call block" : "status call block") +
@@ -395,27 +395,7 @@ void EspaSlave::SendStatusBlock() {
                        ") BCC " + HexByte(sent) +
                        (bad ? " (--bad-bcc, right one " + HexByte(check) + ")" : "");
 
-    // Split: equal pieces, the first answered like any other reply, the rest
-    // following a fixed gap apart so the master has to assemble them.
-    const int pieces = std::min<int>(config_.splitPieces, static_cast<int>(frame.size()));
-    const std::size_t size = frame.size() / pieces;
-    std::int64_t due = 0;
-    for (int piece = 0; piece < pieces; ++piece) {
-        const std::size_t from = piece * size;
-        const std::size_t length = piece + 1 == pieces ? std::string::npos : size;
-        std::string bytes = frame.substr(from, length);
-        if (piece == 0) {
-            if (pieces > 1)
-                text += " [piece 1 of " + std::to_string(pieces) + "]";
-            due = Reply(std::move(bytes), text);
-            continue;
-        }
-        due += config_.splitGapMs;
-        out_.push_back({due, bytes,
-                        "   [piece " + std::to_string(piece + 1) + " of " + std::to_string(pieces) +
-                            ": " + ByteNames(bytes) + "]"});
-        lastDueMs_ = due;
-    }
+    const std::int64_t due = ReplyInPieces(frame, std::move(text));
     await_ = Await::AckForBlock;
     awaitDeadlineMs_ = due + config_.replyTimeoutMs;
 }
@@ -554,6 +534,29 @@ std::int64_t EspaSlave::Reply(std::string bytes, std::string text, int extraDela
     }
     out_.push_back({due, std::move(bytes), "-> " + std::move(text)});
     lastDueMs_ = due;
+    return due;
+}
+
+// Split (--split): equal pieces, the first answered like any other reply, the
+// rest following a fixed gap apart so the master has to put them together.
+std::int64_t EspaSlave::ReplyInPieces(const std::string& bytes, std::string text,
+                                      int extraDelayMs) {
+    const int pieces = std::min<int>(config_.splitPieces, static_cast<int>(bytes.size()));
+    const std::size_t size = bytes.size() / pieces;
+    const auto named = [&](int piece) {
+        return "[piece " + std::to_string(piece + 1) + " of " + std::to_string(pieces);
+    };
+    if (pieces > 1)
+        text += " " + named(0) + "]";
+    std::int64_t due = Reply(bytes.substr(0, pieces > 1 ? size : std::string::npos),
+                             std::move(text), extraDelayMs);
+    for (int piece = 1; piece < pieces; ++piece) {
+        const std::size_t length = piece + 1 == pieces ? std::string::npos : size;
+        const std::string part = bytes.substr(piece * size, length);
+        due += config_.splitGapMs;
+        out_.push_back({due, part, "   " + named(piece) + ": " + ByteNames(part) + "]"});
+        lastDueMs_ = due;
+    }
     return due;
 }
 

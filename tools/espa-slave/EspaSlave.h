@@ -112,6 +112,7 @@ class EspaSlave {
     bool StrikesNow(Fault fault);
     int DrawDelay();
     std::int64_t Reply(std::string bytes, std::string text, int extraDelayMs = 0);
+    std::int64_t ReplyInPieces(const std::string& bytes, std::string text, int extraDelayMs = 0);
     void Junk(std::uint8_t byte);
     void FlushJunk();
     void Log(LogLevel level, std::string text);

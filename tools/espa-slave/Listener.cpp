@@ -40,7 +40,7 @@ bool Listener::Open(const ListenAddress& where, std::string& error) {
         // A slave started again at once binds the same port, even while the
         // last one's connection still lingers in TIME_WAIT.
         if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-            ::bind(fd, at->ai_addr, at->ai_addrlen) != 0 || ::listen(fd, 4) != 0) {
+            ::bind(fd, at->ai_addr, at->ai_addrlen) != 0 || ::listen(fd, SOMAXCONN) != 0) {
             if (errno == EADDRINUSE)
                 error = "port " + port + " on " + where.host +
                         " is in use (another program listens there)";

@@ -24,7 +24,7 @@ struct SlaveConfig {
     std::array<FaultRule, kFaultCount> faults{};
     int delayMinMs = 0;  // every answer waits a random time in [min, max]
     int delayMaxMs = 0;
-    int splitPieces = 1;  // the status block goes out in this many pieces
+    int splitPieces = 1;  // the status block and '1' NAK EOT go out in this many pieces
     int splitGapMs = 0;   // ... this far apart
     bool silent = false;  // answer nothing at all
     std::uint32_t seed = 1;

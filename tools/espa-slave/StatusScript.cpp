@@ -105,6 +105,11 @@ std::optional<StatusScript> ParseStatusScript(std::string_view text, std::string
 }
 
 bool AddScriptOption(ScriptTable& table, std::string_view option, std::string& error) {
+    // NONE alone stands for DEFAULT=NONE: calls report nothing.
+    if (Upper(Trim(option)) == "NONE") {
+        table.fallback.clear();
+        return true;
+    }
     const auto equals = option.find('=');
     if (equals == std::string_view::npos) {
         error = "expected ADDRESS=STATES, got \"" + std::string(option) + "\"";

@@ -14,7 +14,9 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
+#include <utility>
 
 #include "CommandLine.h"
 #include "EspaSlave.h"
@@ -77,16 +79,43 @@ class Printer {
     void Line(const std::string& text) {
         std::printf("%s %s\n", TimeOfDay().c_str(), text.c_str());
     }
+    // A complaint about what the master sent is shown once a second at most,
+    // with a count of the ones held back: garbage on a TCP port, byte by byte,
+    // must not write a line per byte.
     void Lines(const std::vector<LogLine>& lines) {
+        const std::int64_t now = NowMs();
+        for (auto& [kind, held] : complaints_) {
+            if (held.count > 0 && now - held.sinceMs >= 1000)
+                Line("   (" + std::to_string(std::exchange(held.count, 0)) + " more \"" + kind +
+                     "\" not shown)");
+        }
         for (const LogLine& line : lines) {
-            if (!quiet_ || line.level == LogLevel::Essential)
-                Line(line.text);
+            if (quiet_ && line.level != LogLevel::Essential)
+                continue;
+            const auto kind = std::find_if(std::begin(kComplaints), std::end(kComplaints),
+                                           [&](const char* k) { return line.text.starts_with(k); });
+            if (kind != std::end(kComplaints)) {
+                Held& held = complaints_[*kind];
+                if (now - held.sinceMs < 1000) {
+                    ++held.count;
+                    continue;
+                }
+                held.sinceMs = now;
+            }
+            Line(line.text);
         }
     }
     void Flush() { std::fflush(stdout); }
 
   private:
+    static constexpr const char* kComplaints[] = {"<- unexpected", "<- block broken off",
+                                                  "<- unknown block", "<- block unfinished"};
+    struct Held {
+        std::int64_t sinceMs = -1000;
+        int count = 0;
+    };
     bool quiet_;
+    std::map<std::string, Held> complaints_;
 };
 
 // The symlink and the path file scripts wait for; both go again at the end.

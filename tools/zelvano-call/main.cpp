@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <cstdio>
-#include <fstream>
 
 #include "CallOptions.h"
 #include "CallRun.h"
@@ -36,23 +35,27 @@ fs::path DataDir(const call::CallOptions& options) {
     return choice.dir;
 }
 
-// espa.set or the named file, then the options on top; false when the named
-// file cannot be read.
-bool LoadSettings(PagingCore& core, PortLine& line, const call::CallOptions& options) {
+// espa.set or the named file, then the options on top; the error when the
+// named file cannot be read (as it is, or not at all).
+std::string LoadSettings(PagingCore& core, PortLine& line, const call::CallOptions& options) {
     Settings settings;
+    std::string problem;
     if (options.settingsFile.empty()) {
         const fs::path file = SettingsPath(core.DataDir());
-        settings = ReadSettingsFile(file);
-        if (!fs::exists(file))
+        settings = ReadSettingsFile(file, &problem);
+        if (!problem.empty())
+            Warn(options, "espa.set not read, the program's defaults apply: " + problem);
+        else if (!fs::exists(file))
             Warn(options,
                  "no espa.set in " + core.DataDir().string() +
                      ": the program's defaults apply (Com1 at 300,N,7,1, Philips, no log)");
     } else {
+        settings = ReadSettingsFile(options.settingsFile, &problem);
         std::error_code ec;
-        if (!fs::is_regular_file(options.settingsFile, ec) ||
-            !std::ifstream(options.settingsFile).good())
-            return false;
-        settings = ReadSettingsFile(options.settingsFile);
+        if (!problem.empty())
+            return "--settings: " + problem;
+        if (!fs::exists(options.settingsFile, ec))
+            return "--settings: cannot read " + options.settingsFile;
     }
     for (const auto& [field, value] : options.overrides)
         settings.*field = value;
@@ -61,7 +64,7 @@ bool LoadSettings(PagingCore& core, PortLine& line, const call::CallOptions& opt
     else if (!options.port.empty())
         line.PinDevice(options.port);
     core.UseSettings(settings);
-    return true;
+    return {};
 }
 
 int Usage(const std::string& error) {
@@ -89,8 +92,8 @@ int main(int argc, char* argv[]) {
     SystemClock clock;
     PortLine line(dataDir);
     PagingCore core(line, clock, dataDir);
-    if (!LoadSettings(core, line, options))
-        return Usage("--settings: cannot read " + options.settingsFile);
+    if (const std::string error = LoadSettings(core, line, options); !error.empty())
+        return Usage(error);
 
     call::CallRun run(core, options);
     // SIGINT, SIGTERM and SIGHUP (Ctrl+C, a script's timeout, a closed
