@@ -39,10 +39,10 @@ CallWindow::CallWindow(PagingCore& core, Console& console, QWidget* parent)
     BuildControls();
     SetTabOrder();
 
-    // Window load: the lists and texts from LastCall, then one Timer1 step.
+    // Window load: the lists and texts from the last call, then one Stop-button step.
     ShowForm(LoadCallForm(console_, core_.CurrentSettings()));
     UpdateStopButton();
-    timer1_->start();
+    stopButtonTimer_->start();
 }
 
 void CallWindow::BuildControls() {
@@ -106,14 +106,14 @@ void CallWindow::BuildControls() {
                 });
     }
 
-    timer1_ = new QTimer(this);
-    timer1_->setObjectName("Timer1");
-    timer1_->setInterval(250);
+    stopButtonTimer_ = new QTimer(this);
+    stopButtonTimer_->setObjectName("StopButtonTimer");
+    stopButtonTimer_->setInterval(250);
 
     connect(callButton_, &QPushButton::clicked, this, &CallWindow::CallPressed);
     connect(cancelButton_, &QPushButton::clicked, this, &CallWindow::CancelPressed);
     connect(stopButton_, &QPushButton::clicked, this, &CallWindow::StopPressed);
-    connect(timer1_, &QTimer::timeout, this, &CallWindow::UpdateStopButton);
+    connect(stopButtonTimer_, &QTimer::timeout, this, &CallWindow::UpdateStopButton);
     // Return is Call (Call is the default button), or the focused button;
     // Escape is Cancel.
     BindWindowKeys(this, callButton_, [this] { cancelButton_->click(); });

@@ -54,7 +54,7 @@ class CallWindow : public QWidget {
     QPushButton* cancelButton_ = nullptr;
     QPushButton* callButton_ = nullptr;
     QLabel* hintLabel_ = nullptr;
-    QTimer* timer1_ = nullptr;
+    QTimer* stopButtonTimer_ = nullptr;
 };
 
 }  // namespace zelvano
