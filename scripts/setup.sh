@@ -12,6 +12,8 @@ PACKAGES=(
   fonts-dejavu-core
   clang libclang-rt-14-dev clang-format
   dpkg-dev file lintian desktop-file-utils xdotool
+  libsqlite3-dev sqlite3 libmicrohttpd-dev libsystemd-dev curl
+  libmosquitto-dev mosquitto
 )
 
 missing=()
