@@ -27,7 +27,8 @@ QString DefaultPrefix(const QString& lineName) {
 // Home Assistant allows letters, digits, '_' and '-' in a node id.
 QString NodeId(const QString& lineName) {
     static const QRegularExpression unfit("[^A-Za-z0-9_-]");
-    return lineName.isEmpty() ? QString("zelvano") : "zelvano_" + QString(lineName).replace(unfit, "_");
+    return lineName.isEmpty() ? QString("zelvano")
+                              : "zelvano_" + QString(lineName).replace(unfit, "_");
 }
 
 QByteArray LineState(const LineView& line) {
@@ -124,8 +125,9 @@ void MqttBridge::TakeCall(const QByteArray& payload) {
     const QJsonObject message = QJsonDocument::fromJson(payload).object();
     QString id, replyTo;
     if (!ReadId(message, id))
-        return Refuse({}, {}, "id", "id must be a string or a number of 1 to 128 characters, "
-                                    "without '/', '+' or '#'");
+        return Refuse({}, {}, "id",
+                      "id must be a string or a number of 1 to 128 characters, "
+                      "without '/', '+' or '#'");
     if (!ReadReplyTo(message, replyTo))
         return Refuse(id, {}, "reply_to", "reply_to must be a topic without wildcards");
     const ParsedCall parsed = ParseCall(payload, {"id", "reply_to"});
@@ -228,11 +230,11 @@ QString MqttBridge::TopicId(const ServiceCall& call) const {
 // unavailable while the line topic says "offline".
 void MqttBridge::PublishDiscovery() {
     const QString line = prefix_ + "/line";
-    const QJsonArray availability{QJsonObject{
-        {"topic", line},
-        {"payload_available", "online"},
-        {"payload_not_available", "offline"},
-        {"value_template", "{{ 'offline' if value == 'offline' else 'online' }}"}}};
+    const QJsonArray availability{
+        QJsonObject{{"topic", line},
+                    {"payload_available", "online"},
+                    {"payload_not_available", "offline"},
+                    {"value_template", "{{ 'offline' if value == 'offline' else 'online' }}"}}};
     const QJsonObject device{
         {"identifiers", QJsonArray{node_}},
         {"name", options_.lineName.isEmpty() ? "Zelvano" : "Zelvano " + options_.lineName},
@@ -251,12 +253,9 @@ void MqttBridge::PublishDiscovery() {
         {"payload_off", "down"},
         {"availability", availability},
         {"device", device}};
-    const QJsonObject notify{{"name", "Page"},
-                             {"unique_id", node_ + "_page"},
-                             {"command_topic", prefix_ + "/notify"},
-                             {"qos", 1},
-                             {"availability", availability},
-                             {"device", device}};
+    const QJsonObject notify{
+        {"name", "Page"}, {"unique_id", node_ + "_page"}, {"command_topic", prefix_ + "/notify"},
+        {"qos", 1},       {"availability", availability}, {"device", device}};
     client_.Publish("homeassistant/binary_sensor/" + node_ + "/line/config", Compact(sensor), 1,
                     true);
     client_.Publish("homeassistant/notify/" + node_ + "/page/config", Compact(notify), 1, true);

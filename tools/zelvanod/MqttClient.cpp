@@ -20,9 +20,13 @@ QString Reason(int rc) {
     return QString::fromUtf8(rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc));
 }
 
-QByteArray Utf8OrNull(const QString& text) { return text.isEmpty() ? QByteArray() : text.toUtf8(); }
+QByteArray Utf8OrNull(const QString& text) {
+    return text.isEmpty() ? QByteArray() : text.toUtf8();
+}
 
-const char* OrNull(const QByteArray& bytes) { return bytes.isNull() ? nullptr : bytes.constData(); }
+const char* OrNull(const QByteArray& bytes) {
+    return bytes.isNull() ? nullptr : bytes.constData();
+}
 
 }  // namespace
 
@@ -35,7 +39,8 @@ MqttClient::MqttClient(const MqttOptions& options, QObject* parent)
     if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
         std::signal(SIGPIPE, SIG_IGN);
     if (options_.clientId.isEmpty())
-        options_.clientId = "zelvanod" + (options_.lineName.isEmpty() ? "" : "-" + options_.lineName);
+        options_.clientId =
+            "zelvanod" + (options_.lineName.isEmpty() ? "" : "-" + options_.lineName);
     // A lasting session: the broker keeps the subscription and the calls sent
     // meanwhile while the service restarts.
     mosq_ = mosquitto_new(options_.clientId.toUtf8().constData(), false, this);
@@ -131,8 +136,8 @@ void MqttClient::Resolved(const QHostInfo& info) {
 
 void MqttClient::ConnectTo(const QString& host) {
     errno = 0;
-    const int rc = mosquitto_connect_async(mosq_, host.toUtf8().constData(), options_.port,
-                                           kKeepAliveSeconds);
+    const int rc =
+        mosquitto_connect_async(mosq_, host.toUtf8().constData(), options_.port, kKeepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS)
         return Failed(Reason(rc));
     Watch();
@@ -165,14 +170,16 @@ void MqttClient::Abort() {
 }
 
 bool MqttClient::Publish(const QString& topic, const QByteArray& payload, int qos, bool retain) {
-    const int rc = mosquitto_publish(mosq_, nullptr, topic.toUtf8().constData(), int(payload.size()),
-                                     payload.constData(), qos, retain);
+    const int rc = mosquitto_publish(mosq_, nullptr, topic.toUtf8().constData(),
+                                     int(payload.size()), payload.constData(), qos, retain);
     WakeWriter();
     // Without a connection the library keeps a QoS 1 message for the next one.
     return rc == MOSQ_ERR_SUCCESS || (rc == MOSQ_ERR_NO_CONN && qos > 0);
 }
 
-QString MqttClient::Broker() const { return options_.host + ':' + QString::number(options_.port); }
+QString MqttClient::Broker() const {
+    return options_.host + ':' + QString::number(options_.port);
+}
 
 void MqttClient::Pump(bool read) {
     if (socket_ < 0)
@@ -197,7 +204,8 @@ void MqttClient::Pump(bool read) {
 void MqttClient::Watch() {
     const int fd = started_ ? mosquitto_socket(mosq_) : -1;
     if (fd != socket_) {
-        for (QSocketNotifier* old : {std::exchange(reader_, nullptr), std::exchange(writer_, nullptr)}) {
+        for (QSocketNotifier* old :
+             {std::exchange(reader_, nullptr), std::exchange(writer_, nullptr)}) {
             if (old != nullptr) {
                 old->setEnabled(false);
                 old->deleteLater();
@@ -261,9 +269,9 @@ void MqttClient::OnDisconnect(mosquitto*, void* self, int rc) {
 void MqttClient::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
     auto* client = static_cast<MqttClient*>(self);
     if (client->handler_)
-        client->handler_(QString::fromUtf8(message->topic),
-                         QByteArray(static_cast<const char*>(message->payload),
-                                    message->payloadlen));
+        client->handler_(
+            QString::fromUtf8(message->topic),
+            QByteArray(static_cast<const char*>(message->payload), message->payloadlen));
 }
 
 }  // namespace zelvano::service
