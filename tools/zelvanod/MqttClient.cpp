@@ -16,8 +16,13 @@ namespace {
 constexpr int kKeepAliveSeconds = 30;
 constexpr int kMaxPackets = 100;  // per read or write: until the socket would block
 
+// The library's or the system's words for a failure, without a final stop.
 QString Reason(int rc) {
-    return QString::fromUtf8(rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc));
+    QString reason =
+        QString::fromUtf8(rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc));
+    if (reason.endsWith('.'))
+        reason.chop(1);
+    return reason;
 }
 
 QByteArray Utf8OrNull(const QString& text) {
@@ -261,7 +266,12 @@ void MqttClient::OnDisconnect(mosquitto*, void* self, int rc) {
     const bool was = std::exchange(client->connected_, false);
     if (!client->started_)
         return;
-    client->Failed(was ? "connection lost (" + Reason(rc) + ")" : Reason(rc));
+    const QString reason = Reason(rc);
+    if (was) {
+        emit client->Logged("MQTT: connection to " + client->Broker() + " lost: " + reason);
+        client->lastProblem_ = reason;
+    }
+    client->Failed(reason);
     if (was)
         emit client->ConnectedChanged(false);
 }
