@@ -297,6 +297,8 @@ TEST_F(Mqtt, twoBridgesWithTwoPrefixesPageOnTheirOwnLines) {
               (std::set<std::string>{"zelvano/north/calls/n1/state", "site/b/calls/s1/state"}));
     EXPECT_EQ(Taken(north), std::set<std::string>{"201 "});
     EXPECT_EQ(Taken(south), std::set<std::string>{"202 "});
+    northBridge->Stop();  // the line topic says so
+    EXPECT_TRUE(Until([&] { return peer.On("zelvano/north/line").back().payload == "offline"; }));
 }
 
 // Home Assistant's notify entity sends text, for the default address; JSON

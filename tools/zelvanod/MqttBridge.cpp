@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <utility>
 
 #include "ServiceJson.h"
 
@@ -60,7 +61,8 @@ bool ReadReplyTo(const QJsonObject& message, QString& replyTo) {
     if (value.isUndefined())
         return true;
     replyTo = value.toString();
-    return mosquitto_pub_topic_check(replyTo.toUtf8().constData()) == MOSQ_ERR_SUCCESS;
+    return value.isString() && !replyTo.isEmpty() &&
+           mosquitto_pub_topic_check(replyTo.toUtf8().constData()) == MOSQ_ERR_SUCCESS;
 }
 
 }  // namespace
@@ -82,23 +84,30 @@ MqttBridge::MqttBridge(CallService& service, MqttOptions options, QObject* paren
     });
 }
 
+MqttBridge::~MqttBridge() {
+    Stop();
+}
+
 bool MqttBridge::Start() {
     if (mosquitto_sub_topic_check(prefix_.toUtf8().constData()) != MOSQ_ERR_SUCCESS ||
         prefix_.contains('+') || prefix_.contains('#')) {
         error_ = "MQTT: the prefix \"" + prefix_ + "\" cannot be a topic";
         return false;
     }
+    client_.Subscribe(prefix_ + "/call", 1);
+    client_.Subscribe(prefix_ + "/notify", 1);
     if (!client_.Start()) {
         error_ = "MQTT: " + client_.Error();
         return false;
     }
     service_.Subscribe(*this);
-    client_.Subscribe(prefix_ + "/call", 1);
-    client_.Subscribe(prefix_ + "/notify", 1);
+    started_ = true;
     return true;
 }
 
 void MqttBridge::Stop() {
+    if (!std::exchange(started_, false))
+        return;
     client_.Publish(prefix_ + "/line", "offline", 1, true);
     client_.Stop();
 }

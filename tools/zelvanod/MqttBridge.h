@@ -30,6 +30,7 @@ class MqttBridge : public QObject, public ServiceEvents {
     // The service must outlive the bridge's start; the bridge must outlive
     // the service's events (it cannot unsubscribe).
     MqttBridge(CallService& service, MqttOptions options, QObject* parent = nullptr);
+    ~MqttBridge() override;
 
     // Subscribes to the service and connects in the background; false (see
     // Error) when the options cannot work.
@@ -69,6 +70,7 @@ class MqttBridge : public QObject, public ServiceEvents {
     QString node_;  // Home Assistant's node id
     MqttClient client_;
     QString error_;
+    bool started_ = false;
     std::map<std::int64_t, QString> replyTo_;  // by service id, until final
     bool submitting_ = false;
     std::set<std::int64_t> toldInSubmit_;  // calls whose state went out during a Submit

@@ -5,9 +5,11 @@
 
 #include <QHostAddress>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <utility>
 
 namespace zelvano::service {
 
