@@ -54,6 +54,13 @@ TEST(PagingCore, SubmitRefusesAndCancelTakesBackOnlyUnsentCalls) {
     EXPECT_EQ(t.core.Submit({"3", "\xE6\x9C\xAC", "1", "3", "3", "1"}).refusal,
               "text: the character '\xE6\x9C\xAC' (U+672C) has no single-byte (Windows-1252) "
               "code and cannot be sent");
+    std::string text;  // counted in characters, not bytes
+    for (int i = 0; i < kMaxCallTextLength; ++i)
+        text += "\xC3\xA9";
+    EXPECT_EQ(t.core.Submit({"3", text, "1", "3", "3", "1"}).refusal, "");
+    EXPECT_EQ(t.core.Submit({"3", text + "e", "1", "3", "3", "1"}).refusal,
+              "text: 1001 characters, more than the 1000 a call's text may have");
+    t.core.Remove(0);
     const std::uint32_t first = t.core.Submit({"1", "a", "1", "3", "3", "1"}).id;
     const std::uint32_t second = t.core.Submit({"2", "b", "1", "3", "3", "1"}).id;
     EXPECT_TRUE(t.core.Cancel(first));
