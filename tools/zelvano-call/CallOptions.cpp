@@ -304,11 +304,13 @@ EXIT STATUS
  128+N INTERRUPTED  stopped by signal N (129 SIGHUP, 130 SIGINT, 143
                     SIGTERM); the port is closed and the outcome printed
 
-JSON (--json): one object on standard output at every exit, 64 included:
+JSON (--json): one object on standard output at every exit, 64 included
+(--help prints this text instead):
   address  the pager's address (null when a bad command line had none)
   started  the start, ISO 8601 in UTC with milliseconds
   words    each state the call went through, in order, as
-           {"word": "QUEUE", "at": 1.702} ("at": seconds since the start)
+           {"word": "QUEUE", "at": 1.702} ("at": seconds since the start);
+           a call whose time ran out undelivered ends with the buffer's ERROR
   final    the call's final state word when it reached one: PAGED,
            SPEECHPAGED, ABSENT, BUSY, TERMINATED, NO STATUS or ERROR (exits
            10 to 30, and 0 with --wait final); null otherwise (40, 64, 74,
