@@ -203,8 +203,9 @@ Progress (the log lines, at the log level in effect) goes to standard error.)");
 std::string CheckCall(const CallOptions& o) {
     if (o.address.empty())
         return "--address is required (the pager's address)";
-    for (std::string problem : {Unsendable("--address", o.address), Unsendable("--text", o.text),
-                                TooLongText("--text", o.text)}) {
+    for (const std::string& problem :
+         {Unsendable("--address", o.address), Unsendable("--text", o.text),
+          TooLongText("--text", o.text)}) {
         if (!problem.empty())
             return problem;
     }

@@ -124,7 +124,7 @@ void CallRun::Decide() {
 }
 
 void CallRun::Interrupt(int signal) {
-    FinishSoon(128 + signal, "INTERRUPTED", "stopped by signal " + std::to_string(signal));
+    FinishSoon(kExitSignal + signal, "INTERRUPTED", "stopped by signal " + std::to_string(signal));
     Finish();
 }
 
