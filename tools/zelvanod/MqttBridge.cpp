@@ -89,6 +89,8 @@ MqttBridge::~MqttBridge() {
 }
 
 bool MqttBridge::Start() {
+    if (started_)
+        return true;
     if (mosquitto_sub_topic_check(prefix_.toUtf8().constData()) != MOSQ_ERR_SUCCESS ||
         prefix_.contains('+') || prefix_.contains('#')) {
         error_ = "MQTT: the prefix \"" + prefix_ + "\" cannot be a topic";

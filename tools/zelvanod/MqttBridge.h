@@ -33,7 +33,7 @@ class MqttBridge : public QObject, public ServiceEvents {
     ~MqttBridge() override;
 
     // Subscribes to the service and connects in the background; false (see
-    // Error) when the options cannot work.
+    // Error) when the options cannot work. Once per bridge.
     bool Start();
     // The line topic says "offline", then a goodbye to the broker.
     void Stop();
