@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "LineOptions.h"
 #include "settings/Settings.h"
 
 namespace zelvano::call {
@@ -55,8 +56,7 @@ struct ParsedOptions {
 // the line is refused by name.
 ParsedOptions ParseCallOptions(const std::vector<std::string>& args);
 
-// Port number 1..8 of a "COMn" port (any case), or 0 for a device.
-int ComPortNumber(const std::string& port);
+using ::zelvano::ComPortNumber;  // from LineOptions.h
 
 // The --help text.
 std::string HelpText();
