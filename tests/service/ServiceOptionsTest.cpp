@@ -206,6 +206,15 @@ TEST_P(OptionsTable, GivesValuesOrError) {
 INSTANTIATE_TEST_SUITE_P(Service, OptionsTable, testing::ValuesIn(kOptionsCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The packaged file reads as it is, and pages nothing until a line is named.
+TEST(ServiceOptions, SampleConfigurationNamesNoLine) {
+    const ParsedServiceOptions parsed =
+        ParseServiceOptions({"--config", ZELVANOD_SAMPLE_CONFIG}, {"", "", "/tmp/z"});
+    EXPECT_EQ(parsed.error, "");
+    EXPECT_FALSE(parsed.options.lineConfigured);
+    EXPECT_EQ(parsed.options.configFile, ZELVANOD_SAMPLE_CONFIG);
+}
+
 struct TokenCase {
     const char* name;
     std::string text;

@@ -406,6 +406,8 @@ ParsedServiceOptions ParseServiceOptions(const std::vector<std::string>& args,
 
     const bool named = parser.isSet("config");
     o.configFile = named ? parser.value("config").toStdString() : environment.defaultConfig;
+    if (named && o.configFile.empty())
+        return Failed(std::move(parsed), kServiceExitUsage, "--config: no file given");
     if (!o.configFile.empty()) {
         const SmallFile file = ReadSmallFile(o.configFile, kConfigMaxBytes);
         std::string error = file.problem;
