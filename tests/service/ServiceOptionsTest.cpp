@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 #include "ServiceOptions.h"
 #include "settings/SettingsFile.h"
@@ -48,8 +49,8 @@ std::string Field(const ServiceOptions& o, const std::string& name) {
 
 struct OptionsCase {
     const char* name;
-    std::string config;  // zelvanod.conf, the default file; "" for none
-    std::vector<std::string> args;
+    std::string config;    // zelvanod.conf, the default file; "" for none
+    std::string args;      // split at blanks
     std::string expected;  // "field=value ..." or "exit N: error"; {dir} is the test folder
     std::string stateDirectory = "";
 };
@@ -57,107 +58,61 @@ struct OptionsCase {
 const std::string kSpeedWords = "300, 1200, 2400, 4800, 9600, 19200, 38400, 57600";
 
 const OptionsCase kOptionsCases[] = {
-    {"Defaults",
-     "",
-     {},
+    {"Defaults", "", "",
      "line=no listen=127.0.0.1@8444 state=/home/u/.local/state/zelvanod queue=10000 tokens=none "
      "config="},
-    {"FileLine",
-     "[line]\nport = /dev/ttyUSB0\nspeed = 9600\n",
-     {},
+    {"FileLine", "[line]\nport = /dev/ttyUSB0\nspeed = 9600\n", "",
      "line=yes device=/dev/ttyUSB0 speed=4 config={dir}/zelvanod.conf"},
-    {"PortOptionOverFile",
-     "[line]\nport=/dev/ttyUSB0\n",
-     {"--port", "com2"},
-     "line=yes device= com=2"},
-    {"EspaSetUnderFileWords",
-     "[line]\nsettings = espa.set\nemulation = philips\n",
-     {},
+    {"PortOptionOverFile", "[line]\nport=/dev/ttyUSB0\n", "--port com2", "line=yes device= com=2"},
+    {"EspaSetUnderFileWords", "[line]\nsettings = espa.set\nemulation = philips\n", "",
      "line=yes com=3 speed=4 emulation=0"},
-    {"ServiceGroupAndComments",
-     "# c\n; c\n[service]\nqueue-limit = 5\nrate = 0.5\nlisten =\n",
-     {},
+    {"ServiceGroupAndComments", "# c\n; c\n[service]\nqueue-limit = 5\nrate = 0.5\nlisten =\n", "",
      "queue=5 rate=0.500000 listen=127.0.0.1@8444"},
-    {"SystemdStateDir", "", {}, "state=/var/lib/zelvanod", "/var/lib/zelvanod:/var/lib/other"},
-    {"StateDirOption", "", {"--state-dir", "/srv/z"}, "state=/srv/z", "/var/lib/zelvanod"},
-    {"ListenIpv6FreePort", "", {"--listen", "[::1]:0"}, "listen=::1@0"},
-    {"ListenLocalhost", "", {"--listen=localhost:9000"}, "listen=127.0.0.1@9000"},
-    {"AnyAddressWithTokens",
-     "listen = 0.0.0.0:8444\ntoken-file = tokens\n",
-     {},
+    {"SystemdStateDir", "", "", "state=/var/lib/zelvanod", "/var/lib/zelvanod:/var/lib/other"},
+    {"StateDirOption", "", "--state-dir /srv/z", "state=/srv/z", "/var/lib/zelvanod"},
+    {"ListenIpv6FreePort", "", "--listen [::1]:0", "listen=::1@0"},
+    {"ListenLocalhost", "", "--listen=localhost:9000", "listen=127.0.0.1@9000"},
+    {"AnyAddressWithTokens", "listen = 0.0.0.0:8444\ntoken-file = tokens\n", "",
      "listen=0.0.0.0@8444 tokens=1"},
     {"Mqtt",
      "[mqtt]\nhost = broker\nport = 8883\nprefix = site/a\ndiscovery = on\n"
      "password-file = password\n",
-     {},
-     "mqtt=broker@8883,site/a,on,s3cret"},
-    {"UnknownKey",
-     "\nlisten = 1\ncolour = red\n",
-     {},
+     "", "mqtt=broker@8883,site/a,on,s3cret"},
+    {"UnknownKey", "\nlisten = 1\ncolour = red\n", "",
      "exit 78: {dir}/zelvanod.conf:3: unknown key colour"},
-    {"UnknownMqttKey",
-     "[mqtt]\nlisten = 1\n",
-     {},
+    {"UnknownMqttKey", "[mqtt]\nlisten = 1\n", "",
      "exit 78: {dir}/zelvanod.conf:2: unknown key [mqtt] listen"},
-    {"UnknownGroup",
-     "[lines]\n",
-     {},
+    {"UnknownGroup", "[lines]\n", "",
      "exit 78: {dir}/zelvanod.conf:1: unknown group [lines] (groups: [line], [mqtt])"},
-    {"NoEquals", "listen\n", {}, "exit 78: {dir}/zelvanod.conf:1: not key = value"},
-    {"Twice",
-     "[line]\nport=COM1\nport=COM2\n",
-     {},
+    {"NoEquals", "listen\n", "", "exit 78: {dir}/zelvanod.conf:1: not key = value"},
+    {"Twice", "[line]\nport=COM1\nport=COM2\n", "",
      "exit 78: {dir}/zelvanod.conf:3: [line] port: given twice (first on line 2)"},
-    {"BadSpeed",
-     "[line]\nspeed = 9601\n",
-     {},
+    {"BadSpeed", "[line]\nspeed = 9601\n", "",
      "exit 78: {dir}/zelvanod.conf:2: [line] speed: '9601' is not one of " + kSpeedWords},
-    {"BadPortInFile",
-     "[line]\nport = tcp://host\n",
-     {},
+    {"BadPortInFile", "[line]\nport = tcp://host\n", "",
      "exit 78: {dir}/zelvanod.conf:2: [line] port: 'tcp://host' is not tcp://HOST:PORT (an IPv6 "
      "HOST in brackets)"},
-    {"BadNumber",
-     "queue-limit = 0\n",
-     {},
+    {"BadNumber", "queue-limit = 0\n", "",
      "exit 78: {dir}/zelvanod.conf:1: queue-limit: '0' is not a whole number from 1 to 1000000"},
-    {"BadDiscovery",
-     "[mqtt]\ndiscovery = maybe\n",
-     {},
+    {"BadDiscovery", "[mqtt]\ndiscovery = maybe\n", "",
      "exit 78: {dir}/zelvanod.conf:2: [mqtt] discovery: 'maybe' is not on or off"},
-    {"BadPortOption",
-     "",
-     {"--port", "COM9"},
+    {"BadPortOption", "", "--port COM9",
      "exit 64: --port: 'COM9': port numbers go from COM1 to COM8"},
-    {"Ipv6WithoutBrackets",
-     "",
-     {"--listen", "::1:80"},
+    {"Ipv6WithoutBrackets", "", "--listen ::1:80",
      "exit 64: --listen: '::1:80': an IPv6 HOST goes in brackets, as in [::1]:8444"},
-    {"ListenName",
-     "",
-     {"--listen", "example.org:80"},
+    {"ListenName", "", "--listen example.org:80",
      "exit 64: --listen: 'example.org' is not an IP address or localhost"},
-    {"UnknownOption", "", {"--colour"}, "exit 64: unknown option '--colour'"},
-    {"Positional", "", {"COM1"}, "exit 64: unexpected argument 'COM1'"},
-    {"MissingConfig",
-     "",
-     {"--config", "{dir}/none.conf"},
-     "exit 78: {dir}/none.conf: no such file"},
-    {"AnyAddressNeedsTokens",
-     "",
-     {"--listen", "0.0.0.0:8444"},
+    {"UnknownOption", "", "--colour", "exit 64: unknown option '--colour'"},
+    {"Positional", "", "COM1", "exit 64: unexpected argument 'COM1'"},
+    {"MissingConfig", "", "--config {dir}/none.conf", "exit 78: {dir}/none.conf: no such file"},
+    {"AnyAddressNeedsTokens", "", "--listen 0.0.0.0:8444",
      "exit 78: listening on 0.0.0.0 lets other machines page: name a token file (token-file or "
      "--token-file)"},
-    {"OpenTokenFile",
-     "",
-     {"--token-file", "{dir}/open-tokens"},
+    {"OpenTokenFile", "", "--token-file {dir}/open-tokens",
      "exit 78: {dir}/open-tokens: group or others may read or write it (chmod 600 "
      "{dir}/open-tokens)"},
-    {"MissingEspaSet",
-     "",
-     {"--settings", "{dir}/none.set"},
-     "exit 78: {dir}/none.set: no such file"},
-    {"TlsHalf", "tls-cert = c.pem\n", {}, "exit 78: tls-cert and tls-key go together"},
+    {"MissingEspaSet", "", "--settings {dir}/none.set", "exit 78: {dir}/none.set: no such file"},
+    {"TlsHalf", "tls-cert = c.pem\n", "", "exit 78: tls-cert and tls-key go together"},
 };
 
 void PrintTo(const OptionsCase& c, std::ostream* out) {
@@ -174,18 +129,22 @@ TEST_P(OptionsTable, GivesValuesOrError) {
     espaSet.comPort = 2;
     espaSet.baudRate = 4;
     espaSet.emulation = 1;
-    test::WriteFileBytes(tmp.path() / "espa.set", FormatSettings(espaSet));
-    test::WriteFileBytes(tmp.path() / "tokens", "alarm:0123456789abcdef\n");
-    test::WriteFileBytes(tmp.path() / "open-tokens", "alarm:0123456789abcdef\n");
-    test::WriteFileBytes(tmp.path() / "password", "s3cret\n");
-    ::chmod((tmp.path() / "tokens").c_str(), 0600);
-    ::chmod((tmp.path() / "open-tokens").c_str(), 0644);
-    ::chmod((tmp.path() / "password").c_str(), 0600);
+    const std::string tokens = "alarm:0123456789abcdef\n";
+    const std::tuple<const char*, std::string, mode_t> files[] = {
+        {"espa.set", FormatSettings(espaSet), 0644},
+        {"tokens", tokens, 0600},
+        {"open-tokens", tokens, 0644},
+        {"password", "s3cret\n", 0600}};
+    for (const auto& [name, bytes, mode] : files) {
+        test::WriteFileBytes(tmp.path() / name, bytes);
+        ::chmod((tmp.path() / name).c_str(), mode);
+    }
     if (!c.config.empty())
         test::WriteFileBytes(tmp.path() / "zelvanod.conf", c.config);
     std::vector<std::string> args;
-    for (const std::string& arg : c.args)
-        args.push_back(Replaced(arg, dir));
+    std::istringstream argText(Replaced(c.args, dir));
+    for (std::string arg; argText >> arg;)
+        args.push_back(arg);
 
     const ParsedServiceOptions parsed = ParseServiceOptions(
         args, {dir + "/zelvanod.conf", c.stateDirectory, "/home/u/.local/state/zelvanod"});
