@@ -434,6 +434,15 @@ ParsedServiceOptions ParseServiceOptions(const std::vector<std::string>& args,
     return parsed;
 }
 
+HostConfig HostConfigFor(const ServiceOptions& o) {
+    ServiceLimits limits;
+    limits.queueLimit = o.queueLimit;
+    limits.maxAgeSeconds = o.maxAgeSeconds;
+    limits.keepDays = o.keepDays;
+    limits.callTimeOut = static_cast<std::int16_t>(o.callTimeoutSeconds);
+    return {o.stateDir, o.settings, o.device, o.lineConfigured, limits};
+}
+
 std::string ServiceHelpText() {
     QCommandLineParser parser;
     AddOptions(parser);

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "ServiceHost.h"
 #include "TokenFile.h"
 #include "settings/Settings.h"
 
@@ -100,5 +101,8 @@ ParsedServiceOptions ParseServiceOptions(const std::vector<std::string>& args,
                                          const ServiceEnvironment& environment);
 
 std::string ServiceHelpText();
+
+// The line, the state folder and the desk's limits as the host takes them.
+HostConfig HostConfigFor(const ServiceOptions& options);
 
 }  // namespace zelvano::service
