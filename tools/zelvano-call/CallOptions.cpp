@@ -100,8 +100,9 @@ const std::vector<OptionRow>& Rows() {
     static const std::vector<OptionRow> rows = WithLineOptions({
         {"address", "ADDR", "The pager's address (required).", Text(&CallOptions::address)},
         {"text", "TEXT",
-         "The message text (default: none). Sent in Windows-1252: a character without a "
-         "single-byte code is refused.",
+         "The message text (default: none), at most " + std::to_string(kMaxCallTextLength) +
+             " characters as in the call window. Sent in Windows-1252: a character without a "
+             "single-byte code is refused.",
          Text(&CallOptions::text)},
         {"bleep", "0-F", "Bleep code, one hex digit (default 1).",
          CallField({"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "A", "B", "C", "D", "E", "F"},
@@ -128,9 +129,8 @@ const std::vector<OptionRow>& Rows() {
          "Bounds the whole run (default 90, 1 to 32767); the call is given up by then.",
          SetTimeout},
         {"json", "",
-         "Print one JSON object instead of the outcome line: address, started (ISO 8601, UTC), "
-         "words (each state seen, with \"at\": seconds since the start), final (the final word "
-         "or null), outcome, exit, and error (why, when there is a reason to give).",
+         "Print one JSON object instead of the outcome line, at every exit (a bad command "
+         "line too); its keys are listed under JSON below.",
          Flag(&CallOptions::json)},
         {"quiet", "", "No progress on standard error (errors still show).",
          Flag(&CallOptions::quiet)},
@@ -165,8 +165,13 @@ Progress (the log lines, at the log level in effect) goes to standard error.)");
 std::string CheckCall(const CallOptions& o) {
     if (o.address.empty())
         return "--address is required (the pager's address)";
-    const std::string problem = Unsendable("--address", o.address);
-    return problem.empty() ? Unsendable("--text", o.text) : problem;
+    for (const std::string& problem :
+         {Unsendable("--address", o.address), Unsendable("--text", o.text),
+          TooLongText("--text", o.text)}) {
+        if (!problem.empty())
+            return problem;
+    }
+    return {};
 }
 
 // The parser's complaint, unknown options named as they were given.
@@ -196,6 +201,7 @@ ParsedOptions ParseCallOptions(const std::vector<std::string>& args) {
     CallOptions& o = parsed.options;
     const bool wellFormed = parser.parse(words);
     o.help = parser.isSet("help");  // --help wins over any mistake beside it
+    o.json = parser.isSet("json");  // a refusal is told in JSON too
     if (o.help)
         return parsed;
     if (!wellFormed) {
@@ -232,21 +238,42 @@ std::string HelpText() {
 A value may also follow as --option=VALUE.
 
 OUTCOME (standard output, one line): ADDRESS WORD, e.g. "6001 PAGED". WORD is
-the state reached, SENT for --wait none, NO ANSWER or PORT UNUSABLE.
+the state reached, SENT for --wait none, NO ANSWER, PORT UNUSABLE or
+INTERRUPTED. A bad command line prints no line, only its message.
 
 EXIT STATUS
    0  PAGED or SPEECHPAGED; with --wait accepted or none: that point reached
   10  ABSENT        11  BUSY        12  TERMINATED   (delivered, not paged)
   20  NO STATUS     delivered, but the paging system gave no state in time
-  30  ERROR         the paging system refused the call, or it failed
-  40  NO ANSWER     the paging system did not answer the line check, or the
-                    call was not delivered before the time-out
-  64  bad arguments (nothing was sent)
+  30  ERROR         the paging system refused the call, or it failed (the
+                    message says which, e.g. a call block never answered)
+  40  NO ANSWER     nothing delivered before the time-out: the line check
+                    went unanswered, or "call block sent, the slave never
+                    answered it", or the call was not taken in time
+  64  BAD ARGUMENTS a bad command line, e.g. a text too long (see --text) or
+                    with a character that has no Windows-1252 code (nothing
+                    was opened or sent)
   74  PORT UNUSABLE the port cannot be opened (no such device, no permission,
-                    in use by another program such as zelvano) or the network
-                    port cannot be reached within the time-out
- 130, 143 INTERRUPTED  stopped by SIGINT or SIGTERM (128 + the signal); the
-                    port is closed and the outcome printed
+                    in use by another program such as zelvano), a network
+                    port refused the connection or has an unknown host (told
+                    at once), or it did not connect within the time-out
+ 128+N INTERRUPTED  stopped by signal N (129 SIGHUP, 130 SIGINT, 143
+                    SIGTERM); the port is closed and the outcome printed
+
+JSON (--json): one object on standard output at every exit, 64 included
+(--help prints this text instead):
+  address  the pager's address (null when a bad command line had none)
+  started  the start, ISO 8601 in UTC with milliseconds
+  words    each state the call went through, in order, as
+           {"word": "QUEUE", "at": 1.702} ("at": seconds since the start);
+           a call whose time ran out undelivered ends with the buffer's ERROR
+  final    the call's final state word when it reached one: PAGED,
+           SPEECHPAGED, ABSENT, BUSY, TERMINATED, NO STATUS or ERROR (exits
+           10 to 30, and 0 with --wait final); null otherwise (40, 64, 74,
+           a signal, SENT or QUEUE)
+  outcome  the WORD of the outcome line (BAD ARGUMENTS for 64)
+  exit     the exit status
+  error    why, when there is a reason to give (always from 30 up)
 
 EXAMPLE
   zelvano-call --port /dev/ttyUSB0 --address 6001 --text "Fire alarm B2"

@@ -23,6 +23,7 @@ enum ExitCode : int {
     kExitNoAnswer = 40,      // the line check went unanswered, nothing delivered in time
     kExitUsage = 64,         // bad arguments (sysexits EX_USAGE)
     kExitPortUnusable = 74,  // the port cannot be opened or reached
+    kExitSignal = 128,       // + the signal's number: 129 SIGHUP, 130 SIGINT, 143 SIGTERM
 };
 
 enum class WaitFor { None, Accepted, Final };
@@ -53,7 +54,8 @@ struct ParsedOptions {
 
 // The arguments after the program name, parsed by QCommandLineParser. Every
 // value is checked: an address or text holding a character that cannot go on
-// the line is refused by name.
+// the line, or a text longer than a call's, is refused by name. help and json
+// are set even when the rest is refused.
 ParsedOptions ParseCallOptions(const std::vector<std::string>& args);
 
 using ::zelvano::ComPortNumber;  // from LineOptions.h
