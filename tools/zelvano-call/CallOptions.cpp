@@ -8,37 +8,13 @@
 #include <functional>
 #include <string_view>
 
+#include "LineOptions.h"
 #include "common/Text.h"
 #include "paging/PagingCore.h"
-#include "serial/PortMap.h"
-#include "windows/SettingsForm.h"
 
 namespace zelvano::call {
 
 namespace {
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    std::ranges::transform(out, out.begin(), [](unsigned char c) { return std::tolower(c); });
-    return out;
-}
-
-// The entries of a settings window list, so the command line takes the same
-// speeds, parities and bit counts the window offers.
-std::vector<std::string> ComboEntries(std::string_view name) {
-    for (const SettingsCombo& combo : SingleCombos()) {
-        if (combo.name == name)
-            return combo.entries;
-    }
-    return {};
-}
-
-std::string Join(const std::vector<std::string>& words, const char* between) {
-    std::string all;
-    for (const std::string& word : words)
-        all += (all.empty() ? "" : between) + word;
-    return all;
-}
 
 // Takes an option's value; returns why it is bad, or "" when it is good.
 using Setter = std::function<std::string(CallOptions&, const std::string& value)>;
@@ -56,13 +32,11 @@ struct OptionRow {
 Setter Word(std::vector<std::string> words, std::function<void(CallOptions&, std::int16_t)> store,
             std::int16_t first = 0) {
     return [=](CallOptions& o, const std::string& value) {
-        for (std::size_t i = 0; i < words.size(); ++i) {
-            if (Lower(words[i]) == Lower(value)) {
-                store(o, static_cast<std::int16_t>(first + static_cast<std::int16_t>(i)));
-                return std::string();
-            }
-        }
-        return "'" + value + "' is not one of " + Join(words, ", ");
+        std::string problem;
+        const std::int16_t position = WordPosition(words, value, problem);
+        if (position >= 0)
+            store(o, static_cast<std::int16_t>(first + position));
+        return problem;
     };
 }
 
@@ -73,10 +47,10 @@ Setter CallField(std::vector<std::string> words, std::int16_t CallOptions::*fiel
 }
 
 // A settings field the command line puts over espa.set's.
-OptionRow Setting(const char* name, const char* valueName, std::vector<std::string> words,
-                  std::int16_t Settings::*field, const std::string& meaning = "") {
-    return {name, valueName, "One of " + Join(words, ", ") + meaning + "; overrides espa.set.",
-            Word(words, [=](CallOptions& o, std::int16_t value) {
+OptionRow Setting(const LineOption& option) {
+    return {option.name, option.valueName,
+            "One of " + JoinWords(option.words, ", ") + option.meaning + "; overrides espa.set.",
+            Word(option.words, [field = option.field](CallOptions& o, std::int16_t value) {
                 o.overrides.emplace_back(field, value);
             })};
 }
@@ -97,14 +71,7 @@ Setter Flag(bool CallOptions::*field) {
 
 std::string SetPort(CallOptions& o, const std::string& port) {
     o.port = port;
-    if (port.empty())
-        return "no port given";
-    if (IsTcpDevice(port) && !ParseTcpTarget(port))
-        return "'" + port + "' is not tcp://HOST:PORT (an IPv6 HOST in brackets)";
-    if (Lower(port).starts_with("com") && ComPortNumber(port) == 0 &&
-        port.find('/') == std::string::npos)
-        return "'" + port + "': port numbers go from COM1 to COM8";
-    return "";
+    return PortProblem(port);
 }
 
 std::string SetTimeout(CallOptions& o, const std::string& value) {
@@ -118,8 +85,19 @@ std::string SetTimeout(CallOptions& o, const std::string& value) {
     return "";
 }
 
+// The rows with the line settings after --settings.
+std::vector<OptionRow> WithLineOptions(std::vector<OptionRow> rows) {
+    const auto isSettings = [](const OptionRow& row) {
+        return std::string_view(row.name) == "settings";
+    };
+    auto at = std::ranges::find_if(rows, isSettings) + 1;
+    for (const LineOption& option : LineOptions())
+        at = rows.insert(at, Setting(option)) + 1;
+    return rows;
+}
+
 const std::vector<OptionRow>& Rows() {
-    static const std::vector<OptionRow> rows = {
+    static const std::vector<OptionRow> rows = WithLineOptions({
         {"address", "ADDR", "The pager's address (required).", Text(&CallOptions::address)},
         {"text", "TEXT",
          "The message text (default: none), at most " + std::to_string(kMaxCallTextLength) +
@@ -141,22 +119,6 @@ const std::vector<OptionRow>& Rows() {
          SetPort},
         {"settings", "FILE", "Read this settings file instead of espa.set.",
          Text(&CallOptions::settingsFile)},
-        Setting("speed", "N", ComboEntries("ComboBaud"), &Settings::baudRate),
-        Setting("parity", "N|E|O", ComboEntries("ComboParity"), &Settings::parity),
-        Setting("bits", "7|8", ComboEntries("ComboBits"), &Settings::dataBits),
-        Setting("stopbits", "1|2", ComboEntries("ComboStop"), &Settings::stopBits),
-        Setting("handshake", "NAME", {"none", "rts", "rtscts"}, &Settings::handshake,
-                " (rts: no handshake, RTS held active)"),
-        Setting("emulation", "NAME",
-                {"philips", "ascom", "medicall", "datacall", "ooperon", "commtech"},
-                &Settings::emulation),
-        Setting("line-check", "NAME", {"both", "poll"}, &Settings::lineCheck,
-                " ('1' ENQ '2' ENQ, or '2' ENQ only)"),
-        Setting("status-check", "NAME", {"soh3", "poll", "none"}, &Settings::statusCheck,
-                " (a status call then a poll, a poll only, none)"),
-        Setting("log-level", "N", {"0", "1", "2", "3"}, &Settings::logLevel,
-                " (0 none, 1 progress, 2 also the Log/ day file, 3 also the byte trace in "
-                "DebugLog/)"),
         {"wait", "WHEN",
          "none: until the call block has gone out on the line; accepted: until the paging "
          "system took the call (QUEUE) or it ended; final (default): until its final word "
@@ -172,7 +134,7 @@ const std::vector<OptionRow>& Rows() {
          Flag(&CallOptions::json)},
         {"quiet", "", "No progress on standard error (errors still show).",
          Flag(&CallOptions::quiet)},
-    };
+    });
     return rows;
 }
 
@@ -228,13 +190,6 @@ std::string SyntaxError(const QCommandLineParser& parser) {
 }
 
 }  // namespace
-
-int ComPortNumber(const std::string& port) {
-    const std::string lower = Lower(port);
-    if (lower.size() == 4 && lower.starts_with("com") && lower[3] >= '1' && lower[3] <= '8')
-        return lower[3] - '0';
-    return 0;
-}
 
 ParsedOptions ParseCallOptions(const std::vector<std::string>& args) {
     QCommandLineParser parser;

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "LineOptions.h"
 #include "settings/Settings.h"
 
 namespace zelvano::call {
@@ -57,8 +58,7 @@ struct ParsedOptions {
 // are set even when the rest is refused.
 ParsedOptions ParseCallOptions(const std::vector<std::string>& args);
 
-// Port number 1..8 of a "COMn" port (any case), or 0 for a device.
-int ComPortNumber(const std::string& port);
+using ::zelvano::ComPortNumber;  // from LineOptions.h
 
 // The --help text.
 std::string HelpText();
