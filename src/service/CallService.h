@@ -17,10 +17,14 @@
 
 namespace zelvano {
 
+// The longest address and text a caller may give.
+inline constexpr std::size_t kMaxAddressLength = 16;
+inline constexpr std::size_t kMaxTextLength = 160;
+
 struct ServiceLimits {
-    std::size_t queueLimit = 10000;  // calls waiting in front of the engine
-    int maxAgeSeconds = 600;         // a call not sent by then ends EXPIRED
-    int keepDays = 7;                // finished calls are pruned after this
+    std::size_t queueLimit = 10000;                       // calls waiting in front of the engine
+    int maxAgeSeconds = 600;                              // a call not sent by then ends EXPIRED
+    int keepDays = 7;                                     // finished calls are pruned after this
     std::int16_t callTimeOut = CallBuffer::kCallTimeOut;  // the buffer's own, per call
 };
 
@@ -36,16 +40,16 @@ struct LineView {
 // Counters for the metrics page.
 struct ServiceFigures {
     std::map<std::string, std::int64_t> finals;  // final calls by state word, this run
-    std::int64_t accepted = 0;   // calls taken (duplicates not counted)
-    std::int64_t refused = 0;    // calls refused for their content
-    std::int64_t exchanges = 0;  // call blocks that went out
-    std::int64_t retries = 0;    // call blocks sent again in one run
-    std::int64_t resends = 0;    // calls sent again after a restart
+    std::int64_t accepted = 0;                   // calls taken (duplicates not counted)
+    std::int64_t refused = 0;                    // calls refused for their content
+    std::int64_t exchanges = 0;                  // call blocks that went out
+    std::int64_t retries = 0;                    // call blocks sent again in one run
+    std::int64_t resends = 0;                    // calls sent again after a restart
     std::int64_t journalWrites = 0;
     double journalWriteMsTotal = 0;
     double journalWriteMsMax = 0;
-    std::size_t waiting = 0;  // in the service's queue
-    std::size_t inEngine = 0; // holding a position of the engine
+    std::size_t waiting = 0;   // in the service's queue
+    std::size_t inEngine = 0;  // holding a position of the engine
 };
 
 // What a subscriber hears.
@@ -58,9 +62,9 @@ class ServiceEvents {
 
 struct SubmitResult {
     enum class Kind { Accepted, Duplicate, Refused, QueueFull, JournalFailed } kind;
-    ServiceCall call;    // Accepted, Duplicate
-    std::string field;   // Refused: the field at fault
-    std::string error;   // Refused, QueueFull, JournalFailed: the reason
+    ServiceCall call;   // Accepted, Duplicate
+    std::string field;  // Refused: the field at fault
+    std::string error;  // Refused, QueueFull, JournalFailed: the reason
 };
 
 enum class CancelResult { Cancelled, NotFound, AlreadySent, AlreadyFinal };
@@ -68,7 +72,7 @@ enum class CancelResult { Cancelled, NotFound, AlreadySent, AlreadyFinal };
 using TimeSource = std::function<EpochMs()>;
 
 // Why a request cannot be paged as given: the field and the reason; empty field
-// when it can. Checks lengths and characters against the settings' layout.
+// when it can: lengths, characters, and the codes of the one-character fields.
 struct RequestProblem {
     std::string field;
     std::string reason;
@@ -99,7 +103,9 @@ class CallService : public PagingEvents {
     const LineView& Line() const { return line_; }
     ServiceFigures Figures() const;
 
-    // After each engine tick: the line's activity, and calls into free positions.
+    // After each engine tick: the line's activity, and waiting calls into free
+    // positions. Calls enter only here or on Submit, never from inside the
+    // core's own events, where the engine is at work on its positions.
     void Tick();
     // Once a second: calls too old to send expire; once an hour old calls are pruned.
     void Second();
