@@ -262,6 +262,12 @@ struct HttpServer::Callbacks {
         *state = nullptr;
     }
 
+    static void Connection(void* cls, MHD_Connection* /*connection*/, void** /*state*/,
+                           MHD_ConnectionNotificationCode code) {
+        if (code == MHD_CONNECTION_NOTIFY_CLOSED)
+            static_cast<HttpServer*>(cls)->again_ = true;
+    }
+
     static void Log(void* cls, const char* format, va_list args) {
         char text[512];
         std::vsnprintf(text, sizeof text, format, args);
@@ -321,8 +327,8 @@ bool HttpServer::Listen(const std::string& host, quint16 port, std::string& erro
         options_.connectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT, options_.perIpLimit,
         MHD_OPTION_CONNECTION_TIMEOUT, options_.timeoutSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
         options_.headerMemory, MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::Completed, this,
-        MHD_OPTION_EXTERNAL_LOGGER, &Callbacks::Log, this, MHD_OPTION_ARRAY, tlsItems,
-        MHD_OPTION_END);
+        MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::Connection, this, MHD_OPTION_EXTERNAL_LOGGER,
+        &Callbacks::Log, this, MHD_OPTION_ARRAY, tlsItems, MHD_OPTION_END);
     if (!daemon_) {
         error = "cannot listen on " + host + " port " + std::to_string(port) +
                 (lastLog_.empty() ? "" : ": " + lastLog_);
@@ -341,9 +347,15 @@ bool HttpServer::Listen(const std::string& host, quint16 port, std::string& erro
 void HttpServer::Run() {
     if (!daemon_)
         return;
+    // A connection resumed before or during this run is picked up by the next;
+    // after one closed, the next takes new connections again when the limit
+    // had stopped them.
+    const bool again = std::exchange(again_, false);
     MHD_run(daemon_);
     MHD_UNSIGNED_LONG_LONG wait = 0;
-    if (MHD_get_timeout(daemon_, &wait) == MHD_YES)
+    if (again || again_)
+        timer_.start(0);
+    else if (MHD_get_timeout(daemon_, &wait) == MHD_YES)
         timer_.start(static_cast<int>(std::min<MHD_UNSIGNED_LONG_LONG>(wait, INT_MAX)));
     else
         timer_.stop();

@@ -126,7 +126,10 @@ class HttpServer : public QObject {
     friend struct Callbacks;
 
     void Run();
-    void Wake() { timer_.start(0); }
+    void Wake() {
+        again_ = true;
+        timer_.start(0);
+    }
     void KeepAlive();
 
     HttpServerOptions options_;
@@ -138,6 +141,7 @@ class HttpServer : public QObject {
     quint16 port_ = 0;
     std::string cert_, key_;  // PEM text, held while the daemon runs
     std::string lastLog_;     // the library's last complaint
+    bool again_ = false;      // a connection was resumed or closed: run once more
     std::set<HttpReply*> live_;
 };
 
