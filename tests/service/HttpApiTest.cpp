@@ -165,18 +165,14 @@ const std::string kFire = R"({"address":"200","text":"FIRE"})";
 const Row kRows[] = {
     {"PostAccepted", Setup::None, "POST /v1/calls", kFire, 202,
      "id=2 address=200 text=FIRE bleep=1 client=alarms final=false @location=/v1/calls/2"},
-    {"PostCodesAsNumbers", Setup::None, "POST /v1/calls",
-     R"({"address":"7","priority":2,"transmissions":"3"})", 202, "priority=2 transmissions=3"},
     {"RepeatedKeyGivesTheFirstCall", Setup::KeyUsed, "POST /v1/calls|Idempotency-Key: k1", kFire,
      200, "id=2 address=200 @location=/v1/calls/2"},
     {"KeyTooLong", Setup::None, "POST /v1/calls|Idempotency-Key: " + std::string(201, 'k'), kFire,
      400, "field=Idempotency-Key"},
     {"MalformedJson", Setup::None, "POST /v1/calls", "{\"address\":", 400, "field=body"},
-    {"NotAnObject", Setup::None, "POST /v1/calls", "[1]", 400, "field=body"},
     {"UnknownField", Setup::None, "POST /v1/calls", R"({"address":"1","colour":"red"})", 400,
      "field=colour"},
     {"MistypedField", Setup::None, "POST /v1/calls", R"({"address":1})", 400, "field=address"},
-    {"AddressMissing", Setup::None, "POST /v1/calls", R"({"text":"x"})", 400, "field=address"},
     {"TextWithoutSingleByteCode", Setup::None, "POST /v1/calls",
      R"({"address":"1","text":"\u2135"})", 400, "field=text"},
     {"AddressUnsendable", Setup::None, "POST /v1/calls", R"({"address":"1\u0002"})", 400,
@@ -202,7 +198,6 @@ const Row kRows[] = {
     {"WaitOverAlready", Setup::Final, "GET /v1/calls/1?wait=final", "", 200,
      "state=CANCELLED final=true"},
     {"ListByState", Setup::Final, "GET /v1/calls?state=CANCELLED&limit=5", "", 200, "calls=[1]"},
-    {"ListOtherState", Setup::None, "GET /v1/calls?state=PAGED", "", 200, "calls=[0]"},
     {"ListSinceEpochMs", Setup::None, "GET /v1/calls?since=1800000000000", "", 200, "calls=[1]"},
     {"ListSinceIsoLater", Setup::None, "GET /v1/calls?since=2027-01-15T08:00:01Z", "", 200,
      "calls=[0]"},
@@ -276,6 +271,7 @@ TEST(HttpApi, LongPollsEndWhenTheCallIsAcceptedOrFinalThenMetricsCountIt) {
         EXPECT_TRUE(line.match(text).hasMatch()) << text.toStdString();
 }
 
+// Ten leave before their answer: it goes nowhere, safely.
 TEST(HttpApi, FiftyClientsWaitAtOnce) {
     Api t;
     std::vector<std::unique_ptr<Client>> clients;
@@ -285,12 +281,14 @@ TEST(HttpApi, FiftyClientsWaitAtOnce) {
             t.api.Port(), Request("GET /v1/calls/" + std::to_string(id) + "?wait=final")));
     }
     ASSERT_TRUE(t.Until([&] { return t.api.Waiting() == 50; }));
+    for (int i = 0; i < 50; i += 5)
+        clients[i]->socket->abort();
     const auto allClosed = [&] {
         return std::all_of(clients.begin(), clients.end(), [](auto& c) { return c->Closed(); });
     };
     ASSERT_TRUE(t.Until(allClosed, true));
     for (int i = 0; i < 50; ++i)
-        Check(Parse(clients[i]->in), "final=true id=" + std::to_string(i + 1));
+        Check(Parse(clients[i]->in), i % 5 ? "final=true id=" + std::to_string(i + 1) : "");
     EXPECT_EQ(t.api.Waiting(), 0u);
 }
 
@@ -351,8 +349,8 @@ TEST(HttpApi, ServesTlsWithACertificateAndKey) {
     const QString cert = QString::fromStdString(dir.path() / "cert.pem");
     const QString key = QString::fromStdString(dir.path() / "key.pem");
     QProcess openssl;
-    openssl.setProcessChannelMode(QProcess::ForwardedOutputChannel);
     openssl.setStandardOutputFile(QProcess::nullDevice());
+    openssl.setStandardErrorFile(QProcess::nullDevice());
     openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
                               "-subj", "/CN=localhost", "-keyout", key, "-out", cert});
     if (!openssl.waitForFinished() || openssl.exitCode() != 0)

@@ -368,12 +368,6 @@ void HttpServer::KeepAlive() {
             reply->Write(": keep-alive\n\n");
 }
 
-std::size_t HttpServer::Held() const {
-    return std::count_if(live_.begin(), live_.end(), [](const HttpReply* r) {
-        return (r->suspended_ && !r->answered_) || (r->streaming_ && !r->ended_);
-    });
-}
-
 void HttpServer::Stop() {
     if (!daemon_)
         return;

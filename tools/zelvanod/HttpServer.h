@@ -115,9 +115,6 @@ class HttpServer : public QObject {
     // Ends open streams cleanly, answers held requests 503 and closes.
     void Stop();
     quint16 Port() const { return port_; }
-    bool Tls() const { return !options_.certFile.empty(); }
-    // Requests the server holds: waiting for their answer or streaming.
-    std::size_t Held() const;
 
   private:
     struct Exchange;
