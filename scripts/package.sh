@@ -17,4 +17,4 @@ if [ "${ZELVANO_PACKAGE_CHECK:-1}" = 1 ]; then
 else
     (cd "$BUILD" && cpack -G DEB)
 fi
-ls -1 "$(cd "$BUILD" && pwd)"/package/zelvano_*.deb
+ls -1 "$(cd "$BUILD" && pwd)"/package/zelvano*_*.deb

@@ -14,6 +14,7 @@ PACKAGES=(
   dpkg-dev file lintian desktop-file-utils xdotool
   libsqlite3-dev sqlite3 libmicrohttpd-dev libsystemd-dev curl
   libmosquitto-dev mosquitto
+  systemd
 )
 
 missing=()

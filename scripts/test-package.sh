@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Checks the Debian package made from a build folder (default: build):
-#   1. cpack makes zelvano_<version>_<arch>.deb;
-#   2. its control data declares the Qt 6 runtime packages;
-#   3. it holds exactly the expected files;
+# Checks the Debian packages made from a build folder (default: build):
+#   1. cpack makes zelvano_<version>_<arch>.deb and zelvanod_<version>_<arch>.deb;
+#   2. their control data declares the Qt 6 runtime packages, and for the
+#      service what makes its user;
+#   3. they hold exactly the expected files;
 #   4. lintian finds no error; the desktop entry validates;
 #   5. zelvano-call is installed without Qt Widgets or Gui and its --help runs;
+#      so is zelvanod; the service's units verify and score as sandboxed, its
+#      sample configuration is a conffile naming no line, postinst makes the
+#      user (through the packaged sysusers.d file) and starts nothing;
 #   6. the package unpacked into a scratch root runs the way an installed
 #      program runs: as an ordinary user who cannot write into the program's
 #      folder, under Xvfb, against the packaged espa-slave. Its settings are
@@ -35,14 +39,21 @@ rm -rf "$BUILD/package"
 (cd "$BUILD" && cpack -G DEB >/dev/null)
 VERSION="$(sed -n 's/^project(Zelvano VERSION \([0-9.]*\).*/\1/p' "$SOURCE/CMakeLists.txt")"
 DEB="$BUILD/package/zelvano_${VERSION}_$(dpkg --print-architecture).deb"
-[ -f "$DEB" ] || fail "no package at $DEB"
-step "built $(basename "$DEB") ($(stat -c %s "$DEB") bytes)"
+SERVICE_DEB="$BUILD/package/zelvanod_${VERSION}_$(dpkg --print-architecture).deb"
+for deb in "$DEB" "$SERVICE_DEB"; do
+    [ -f "$deb" ] || fail "no package at $deb"
+    step "built $(basename "$deb") ($(stat -c %s "$deb") bytes)"
+done
 
 # 2. Control data.
 control="$(dpkg-deb --field "$DEB" Package Version Depends)"
 for needed in "Package: zelvano" "Version: $VERSION" libqt6core6 libqt6gui6 libqt6widgets6 \
     libqt6serialport6 qt6-qpa-plugins; do
     grep -q "$needed" <<<"$control" || fail "control data lacks '$needed': $control"
+done
+control="$(dpkg-deb --field "$SERVICE_DEB" Package Version Depends)"
+for needed in "Package: zelvanod" "Version: $VERSION" "systemd | systemd-standalone-sysusers"; do
+    grep -q "$needed" <<<"$control" || fail "zelvanod's control data lacks '$needed': $control"
 done
 
 # 3. Contents: every file, nothing more.
@@ -65,14 +76,28 @@ if ! diff <(sort <<<"$expected") <(sort <<<"$actual"); then
     fail "package contents differ from the expected list (< expected, > packaged)"
 fi
 step "contents: $(wc -l <<<"$actual") files as expected"
+expected="$(
+    printf '%s\n' ./usr/sbin/zelvanod ./usr/share/man/man8/zelvanod.8.gz \
+        ./lib/systemd/system/zelvanod.service ./lib/systemd/system/zelvanod@.service \
+        ./usr/lib/sysusers.d/zelvanod.conf ./etc/zelvano/zelvanod.conf \
+        ./usr/share/doc/zelvanod/copyright ./usr/share/doc/zelvanod/changelog.gz
+    for doc in zelvanod-api.yaml zelvanod-security.txt MQTT.md node-red-zelvano.json; do
+        [ ! -f "$SOURCE/docs/$doc" ] || echo "./usr/share/doc/zelvanod/$doc"
+    done
+)"
+actual="$(dpkg-deb --contents "$SERVICE_DEB" | awk '$1 ~ /^-/ {print $6}')"
+if ! diff <(sort <<<"$expected") <(sort <<<"$actual"); then
+    fail "zelvanod's contents differ from the expected list (< expected, > packaged)"
+fi
+step "zelvanod's contents: $(wc -l <<<"$actual") files as expected"
 
 # 4. lintian (errors fail; warnings and notes are shown) and the entry.
 lintian_rc=0
-lintian --fail-on error "$DEB" >"$BUILD/package/lintian.txt" 2>&1 || lintian_rc=$?
+lintian --fail-on error "$DEB" "$SERVICE_DEB" >"$BUILD/package/lintian.txt" 2>&1 || lintian_rc=$?
 grep -v 'running with root privileges' "$BUILD/package/lintian.txt" || true
 [ "$lintian_rc" -eq 0 ] || fail "lintian reports errors"
 # The package's dependencies can be met here (a dry run of apt).
-apt-get install -s "$DEB" >"$BUILD/package/apt-simulation.txt" 2>&1 ||
+apt-get install -s "$DEB" "$SERVICE_DEB" >"$BUILD/package/apt-simulation.txt" 2>&1 ||
     fail "apt cannot install the package: $(tail -n5 "$BUILD/package/apt-simulation.txt")"
 
 SCRATCH="$(mktemp -d /tmp/zelvano-package-XXXXXX)"
@@ -103,6 +128,49 @@ fi
 help="$("$ROOT/usr/bin/zelvano-call" --help)" || fail "zelvano-call --help does not run"
 grep -q '^EXIT STATUS' <<<"$help" || fail "zelvano-call --help lacks its exit statuses"
 step "zelvano-call: --help runs, no Qt Widgets or Gui"
+
+# 5b. The service's package, unpacked beside the program's.
+SERVICE_ROOT="$SCRATCH/service-root"
+dpkg-deb -x "$SERVICE_DEB" "$SERVICE_ROOT"
+if ldd "$SERVICE_ROOT/usr/sbin/zelvanod" | grep -E 'libQt6(Widgets|Gui)'; then
+    fail "zelvanod links Qt Widgets or Gui"
+fi
+dpkg-deb --ctrl-tarfile "$SERVICE_DEB" | tar -x -C "$SCRATCH" ./conffiles ./postinst
+[ "$(cat "$SCRATCH/conffiles")" = /etc/zelvano/zelvanod.conf ] ||
+    fail "the sample configuration is not the conffile: $(cat "$SCRATCH/conffiles")"
+# A new installation names no line, and nothing enables or starts the service.
+if grep -nE '^[[:space:]]*(port|settings)[[:space:]]*=' "$SERVICE_ROOT/etc/zelvano/zelvanod.conf"; then
+    fail "the sample configuration names a line"
+fi
+grep -q '^ *systemd-sysusers zelvanod.conf$' "$SCRATCH/postinst" || fail "postinst makes no user"
+if grep -nE 'enable|start|deb-systemd' "$SCRATCH/postinst" | grep -v '^[0-9]*: *#'; then
+    fail "postinst enables or starts the service"
+fi
+# The units as systemd reads them (the binary at its unpacked place), and
+# their sandbox: an exposure of 2.0 at most.
+UNITS="$SCRATCH/units"
+mkdir -p "$UNITS"
+for unit in zelvanod.service zelvanod@.service; do
+    sed "s|/usr/sbin/zelvanod|$SERVICE_ROOT/usr/sbin/zelvanod|" \
+        "$SERVICE_ROOT/lib/systemd/system/$unit" >"$UNITS/${unit/@/@line1}"
+done
+verify="$(systemd-analyze verify --man=no "$UNITS/zelvanod.service" "$UNITS/zelvanod@line1.service" 2>&1)" ||
+    fail "systemd-analyze verify fails: $verify"
+[ -z "$verify" ] || fail "systemd-analyze verify complains: $verify"
+systemd-analyze security --offline=true --threshold=20 --root="$SERVICE_ROOT" zelvanod.service \
+    zelvanod@line1.service >"$SCRATCH/security.txt" 2>&1 ||
+    fail "the units' exposure is above 2.0: $(grep 'Overall' "$SCRATCH/security.txt")"
+# The user postinst makes, made in a scratch copy of the system's user files.
+if [ "$(id -u)" -eq 0 ]; then
+    mkdir -p "$SCRATCH/users/etc"
+    cp /etc/passwd /etc/group /etc/shadow /etc/gshadow "$SCRATCH/users/etc/"
+    systemd-sysusers --root="$SCRATCH/users" "$SERVICE_ROOT/usr/lib/sysusers.d/zelvanod.conf" \
+        >/dev/null 2>&1 || fail "systemd-sysusers refuses the packaged sysusers.d file"
+    grep -q '^zelvano:.*:/var/lib/zelvanod:' "$SCRATCH/users/etc/passwd" &&
+        grep -q '^dialout:.*zelvano' "$SCRATCH/users/etc/group" ||
+        fail "no user zelvano in the group dialout"
+fi
+step "zelvanod: no Qt Widgets or Gui; units verify, $(grep -o 'exposure level.*' "$SCRATCH/security.txt" | tail -n1); conffile names no line; postinst starts nothing"
 
 # 6. The unpacked program as an ordinary user. Root may write anywhere, so
 # under root (CI) the programs run as nobody; otherwise the program's folder

@@ -9,6 +9,10 @@
 namespace zelvano {
 
 inline constexpr int kCallBufferSize = 10;
+// The most characters a call's text may have (the call window's text box
+// holds no more). Its call block then takes about a second on a 9600 bit/s
+// line and fits the 5 s the engine waits for its ACK from 2400 bit/s up.
+inline constexpr int kMaxCallTextLength = 1000;
 
 // Free marks an empty position; the others are shown by their text.
 enum class CallState {
@@ -52,6 +56,9 @@ struct Call : CallRequest {
     bool delivered = false;
     // Its call block went out at least once: it can no longer be taken back.
     bool sent = false;
+    // The slave answered its call block at least once (ACK or anything else),
+    // so a call never delivered was refused rather than met with silence.
+    bool answered = false;
     // Status jobs take turns: the call asked longest ago goes first.
     std::uint32_t statusTurn = 0;
     // Engine tick before which the call is not asked again (the slave had

@@ -49,7 +49,9 @@ struct Miss {
 // One read of a step that awaits the byte expected: true when it came. A wrong
 // byte (logged with the whole answer) and silence at the time-out are each
 // retried or given up as their Miss says; nothing happens while it is pending.
-bool AwaitAnswer(Context& e, std::uint8_t expected, const Miss& wrong, const Miss& silent);
+// answered, when given, is set when the slave answered at all (either way).
+bool AwaitAnswer(Context& e, std::uint8_t expected, const Miss& wrong, const Miss& silent,
+                 bool* answered = nullptr);
 
 // True when the log level is at least level.
 inline bool LogLevel(const Context& e, int level) {

@@ -49,11 +49,17 @@ void SendCallBlock(Context& e) {
 }
 
 void AwaitCallBlockAnswer(Context& e) {
-    if (!AwaitAnswer(e, ACK,
-                     {"ERROR: No ACK on transmitted ESPA, but: %d", Step::MakeCallStart,
-                      "ERROR: Failed 3 times, recheck ESPA slave."},
-                     {"ERROR: TimeOut receiving ACK from ESPA slave", Step::Scheduler,
-                      "ERROR 3 times fault, recheck ESPA slave"}))
+    bool answered = false;
+    const bool acked =
+        AwaitAnswer(e, ACK,
+                    {"ERROR: No ACK on transmitted ESPA, but: %d", Step::MakeCallStart,
+                     "ERROR: Failed 3 times, recheck ESPA slave."},
+                    {"ERROR: TimeOut receiving ACK from ESPA slave", Step::Scheduler,
+                     "ERROR 3 times fault, recheck ESPA slave"},
+                    &answered);
+    if (const int position = ServedPosition(e); answered && position >= 0)
+        e.calls.At(position).answered = true;
+    if (!acked)
         return;
     WriteServedState(e, CallState::Queue);
     e.s.step = Step::Scheduler;

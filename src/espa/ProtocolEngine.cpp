@@ -60,8 +60,11 @@ Awaited AwaitReply(Context& e, std::initializer_list<std::uint8_t> accepted) {
     return {Awaited::Kind::Wrong, s.answer.front()};
 }
 
-bool AwaitAnswer(Context& e, std::uint8_t expected, const Miss& wrong, const Miss& silent) {
+bool AwaitAnswer(Context& e, std::uint8_t expected, const Miss& wrong, const Miss& silent,
+                 bool* answered) {
     const Awaited got = AwaitReply(e, {expected});
+    if (answered)
+        *answered = got.kind == Awaited::Kind::Byte || got.kind == Awaited::Kind::Wrong;
     if (got.kind == Awaited::Kind::Byte)
         return true;
     if (got.kind == Awaited::Kind::Wrong) {

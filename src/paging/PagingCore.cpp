@@ -27,6 +27,14 @@ std::string Unsendable(std::string_view field, std::string_view text) {
     return {};
 }
 
+std::string TooLongText(std::string_view field, std::string_view text) {
+    const std::size_t length = DecodeUtf8(text).size();
+    if (length <= static_cast<std::size_t>(kMaxCallTextLength))
+        return {};
+    return std::string(field) + ": " + std::to_string(length) + " characters, more than the " +
+           std::to_string(kMaxCallTextLength) + " a call's text may have";
+}
+
 PagingCore::PagingCore(SerialLine& line, Clock& clock, std::filesystem::path dataDir)
     : line_(line),
       log_(settings_, clock, std::move(dataDir)),
@@ -83,6 +91,8 @@ Submitted PagingCore::Submit(const CallRequest& request, std::int16_t timeOut) {
         if (std::string why = Unsendable(name, *value); !why.empty())
             return {0, std::move(why)};
     }
+    if (std::string why = TooLongText("text", request.text); !why.empty())
+        return {0, std::move(why)};
     return {calls_.Add(request, timeOut), {}};
 }
 

@@ -52,6 +52,9 @@ struct Submitted {
 // Why a field's text cannot go on the line, naming the first character that
 // cannot; empty when every character has a single-byte code of 0x20 or above.
 std::string Unsendable(std::string_view field, std::string_view text);
+// Why a call's text is too long, naming the field and the limit
+// (kMaxCallTextLength characters); empty when it is not.
+std::string TooLongText(std::string_view field, std::string_view text);
 
 // "9600,N,8,1": the line settings the settings' list positions stand for.
 std::string SettingsString(const Settings& settings);
@@ -109,6 +112,9 @@ class PagingCore {
     bool PortIsOpen() const { return line_.IsOpen(); }
     // Why the port last failed to open (device and reason).
     std::string PortError() const { return line_.LastError(); }
+    // The port failed to open for a reason that waiting will not cure (a
+    // network port refused, or its host unknown).
+    bool PortRefused() const { return line_.Refused(); }
     const EngineState& Engine() const { return engine_.State(); }
     const std::filesystem::path& DataDir() const { return log_.DataDir(); }
     // Writes a line to the event log at level 1 and above.

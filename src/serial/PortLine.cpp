@@ -298,7 +298,14 @@ void PortLine::OnSocketError() {
         return;
     }
     failed_ = true;
+    attemptError_ = socket_.error();
     lastError_ = DescribePortProblem(device_, PortProblem::Other, why);
+}
+
+bool PortLine::Refused() const {
+    return tcp_ && failed_ && !opened_ &&
+           (attemptError_ == QAbstractSocket::ConnectionRefusedError ||
+            attemptError_ == QAbstractSocket::HostNotFoundError);
 }
 
 void PortLine::Lose(std::string failure) {
@@ -308,6 +315,7 @@ void PortLine::Lose(std::string failure) {
     // read notifier); it closes once the device has left its own signal.
     lost_ = true;
     failed_ = true;
+    attemptError_ = QAbstractSocket::UnknownSocketError;
     lastError_ = failure;
     lineFailure_ = std::move(failure);
     QMetaObject::invokeMethod(

@@ -42,6 +42,7 @@ class PortLine : public SerialLine {
     bool IsOpen() const override { return Usable(); }
     bool Pending() const override;
     std::string LastError() const override { return lastError_; }
+    bool Refused() const override;
 
     bool Cts() const override;
     int BytesWaiting() override;
@@ -88,6 +89,7 @@ class PortLine : public SerialLine {
     // The device went away; it closes at the next turn of the event loop.
     bool lost_ = false;
     bool failed_ = false;  // the last network attempt or connection failed
+    QAbstractSocket::SocketError attemptError_ = QAbstractSocket::UnknownSocketError;
     std::string lastError_;
     std::string lineFailure_;
 };

@@ -34,6 +34,9 @@ class SerialLine {
     virtual bool Pending() const { return false; }
     // Why the last Open failed (device and reason), for the operator.
     virtual std::string LastError() const = 0;
+    // True when the last Open failed for a reason that trying again soon will
+    // not cure: a network port refused the connection or its host is unknown.
+    virtual bool Refused() const { return false; }
 
     // CTS line; off while closed or when the device cannot report it.
     virtual bool Cts() const = 0;

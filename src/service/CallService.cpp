@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/Text.h"
+
 namespace zelvano {
 namespace {
 
@@ -26,14 +28,14 @@ constexpr FieldRule kCodeFields[] = {
 RequestProblem CheckRequest(const CallRequest& request) {
     if (request.address.empty())
         return {"address", "an address is required"};
-    if (request.address.size() > kMaxAddressLength)
+    if (DecodeUtf8(request.address).size() > kMaxAddressLength)
         return {"address", "longer than " + std::to_string(kMaxAddressLength) + " characters"};
     if (std::string why = Unsendable("address", request.address); !why.empty())
         return {"address", why};
-    if (request.text.size() > kMaxTextLength)
-        return {"text", "longer than " + std::to_string(kMaxTextLength) + " characters"};
-    if (std::string why = Unsendable("text", request.text); !why.empty())
-        return {"text", why};
+    for (std::string why : {Unsendable("text", request.text), TooLongText("text", request.text)}) {
+        if (!why.empty())
+            return {"text", why};
+    }
     for (const FieldRule& rule : kCodeFields) {
         const std::string& value = request.*rule.member;
         if (value.size() != 1 || rule.allowed.find(value[0]) == std::string_view::npos)

@@ -17,9 +17,9 @@
 
 namespace zelvano {
 
-// The longest address and text a caller may give.
+// The longest address a caller may give, in characters: the most a pager
+// address has in the paging systems' own numbering.
 inline constexpr std::size_t kMaxAddressLength = 16;
-inline constexpr std::size_t kMaxTextLength = 160;
 
 struct ServiceLimits {
     std::size_t queueLimit = 10000;                       // calls waiting in front of the engine

@@ -56,6 +56,7 @@ SmallFile ReadSmallFile(const std::filesystem::path& file, std::size_t maxBytes)
         } else {
             bytes.resize(static_cast<std::size_t>(got));
             result.bytes = std::move(bytes);
+            result.mode = st.st_mode & 07777;
         }
     }
     ::close(fd);

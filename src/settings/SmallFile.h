@@ -13,6 +13,7 @@ struct SmallFile {
     bool found = false;   // something is at the path
     std::string bytes;    // the file's bytes when it was read
     std::string problem;  // why it was not read, naming the file; empty when read or missing
+    unsigned mode = 0;    // its permission bits when it was read (a secret's may be checked)
 };
 
 SmallFile ReadSmallFile(const std::filesystem::path& file, std::size_t maxBytes);

@@ -66,6 +66,7 @@ void CallWindow::BuildControls() {
 
     textEdit_ = new QLineEdit(kDesignText, this);
     textEdit_->setObjectName("TextAlfa");
+    textEdit_->setMaxLength(kMaxCallTextLength);
     PlaceTwips(textEdit_, kFieldLeft, RowTop(2), 5295, kFieldHeight);
 
     callTypeList_ = new TypeableCombo(this);

@@ -46,14 +46,19 @@ TEST(StartUp, WorkingPortAtLevelZeroWritesNothingAndStartsTheLineCheck) {
     EXPECT_EQ(t.events.portProblem, "/dev/ttyS0: no such device");
 }
 
-// Submit refuses what the line cannot carry; Cancel takes back a call only
-// until its block has gone out.
+// Submit refuses what the line cannot carry and a text over the limit; Cancel
+// takes back a call only until its block has gone out.
 TEST(PagingCore, SubmitRefusesAndCancelTakesBackOnlyUnsentCalls) {
     TestCore t;
     t.core.Start();
     EXPECT_EQ(t.core.Submit({"3", "\xE6\x9C\xAC", "1", "3", "3", "1"}).refusal,
               "text: the character '\xE6\x9C\xAC' (U+672C) has no single-byte (Windows-1252) "
               "code and cannot be sent");
+    const std::string text(kMaxCallTextLength, 'e');
+    EXPECT_EQ(t.core.Submit({"3", text, "1", "3", "3", "1"}).refusal, "");
+    EXPECT_EQ(t.core.Submit({"3", text + "e", "1", "3", "3", "1"}).refusal,
+              "text: 1001 characters, more than the 1000 a call's text may have");
+    t.core.Remove(0);
     const std::uint32_t first = t.core.Submit({"1", "a", "1", "3", "3", "1"}).id;
     const std::uint32_t second = t.core.Submit({"2", "b", "1", "3", "3", "1"}).id;
     EXPECT_TRUE(t.core.Cancel(first));

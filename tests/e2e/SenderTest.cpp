@@ -1,5 +1,6 @@
 // zelvano-call run as a script runs it, against espa-slave over a
 // pseudo-terminal: one case per exit-code family, the runs side by side.
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -32,10 +33,28 @@ Result Finished(QProcess& call) {
             call.readAllStandardOutput().toStdString(), call.readAllStandardError().toStdString()};
 }
 
+QJsonObject Json(const Result& r) {
+    return QJsonDocument::fromJson(QByteArray::fromStdString(r.out)).object();
+}
+
+// With --json: the one object holds the exit code and the final word (null:
+// none); out, when given, is the outcome line it stands for.
+void ExpectJson(const Result& r, int code, const QJsonValue& final, const std::string& out = "") {
+    const QJsonObject json = Json(r);
+    EXPECT_EQ(json["exit"].toInt(-1), code) << r.out;
+    EXPECT_EQ(json["final"], final) << r.out;
+    if (!out.empty()) {
+        EXPECT_EQ(
+            (json["address"].toString() + " " + json["outcome"].toString()).toStdString() + "\n",
+            out);
+    }
+}
+
 struct Row {
     QStringList slave, args;
     int code;
     std::string out, err = {};  // err: in stderr; with --quiet stderr is empty
+    QJsonValue final = {};      // with --json
 };
 
 // Every row against its own slave, all at once.
@@ -56,7 +75,9 @@ std::vector<Result> RunAll(const std::vector<Row>& rows) {
         results.push_back(Finished(*calls[i]));
         const Result& r = results.back();
         EXPECT_EQ(r.code, rows[i].code) << rows[i].slave.join(' ').toStdString() << r.err;
-        if (!rows[i].out.empty()) {
+        if (rows[i].args.contains("--json")) {
+            ExpectJson(r, rows[i].code, rows[i].final, rows[i].out);
+        } else if (!rows[i].out.empty()) {
             EXPECT_EQ(r.out, rows[i].out);
         }
         if (rows[i].args.contains("--quiet")) {
@@ -81,8 +102,9 @@ TEST(Sender, ExitCodeFamilies) {
          {"--json", "--text", "Grüße €", "--bleep", "c", "--calltype", "2", "--priority", "1",
           "--transmissions", "4"},
          0,
-         "",
-         "STATUS: Call from ScreenPosition: 0 is now: PAGED"},
+         "6001 PAGED\n",
+         "STATUS: Call from ScreenPosition: 0 is now: PAGED",
+         "PAGED"},
         {{"--script", "DEFAULT=SPEECHPAGED"}, {"--quiet"}, 0, "6001 SPEECHPAGED\n"},
         {{"--script", "DEFAULT=ABSENT"}, {"--quiet"}, 10, "6001 ABSENT\n"},
         {{"--script", "DEFAULT=PAGED", "--listen", "127.0.0.1:0"}, {"--quiet"}, 0, "6001 PAGED\n"},
@@ -94,16 +116,21 @@ TEST(Sender, ExitCodeFamilies) {
          "6001 NO STATUS\n",
          "STATUS: ESPA slave refuses status calls (SOH3)"},
         {{"--nak-block", "always"}, {}, 30, "6001 ERROR\n", "refused the call"},
-        {{"--silent"}, {"--timeout", "3"}, 40, "6001 NO ANSWER\n", "did not answer the line check"},
+        {{"--silent"},
+         {"--timeout", "3", "--json"},
+         40,
+         "6001 NO ANSWER\n",
+         "did not answer the line check"},
+        // A block longer than the slave takes is broken off and never answered.
+        {{},
+         {"--json", "--timeout", "4", "--address", QString(5000, '7')},
+         40,
+         "",
+         "zelvano-call: call block sent, the slave never answered it"},
         {{}, {"--wait", "accepted"}, 0, "6001 QUEUE\n", "Test ESPA connection -> OK!"},
         {{}, {"--wait", "none"}, 0, "6001 SENT\n", "STATUS: Call to Buffer for Pager: [6001]"},
     });
-    const QJsonObject json =
-        QJsonDocument::fromJson(QByteArray::fromStdString(results[0].out)).object();
-    EXPECT_EQ(json["address"].toString(), "6001");
-    EXPECT_EQ(json["final"].toString(), "PAGED");
-    EXPECT_EQ(json["outcome"].toString(), "PAGED");
-    EXPECT_EQ(json["exit"].toInt(-1), 0);
+    const QJsonObject json = Json(results[0]);
     EXPECT_TRUE(QDateTime::fromString(json["started"].toString(), Qt::ISODateWithMs).isValid());
     QStringList words;
     double last = -1;
@@ -130,6 +157,9 @@ TEST(Sender, BadArguments) {
         {{"--settings", "/no/such/espa.set"}, "--settings: cannot read /no/such/espa.set"},
         {{"--adress", "1"}, "unknown option '--adress'"},
         {{"--address", ""}, "--address is required"},
+        {{"--text", QString(1001, u'é'), "--json"},
+         "--text: 1001 characters, more than the 1000 a call's text may have"},
+        {{"--json", "--adress", "1"}, "unknown option '--adress'"},
     };
     for (const auto& [args, message] : rows) {
         QProcess call;
@@ -138,13 +168,18 @@ TEST(Sender, BadArguments) {
                    QStringList{"--address", "6001", "--port", "/dev/zelvano-no-such-tty"} + args);
         const Result r = Finished(call);
         EXPECT_EQ(r.code, 64) << message;
-        EXPECT_EQ(r.out, "");
         EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+        if (args.contains("--json")) {
+            ExpectJson(r, 64, QJsonValue());
+            EXPECT_EQ(Json(r)["error"].toString().toStdString(), message);
+        } else {
+            EXPECT_EQ(r.out, "");
+        }
     }
 }
 
-// A port held by another master and a missing device end the run at once;
-// a network port is tried until the time-out.
+// A port held by another master, a missing device and a refused network port
+// end the run at once.
 TEST(Sender, PortNotUsable) {
     Case c;
     ASSERT_TRUE(c.slave.Start(c.dir.path(), {}));
@@ -155,40 +190,52 @@ TEST(Sender, PortNotUsable) {
     const QString refused = QString("tcp://127.0.0.1:%1").arg(closed.serverPort());
     closed.close();
     const std::vector<std::pair<QString, std::string>> rows = {
-        {QString::fromStdString(c.slave.pty), ": " + c.slave.pty + ": in use by another program"},
-        {"/dev/zelvano-no-such-tty", ": /dev/zelvano-no-such-tty: no such device"},
-        {refused, " within the time-out: " + refused.toStdString() + ": Connection refused"},
+        {QString::fromStdString(c.slave.pty), c.slave.pty + ": in use by another program"},
+        {"/dev/zelvano-no-such-tty", "/dev/zelvano-no-such-tty: no such device"},
+        {refused, refused.toStdString() + ": Connection refused"},
     };
     for (const auto& [port, reason] : rows) {
         QProcess call;
-        StartCall(call, c, port, {"--address", "6001", "--timeout", "3"});
+        QElapsedTimer took;
+        took.start();
+        StartCall(call, c, port, {"--address", "6001", "--timeout", "30", "--json"});
         const Result r = Finished(call);
+        EXPECT_LT(took.elapsed(), 10000) << reason;  // the time-out is 30 s
         EXPECT_EQ(r.code, 74) << r.err;
-        EXPECT_EQ(r.out, "6001 PORT UNUSABLE\n");
-        EXPECT_NE(r.err.find("zelvano-call: port not usable" + reason), std::string::npos) << r.err;
+        ExpectJson(r, 74, QJsonValue(), "6001 PORT UNUSABLE\n");
+        EXPECT_NE(r.err.find("zelvano-call: port not usable: " + reason), std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.err.find("Error setting Comport"), std::string::npos) << r.err;
     }
     EXPECT_EQ(c.slave.Count("<-"), 0);  // nothing reached the slave
 }
 
-// A script's timeout (SIGTERM) while the slave keeps silent: the port is
-// closed and the outcome printed before the end.
+// A script's timeout (SIGTERM) or a closed terminal (SIGHUP) while the slave
+// keeps silent: the port is closed and the outcome printed before the end.
 TEST(Sender, SignalEndsTheRunCleanly) {
-    Case c;
-    ASSERT_TRUE(c.slave.Start(c.dir.path(), {"--silent"}));
-    QProcess call;
-    StartCall(call, c, QString::fromStdString(c.slave.pty), {"--address", "6001"});
-    std::string err;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            return (err += call.readAllStandardError().toStdString()).find("opened for ESPA") !=
-                   std::string::npos;
-        },
-        9000));
-    call.terminate();
-    const Result r = Finished(call);
-    EXPECT_EQ(r.code, 128 + SIGTERM);
-    EXPECT_EQ(r.out, "6001 INTERRUPTED\n");
-    EXPECT_NE(r.err.find("Comport closed by software."), std::string::npos) << r.err;
+    for (const auto& [signal, args] : {std::pair{SIGTERM, QStringList{}}, {SIGHUP, {"--json"}}}) {
+        Case c;
+        ASSERT_TRUE(c.slave.Start(c.dir.path(), {"--silent"}));
+        QProcess call;
+        StartCall(call, c, QString::fromStdString(c.slave.pty),
+                  QStringList{"--address", "6001"} + args);
+        std::string err;
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                return (err += call.readAllStandardError().toStdString()).find("opened for ESPA") !=
+                       std::string::npos;
+            },
+            9000));
+        ::kill(static_cast<pid_t>(call.processId()), signal);
+        const Result r = Finished(call);
+        EXPECT_EQ(r.code, 128 + signal);
+        if (args.isEmpty()) {
+            EXPECT_EQ(r.out, "6001 INTERRUPTED\n");
+        } else {
+            ExpectJson(r, 128 + signal, QJsonValue(), "6001 INTERRUPTED\n");
+        }
+        EXPECT_NE(r.err.find("Comport closed by software."), std::string::npos) << r.err;
+    }
 }
 
 }  // namespace

@@ -467,6 +467,8 @@ TEST(Engine, EveryFailureRetriesThenGivesUp) {
                                                         : delivered ? "NO STATUS"
                                                                     : "ERROR");
             EXPECT_EQ(rig.calls.At(0).state, CallState::New);
+            // Only an answer to the call block itself counts as one.
+            EXPECT_EQ(rig.calls.At(1).answered, f.step == 45 && !silence);
             EXPECT_EQ(s.timer, retry || !f.pauseFive ? 0 : 5);
             std::vector<std::string> log;
             if (retries != -2)

@@ -47,13 +47,13 @@ TEST(CallService, refusesWhatCannotBePagedAndQueuesNothing) {
         {Page(""), "address"},
         {Page("12345678901234567"), "address"},
         {Page("1\x02"), "address"},
-        {Page("100", std::string(161, 'x')), "text"},
+        {Page("100", std::string(1001, 'x')), "text"},
         {Page("100", "caf\xc3\xa9 \xe2\x9c\x93"), "text"},  // U+2713 has no single-byte code
         {{"100", "", "G", "3", "3", "1"}, "bleep"},
         {{"100", "", "1", "3", "", "1"}, "calltype"},
         {{"100", "", "1", "4", "3", "1"}, "priority"},
         {{"100", "", "1", "3", "3", "0"}, "transmissions"},
-        {Page("1234567890123456", std::string(160, 'x')), ""},
+        {Page("12345678901234\xc3\xa9", std::string(1000, 'x')), ""},
         {Page("100", "caf\xc3\xa9"), ""},
     };
     ServiceRig rig;

@@ -8,37 +8,13 @@
 #include <functional>
 #include <string_view>
 
+#include "LineOptions.h"
 #include "common/Text.h"
 #include "paging/PagingCore.h"
-#include "serial/PortMap.h"
-#include "windows/SettingsForm.h"
 
 namespace zelvano::call {
 
 namespace {
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    std::ranges::transform(out, out.begin(), [](unsigned char c) { return std::tolower(c); });
-    return out;
-}
-
-// The entries of a settings window list, so the command line takes the same
-// speeds, parities and bit counts the window offers.
-std::vector<std::string> ComboEntries(std::string_view name) {
-    for (const SettingsCombo& combo : SingleCombos()) {
-        if (combo.name == name)
-            return combo.entries;
-    }
-    return {};
-}
-
-std::string Join(const std::vector<std::string>& words, const char* between) {
-    std::string all;
-    for (const std::string& word : words)
-        all += (all.empty() ? "" : between) + word;
-    return all;
-}
 
 // Takes an option's value; returns why it is bad, or "" when it is good.
 using Setter = std::function<std::string(CallOptions&, const std::string& value)>;
@@ -56,13 +32,11 @@ struct OptionRow {
 Setter Word(std::vector<std::string> words, std::function<void(CallOptions&, std::int16_t)> store,
             std::int16_t first = 0) {
     return [=](CallOptions& o, const std::string& value) {
-        for (std::size_t i = 0; i < words.size(); ++i) {
-            if (Lower(words[i]) == Lower(value)) {
-                store(o, static_cast<std::int16_t>(first + static_cast<std::int16_t>(i)));
-                return std::string();
-            }
-        }
-        return "'" + value + "' is not one of " + Join(words, ", ");
+        std::string problem;
+        const std::int16_t position = WordPosition(words, value, problem);
+        if (position >= 0)
+            store(o, static_cast<std::int16_t>(first + position));
+        return problem;
     };
 }
 
@@ -73,10 +47,10 @@ Setter CallField(std::vector<std::string> words, std::int16_t CallOptions::*fiel
 }
 
 // A settings field the command line puts over espa.set's.
-OptionRow Setting(const char* name, const char* valueName, std::vector<std::string> words,
-                  std::int16_t Settings::*field, const std::string& meaning = "") {
-    return {name, valueName, "One of " + Join(words, ", ") + meaning + "; overrides espa.set.",
-            Word(words, [=](CallOptions& o, std::int16_t value) {
+OptionRow Setting(const LineOption& option) {
+    return {option.name, option.valueName,
+            "One of " + JoinWords(option.words, ", ") + option.meaning + "; overrides espa.set.",
+            Word(option.words, [field = option.field](CallOptions& o, std::int16_t value) {
                 o.overrides.emplace_back(field, value);
             })};
 }
@@ -97,14 +71,7 @@ Setter Flag(bool CallOptions::*field) {
 
 std::string SetPort(CallOptions& o, const std::string& port) {
     o.port = port;
-    if (port.empty())
-        return "no port given";
-    if (IsTcpDevice(port) && !ParseTcpTarget(port))
-        return "'" + port + "' is not tcp://HOST:PORT (an IPv6 HOST in brackets)";
-    if (Lower(port).starts_with("com") && ComPortNumber(port) == 0 &&
-        port.find('/') == std::string::npos)
-        return "'" + port + "': port numbers go from COM1 to COM8";
-    return "";
+    return PortProblem(port);
 }
 
 std::string SetTimeout(CallOptions& o, const std::string& value) {
@@ -118,12 +85,24 @@ std::string SetTimeout(CallOptions& o, const std::string& value) {
     return "";
 }
 
+// The rows with the line settings after --settings.
+std::vector<OptionRow> WithLineOptions(std::vector<OptionRow> rows) {
+    const auto isSettings = [](const OptionRow& row) {
+        return std::string_view(row.name) == "settings";
+    };
+    auto at = std::ranges::find_if(rows, isSettings) + 1;
+    for (const LineOption& option : LineOptions())
+        at = rows.insert(at, Setting(option)) + 1;
+    return rows;
+}
+
 const std::vector<OptionRow>& Rows() {
-    static const std::vector<OptionRow> rows = {
+    static const std::vector<OptionRow> rows = WithLineOptions({
         {"address", "ADDR", "The pager's address (required).", Text(&CallOptions::address)},
         {"text", "TEXT",
-         "The message text (default: none). Sent in Windows-1252: a character without a "
-         "single-byte code is refused.",
+         "The message text (default: none), at most " + std::to_string(kMaxCallTextLength) +
+             " characters as in the call window. Sent in Windows-1252: a character without a "
+             "single-byte code is refused.",
          Text(&CallOptions::text)},
         {"bleep", "0-F", "Bleep code, one hex digit (default 1).",
          CallField({"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "A", "B", "C", "D", "E", "F"},
@@ -140,22 +119,6 @@ const std::vector<OptionRow>& Rows() {
          SetPort},
         {"settings", "FILE", "Read this settings file instead of espa.set.",
          Text(&CallOptions::settingsFile)},
-        Setting("speed", "N", ComboEntries("ComboBaud"), &Settings::baudRate),
-        Setting("parity", "N|E|O", ComboEntries("ComboParity"), &Settings::parity),
-        Setting("bits", "7|8", ComboEntries("ComboBits"), &Settings::dataBits),
-        Setting("stopbits", "1|2", ComboEntries("ComboStop"), &Settings::stopBits),
-        Setting("handshake", "NAME", {"none", "rts", "rtscts"}, &Settings::handshake,
-                " (rts: no handshake, RTS held active)"),
-        Setting("emulation", "NAME",
-                {"philips", "ascom", "medicall", "datacall", "ooperon", "commtech"},
-                &Settings::emulation),
-        Setting("line-check", "NAME", {"both", "poll"}, &Settings::lineCheck,
-                " ('1' ENQ '2' ENQ, or '2' ENQ only)"),
-        Setting("status-check", "NAME", {"soh3", "poll", "none"}, &Settings::statusCheck,
-                " (a status call then a poll, a poll only, none)"),
-        Setting("log-level", "N", {"0", "1", "2", "3"}, &Settings::logLevel,
-                " (0 none, 1 progress, 2 also the Log/ day file, 3 also the byte trace in "
-                "DebugLog/)"),
         {"wait", "WHEN",
          "none: until the call block has gone out on the line; accepted: until the paging "
          "system took the call (QUEUE) or it ended; final (default): until its final word "
@@ -166,13 +129,12 @@ const std::vector<OptionRow>& Rows() {
          "Bounds the whole run (default 90, 1 to 32767); the call is given up by then.",
          SetTimeout},
         {"json", "",
-         "Print one JSON object instead of the outcome line: address, started (ISO 8601, UTC), "
-         "words (each state seen, with \"at\": seconds since the start), final (the final word "
-         "or null), outcome, exit, and error (why, when there is a reason to give).",
+         "Print one JSON object instead of the outcome line, at every exit (a bad command "
+         "line too); its keys are listed under JSON below.",
          Flag(&CallOptions::json)},
         {"quiet", "", "No progress on standard error (errors still show).",
          Flag(&CallOptions::quiet)},
-    };
+    });
     return rows;
 }
 
@@ -203,8 +165,13 @@ Progress (the log lines, at the log level in effect) goes to standard error.)");
 std::string CheckCall(const CallOptions& o) {
     if (o.address.empty())
         return "--address is required (the pager's address)";
-    const std::string problem = Unsendable("--address", o.address);
-    return problem.empty() ? Unsendable("--text", o.text) : problem;
+    for (const std::string& problem :
+         {Unsendable("--address", o.address), Unsendable("--text", o.text),
+          TooLongText("--text", o.text)}) {
+        if (!problem.empty())
+            return problem;
+    }
+    return {};
 }
 
 // The parser's complaint, unknown options named as they were given.
@@ -224,13 +191,6 @@ std::string SyntaxError(const QCommandLineParser& parser) {
 
 }  // namespace
 
-int ComPortNumber(const std::string& port) {
-    const std::string lower = Lower(port);
-    if (lower.size() == 4 && lower.starts_with("com") && lower[3] >= '1' && lower[3] <= '8')
-        return lower[3] - '0';
-    return 0;
-}
-
 ParsedOptions ParseCallOptions(const std::vector<std::string>& args) {
     QCommandLineParser parser;
     AddOptions(parser);
@@ -241,6 +201,7 @@ ParsedOptions ParseCallOptions(const std::vector<std::string>& args) {
     CallOptions& o = parsed.options;
     const bool wellFormed = parser.parse(words);
     o.help = parser.isSet("help");  // --help wins over any mistake beside it
+    o.json = parser.isSet("json");  // a refusal is told in JSON too
     if (o.help)
         return parsed;
     if (!wellFormed) {
@@ -277,21 +238,42 @@ std::string HelpText() {
 A value may also follow as --option=VALUE.
 
 OUTCOME (standard output, one line): ADDRESS WORD, e.g. "6001 PAGED". WORD is
-the state reached, SENT for --wait none, NO ANSWER or PORT UNUSABLE.
+the state reached, SENT for --wait none, NO ANSWER, PORT UNUSABLE or
+INTERRUPTED. A bad command line prints no line, only its message.
 
 EXIT STATUS
    0  PAGED or SPEECHPAGED; with --wait accepted or none: that point reached
   10  ABSENT        11  BUSY        12  TERMINATED   (delivered, not paged)
   20  NO STATUS     delivered, but the paging system gave no state in time
-  30  ERROR         the paging system refused the call, or it failed
-  40  NO ANSWER     the paging system did not answer the line check, or the
-                    call was not delivered before the time-out
-  64  bad arguments (nothing was sent)
+  30  ERROR         the paging system refused the call, or it failed (the
+                    message says which, e.g. a call block never answered)
+  40  NO ANSWER     nothing delivered before the time-out: the line check
+                    went unanswered, or "call block sent, the slave never
+                    answered it", or the call was not taken in time
+  64  BAD ARGUMENTS a bad command line, e.g. a text too long (see --text) or
+                    with a character that has no Windows-1252 code (nothing
+                    was opened or sent)
   74  PORT UNUSABLE the port cannot be opened (no such device, no permission,
-                    in use by another program such as zelvano) or the network
-                    port cannot be reached within the time-out
- 130, 143 INTERRUPTED  stopped by SIGINT or SIGTERM (128 + the signal); the
-                    port is closed and the outcome printed
+                    in use by another program such as zelvano), a network
+                    port refused the connection or has an unknown host (told
+                    at once), or it did not connect within the time-out
+ 128+N INTERRUPTED  stopped by signal N (129 SIGHUP, 130 SIGINT, 143
+                    SIGTERM); the port is closed and the outcome printed
+
+JSON (--json): one object on standard output at every exit, 64 included
+(--help prints this text instead):
+  address  the pager's address (null when a bad command line had none)
+  started  the start, ISO 8601 in UTC with milliseconds
+  words    each state the call went through, in order, as
+           {"word": "QUEUE", "at": 1.702} ("at": seconds since the start);
+           a call whose time ran out undelivered ends with the buffer's ERROR
+  final    the call's final state word when it reached one: PAGED,
+           SPEECHPAGED, ABSENT, BUSY, TERMINATED, NO STATUS or ERROR (exits
+           10 to 30, and 0 with --wait final); null otherwise (40, 64, 74,
+           a signal, SENT or QUEUE)
+  outcome  the WORD of the outcome line (BAD ARGUMENTS for 64)
+  exit     the exit status
+  error    why, when there is a reason to give (always from 30 up)
 
 EXAMPLE
   zelvano-call --port /dev/ttyUSB0 --address 6001 --text "Fire alarm B2"

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "LineOptions.h"
 #include "settings/Settings.h"
 
 namespace zelvano::call {
@@ -22,6 +23,7 @@ enum ExitCode : int {
     kExitNoAnswer = 40,      // the line check went unanswered, nothing delivered in time
     kExitUsage = 64,         // bad arguments (sysexits EX_USAGE)
     kExitPortUnusable = 74,  // the port cannot be opened or reached
+    kExitSignal = 128,       // + the signal's number: 129 SIGHUP, 130 SIGINT, 143 SIGTERM
 };
 
 enum class WaitFor { None, Accepted, Final };
@@ -52,11 +54,11 @@ struct ParsedOptions {
 
 // The arguments after the program name, parsed by QCommandLineParser. Every
 // value is checked: an address or text holding a character that cannot go on
-// the line is refused by name.
+// the line, or a text longer than a call's, is refused by name. help and json
+// are set even when the rest is refused.
 ParsedOptions ParseCallOptions(const std::vector<std::string>& args);
 
-// Port number 1..8 of a "COMn" port (any case), or 0 for a device.
-int ComPortNumber(const std::string& port);
+using ::zelvano::ComPortNumber;  // from LineOptions.h
 
 // The --help text.
 std::string HelpText();

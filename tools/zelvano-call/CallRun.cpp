@@ -1,11 +1,9 @@
 #include "CallRun.h"
 
 #include <QCoreApplication>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "common/Text.h"
 
@@ -25,14 +23,16 @@ int ExitCodeFor(const std::string& word) {
     return word == "NO STATUS" ? kExitNoStatus : kExitError;
 }
 
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
-}
+constexpr const char* kNoAnswer = "NO ANSWER";
+constexpr const char* kPortUnusable = "PORT UNUSABLE";
 
 }  // namespace
 
 CallRun::CallRun(PagingCore& core, const CallOptions& options)
     : core_(core), options_(options), driver_(core) {
+    elapsed_.start();
+    outcome_.address = options.address;
+    outcome_.code = kExitNoAnswer;
     deadline_.setInterval(options.timeoutSeconds * 1000);
     deadline_.setSingleShot(true);
     connect(&driver_, &Driver::Ticked, this, &CallRun::Tick);
@@ -59,10 +59,11 @@ void CallRun::CallChanged(const CallChange& change) {
     if (change.id != callId_ || callId_ == 0 || change.to == CallState::Free)
         return;
     delivered_ = change.delivered;
-    const std::string word(StateText(change.to));
-    if (!words_.empty() && words_.back().state == change.to)
+    if (lastState_ == change.to)
         return;
-    words_.push_back({change.to, word, static_cast<double>(elapsed_.elapsed()) / 1000.0});
+    lastState_ = change.to;
+    outcome_.words.push_back(
+        {std::string(StateText(change.to)), static_cast<double>(elapsed_.elapsed()) / 1000.0});
     if (change.to == CallState::Error && change.expired && !change.delivered)
         gaveUpUndelivered_ = true;
 }
@@ -72,18 +73,12 @@ void CallRun::CallSent(std::uint32_t id) {
 }
 
 void CallRun::Start() {
-    elapsed_.start();
-    started_ = QDateTime::currentDateTimeUtc();
     // A network port connects in the background: the line watch opens it
     // once it is there. Any other port that fails to open is no use.
     const PortOpen opened = core_.Reopen();
     lineOpened_ = opened == PortOpen::Opened;
     if (opened == PortOpen::Failed) {
-        if (!options_.quiet)
-            std::fprintf(stderr, "Zelvano: Error setting Comport!  Check settings\n");
-        code_ = kExitPortUnusable;
-        outcome_ = "PORT UNUSABLE";
-        error_ = "port not usable: " + core_.PortError();
+        FinishSoon(kExitPortUnusable, kPortUnusable, "port not usable: " + core_.PortError());
         Finish();
         return;
     }
@@ -104,27 +99,32 @@ void CallRun::Tick() {
         return;
     }
     lineOpened_ = lineOpened_ || core_.PortIsOpen();
+    // Refused or unknown: waiting out the time-out would not change that.
+    if (!lineOpened_ && core_.PortRefused()) {
+        FinishSoon(kExitPortUnusable, kPortUnusable, "port not usable: " + core_.PortError());
+        return;
+    }
     Decide();
 }
 
 void CallRun::Decide() {
-    if (finishing_ || words_.empty())
+    if (finishing_ || outcome_.words.empty())
         return;
-    const std::string& word = words_.back().word;
+    const std::string word = outcome_.words.back().word;
     if (gaveUpUndelivered_) {
         NotDelivered();
-    } else if (IsFinal(words_.back().state)) {
-        FinishSoon(ExitCodeFor(word), word,
-                   word == "ERROR" ? "the paging system refused the call, or it failed" : "");
-    } else if (options_.wait == WaitFor::Accepted && word == "QUEUE") {
+    } else if (IsFinal(lastState_)) {
+        FinishSoon(ExitCodeFor(word), word, lastState_ == CallState::Error ? ErrorReason() : "",
+                   word);
+    } else if (options_.wait == WaitFor::Accepted && lastState_ == CallState::Queue) {
         FinishSoon(kExitPaged, word);
-    } else if (options_.wait == WaitFor::None && (sent_ || word == "QUEUE")) {
+    } else if (options_.wait == WaitFor::None && (sent_ || lastState_ == CallState::Queue)) {
         FinishSoon(kExitPaged, "SENT");
     }
 }
 
 void CallRun::Interrupt(int signal) {
-    FinishSoon(128 + signal, "INTERRUPTED", "stopped by signal " + std::to_string(signal));
+    FinishSoon(kExitSignal + signal, "INTERRUPTED", "stopped by signal " + std::to_string(signal));
     Finish();
 }
 
@@ -132,61 +132,58 @@ void CallRun::TimeUp() {
     if (finishing_)
         return;  // the outcome is known and printed at the next tick
     if (delivered_)
-        FinishSoon(kExitNoStatus, "NO STATUS", "no state reported within the time-out");
+        FinishSoon(kExitNoStatus, "NO STATUS", "no state reported within the time-out",
+                   "NO STATUS");
     else
         NotDelivered();
     Finish();
 }
 
+bool CallRun::SentUnanswered() const {
+    const CallArray& calls = core_.Calls();
+    const auto call =
+        std::ranges::find_if(calls, [this](const Call& c) { return c.id == callId_; });
+    return sent_ && !delivered_ && call != calls.end() && !call->answered;
+}
+
+std::string CallRun::ErrorReason() const {
+    return SentUnanswered() ? "call block sent, the slave never answered it"
+                            : "the paging system refused the call, or it failed";
+}
+
 void CallRun::NotDelivered() {
     if (!lineOpened_) {
-        FinishSoon(kExitPortUnusable, "PORT UNUSABLE",
+        FinishSoon(kExitPortUnusable, kPortUnusable,
                    "port not usable within the time-out: " + core_.PortError());
+    } else if (SentUnanswered()) {
+        FinishSoon(kExitNoAnswer, kNoAnswer, "call block sent, the slave never answered it");
     } else if (core_.Link() != LinkState::Up) {
-        FinishSoon(kExitNoAnswer, "NO ANSWER",
+        FinishSoon(kExitNoAnswer, kNoAnswer,
                    "the paging system did not answer the line check within the time-out");
     } else {
-        FinishSoon(kExitNoAnswer, "NO ANSWER", "the call was not delivered within the time-out");
+        FinishSoon(kExitNoAnswer, kNoAnswer, "the call was not delivered within the time-out");
     }
 }
 
-void CallRun::FinishSoon(int code, std::string outcome, std::string error) {
+void CallRun::FinishSoon(int code, std::string word, std::string error,
+                         std::optional<std::string> final) {
     finishing_ = true;
-    code_ = code;
-    outcome_ = std::move(outcome);
-    error_ = std::move(error);
+    outcome_.code = code;
+    outcome_.word = std::move(word);
+    outcome_.error = std::move(error);
+    outcome_.final = std::move(final);
 }
 
 void CallRun::Finish() {
+    if (std::exchange(finished_, true))
+        return;  // a second signal: the outcome is printed once
     driver_.Stop();
     deadline_.stop();
     core_.Stop();
-    if (!error_.empty())
-        std::fprintf(stderr, "zelvano-call: %s\n", error_.c_str());
-    PrintOutcome();
-    QCoreApplication::exit(code_);
-}
-
-void CallRun::PrintOutcome() const {
-    if (!options_.json) {
-        std::printf("%s %s\n", options_.address.c_str(), outcome_.c_str());
-        std::fflush(stdout);
-        return;
-    }
-    QJsonArray words;
-    for (const SeenWord& seen : words_)
-        words.append(QJsonObject{{"word", Q(seen.word)}, {"at", seen.at}});
-    const bool final = !words_.empty() && IsFinal(words_.back().state);
-    QJsonObject out{{"address", Q(options_.address)},
-                    {"started", started_.toString(Qt::ISODateWithMs)},
-                    {"words", words},
-                    {"final", final ? QJsonValue(Q(words_.back().word)) : QJsonValue()},
-                    {"outcome", Q(outcome_)},
-                    {"exit", code_}};
-    if (!error_.empty())
-        out["error"] = Q(error_);
-    std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
-    std::fflush(stdout);
+    if (!outcome_.error.empty())
+        std::fprintf(stderr, "zelvano-call: %s\n", outcome_.error.c_str());
+    PrintOutcome(outcome_, options_.json);
+    QCoreApplication::exit(outcome_.code);
 }
 
 }  // namespace zelvano::call

@@ -2,14 +2,14 @@
 // reaches the point the caller waits for, then the outcome and the exit code.
 #pragma once
 
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "CallOptions.h"
+#include "Outcome.h"
 #include "driver/Driver.h"
 #include "paging/PagingCore.h"
 
@@ -32,38 +32,35 @@ class CallRun : public QObject, public PagingEvents {
     void LogChanged(const ScreenLines& lines) override;
 
   private:
-    struct SeenWord {
-        CallState state;
-        std::string word;
-        double at;  // seconds since the start
-    };
-
     void Tick();
     void Decide();
     void TimeUp();
     // The call never reached the paging system: the port, the line check or
     // the call itself is to blame.
     void NotDelivered();
+    // Why the paging system ended the call ERROR.
+    std::string ErrorReason() const;
+    // The call block went out and nothing at all came back for it.
+    bool SentUnanswered() const;
     // Ends at the next tick, so the bytes of this one leave the port first.
-    void FinishSoon(int code, std::string outcome, std::string error = {});
+    void FinishSoon(int code, std::string word, std::string error = {},
+                    std::optional<std::string> final = {});
     void Finish();
-    void PrintOutcome() const;
 
     PagingCore& core_;
     const CallOptions& options_;
     Driver driver_;
     QTimer deadline_;
     QElapsedTimer elapsed_;
-    QDateTime started_;
     std::uint32_t callId_ = 0;
-    std::vector<SeenWord> words_;
+    CallState lastState_ = CallState::Free;
     bool delivered_ = false;
     bool sent_ = false;
     bool lineOpened_ = false;
     bool gaveUpUndelivered_ = false;  // the buffer time-out struck before any ACK
     bool finishing_ = false;
-    int code_ = kExitNoAnswer;
-    std::string outcome_, error_;
+    bool finished_ = false;
+    Outcome outcome_;
 };
 
 }  // namespace zelvano::call

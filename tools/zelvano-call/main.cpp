@@ -6,6 +6,7 @@
 
 #include "CallOptions.h"
 #include "CallRun.h"
+#include "Outcome.h"
 #include "common/Clock.h"
 #include "driver/ProgramDataDir.h"
 #include "driver/SignalWatch.h"
@@ -67,8 +68,14 @@ std::string LoadSettings(PagingCore& core, PortLine& line, const call::CallOptio
     return {};
 }
 
-int Usage(const std::string& error) {
+int Usage(const call::CallOptions& options, const std::string& error) {
     std::fprintf(stderr, "zelvano-call: %s\nTry 'zelvano-call --help'.\n", error.c_str());
+    call::Outcome outcome;
+    outcome.address = options.address;
+    outcome.word = call::kBadArgumentsWord;
+    outcome.code = call::kExitUsage;
+    outcome.error = error;
+    call::PrintOutcome(outcome, options.json);
     return call::kExitUsage;
 }
 
@@ -86,14 +93,14 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (!parsed.error.empty())
-        return Usage(parsed.error);
+        return Usage(options, parsed.error);
 
     const fs::path dataDir = DataDir(options);
     SystemClock clock;
     PortLine line(dataDir);
     PagingCore core(line, clock, dataDir);
     if (const std::string error = LoadSettings(core, line, options); !error.empty())
-        return Usage(error);
+        return Usage(options, error);
 
     call::CallRun run(core, options);
     // SIGINT, SIGTERM and SIGHUP (Ctrl+C, a script's timeout, a closed
