@@ -124,6 +124,7 @@ class CallService : public PagingEvents {
     void Feed();
     bool CanFeed() const;
     int FreePositions() const;
+    void ClearFinishedPosition();
     // Sets a call's state, journals it and tells the subscribers.
     void Change(ServiceCall& call, std::string state, bool final, std::string note = {});
     void Finish(std::int64_t id);
