@@ -74,17 +74,19 @@ void StartQueueCallJob(Context& e, std::int16_t position) {
     }
 }
 
-void ScanForJob(Context& e) {
+// True when a call was served: a job started, or a call settled at once.
+bool ScanForJob(Context& e) {
     const std::int16_t position = NextJobPosition(e);
     if (position < 0) {
         e.s.scanDelay = 10;
-        return;
+        return false;
     }
     if (e.calls.At(position).state == CallState::Queue) {
         StartQueueCallJob(e, position);
     } else {
         StartNewCallJob(e, position);
     }
+    return true;
 }
 
 }  // namespace
@@ -92,13 +94,17 @@ void ScanForJob(Context& e) {
 void ScheduleNextJob(Context& e) {
     EngineState& s = e.s;
     s.viaLineCheck = false;  // a job of its own from here on
+    bool served = false;
     if (s.scanDelay != 0) {
         --s.scanDelay;
     } else {
-        ScanForJob(e);
+        served = ScanForJob(e);
     }
-    if (s.step != Step::Scheduler)
-        return;  // a job was started
+    // A call settled without a job ("StatusCheck None") leaves the line free:
+    // the next tick looks for work again, so a call queued meanwhile goes
+    // before the periodic check.
+    if (served)
+        return;
     // A countdown below 0 (a negative CheckInterval) counts as expired too,
     // or the periodic check would never run again.
     if (s.checkCountdown <= 0) {
