@@ -74,12 +74,12 @@ TEST(LocalCall, handsTheCallToTheServiceThatOwnsThePort) {
             ZELVANO_CALL_PATH,
             QStringList{"--settings", QString::fromStdString(settings.string()), "--port",
                         QString::fromStdString(port), "--address", QString::fromStdString(address),
-                        "--json", "--timeout", "30"} +
+                        "--json", "--timeout", "60"} +
                 row.args);
     }
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const auto& [address, row] = rows[i];
-        ASSERT_TRUE(calls[i]->waitForFinished(40000)) << address;
+        ASSERT_TRUE(calls[i]->waitForFinished(70000)) << address;
         const std::string err = calls[i]->readAllStandardError().toStdString();
         const QJsonObject json =
             QJsonDocument::fromJson(calls[i]->readAllStandardOutput()).object();
