@@ -197,6 +197,7 @@ void CallService::Feed() {
     for (int free = FreePositions(); free > 0 && !waiting_.empty(); --free) {
         const std::int64_t id = waiting_.front();
         waiting_.pop_front();
+        ClearFinishedPosition();
         const Submitted submitted = core_.Submit(active_.at(id).request, limits_.callTimeOut);
         if (submitted.id == 0) {
             // Checked when it was taken; settings changed since cannot make it
@@ -207,6 +208,21 @@ void CallService::Feed() {
             continue;
         }
         inEngine_[submitted.id] = id;
+    }
+}
+
+void CallService::ClearFinishedPosition() {
+    // The buffer's own make-room rule gives up only some final states and
+    // otherwise its oldest call, which may still be at work: a call the
+    // service feeds takes the place of a finished call, never of a live one.
+    const CallArray& calls = core_.Calls();
+    if (std::any_of(calls.begin(), calls.end(), [](const Call& call) { return call.IsFree(); }))
+        return;
+    for (int i = 0; i < kCallBufferSize; ++i) {
+        if (IsFinal(calls[static_cast<std::size_t>(i)].state)) {
+            core_.Remove(i);
+            return;
+        }
     }
 }
 

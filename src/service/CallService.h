@@ -86,6 +86,9 @@ class CallService : public PagingEvents {
     CallService& operator=(const CallService&) = delete;
 
     void Subscribe(ServiceEvents& events) { subscribers_.push_back(&events); }
+    // A subscriber that goes before the desk says so, or it would be told of
+    // the line's closing after it is gone.
+    void Unsubscribe(ServiceEvents& events) { std::erase(subscribers_, &events); }
 
     // Picks up the journal's unfinished calls after a start: calls never
     // accepted by the slave are queued again (marked resent when their block was
@@ -121,6 +124,7 @@ class CallService : public PagingEvents {
     void Feed();
     bool CanFeed() const;
     int FreePositions() const;
+    void ClearFinishedPosition();
     // Sets a call's state, journals it and tells the subscribers.
     void Change(ServiceCall& call, std::string state, bool final, std::string note = {});
     void Finish(std::int64_t id);

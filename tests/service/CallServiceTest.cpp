@@ -148,3 +148,27 @@ TEST(CallService, aCallOnTheLineCannotBeTakenBackOneInTheBufferCan) {
 
 }  // namespace
 }  // namespace zelvano::test
+
+namespace zelvano::test {
+namespace {
+
+// A full buffer of finished calls and one still at work: a new call takes a
+// finished call's place, never the live one's.
+TEST(CallService, aFedCallTakesAFinishedPlaceNotALiveOne) {
+    slave::SlaveConfig config;
+    std::string error;
+    ASSERT_TRUE(slave::AddScriptOption(config.scripts, "200=NONE", error)) << error;
+    ASSERT_TRUE(slave::AddScriptOption(config.scripts, "DEFAULT=BUSY", error)) << error;
+    ServiceRig rig(config);
+    const std::int64_t live = Accepted(rig, Page("200"));
+    for (int i = 0; i < 9; ++i)
+        Accepted(rig, Page(std::to_string(100 + i)));
+    ASSERT_TRUE(rig.TickUntil([&] { return rig.service->Figures().finals["BUSY"] == 9; }, 120));
+    const std::int64_t next = Accepted(rig, Page("300"));
+    ASSERT_TRUE(rig.TickUntil([&] { return rig.service->Find(next)->final; }, 60));
+    EXPECT_EQ(rig.StateOf(live), "QUEUE");
+    EXPECT_FALSE(rig.service->Find(live)->final);
+}
+
+}  // namespace
+}  // namespace zelvano::test

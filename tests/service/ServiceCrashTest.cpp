@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <algorithm>
 #include <cstdlib>
 
 #include "ServiceProcess.h"
@@ -25,14 +26,17 @@ QByteArray CallBody(const std::string& address) {
 // a kill; a key posted again after a kill finds its call, never a second one.
 // ZELVANO_CRASH_CALLS and ZELVANO_CRASH_EVERY scale it (scripts/crash-soak.sh).
 TEST(ServiceProcess, killedAgainAndAgainLosesNoAcceptedCall) {
-    const int calls = Setting("ZELVANO_CRASH_CALLS", 40);
+    const int calls = Setting("ZELVANO_CRASH_CALLS", 30);
     const int killEvery = Setting("ZELVANO_CRASH_EVERY", 10);
     TempDir dir;
     Program slave, service;
-    const std::string pty = StartSlave(slave, dir.path());
+    // Over TCP: a killed master leaves a pseudo-terminal locked for good (the
+    // slave holds its end open), where a device server takes the next one.
+    // Quiet: the calls and little else, so its pipe holds a long run.
+    const std::string pty = StartSlave(slave, dir.path(), {"--quiet"}, true);
     ASSERT_FALSE(pty.empty()) << slave.Output();
     // Calls end on the slave's ACK: the line, not the status polls, sets the pace.
-    const std::vector<std::string> config = {"status-check = none", "max-age = 3600"};
+    const std::vector<std::string> config = {"max-age = 3600", "[line]", "status-check = none"};
     quint16 port = StartService(service, dir.path(), pty, config);
     ASSERT_NE(port, 0) << service.Output();
 
@@ -58,15 +62,22 @@ TEST(ServiceProcess, killedAgainAndAgainLosesNoAcceptedCall) {
         EXPECT_EQ(again.Json().value("id").toInteger(), ids[address]);
     }
 
-    int resends = 0;
+    std::map<std::string, QJsonObject> ends;
     for (const auto& [address, id] : ids) {
         const HttpReply reply =
             Http(port, "GET", "/v1/calls/" + QByteArray::number(id) + "?wait=final&timeout=120", {},
                  {}, 130000);
-        const QJsonObject call = reply.Json();
-        ASSERT_TRUE(call.value("final").toBool()) << address << ": " << reply.body.toStdString();
+        ends[address] = reply.Json();
+        ASSERT_TRUE(ends[address].value("final").toBool())
+            << address << ": " << reply.body.toStdString();
+    }
+    // Stopped, the slave has written all it had to say.
+    EXPECT_EQ(slave.Stop(), 0);
+    const std::string slaveLog = slave.Output();
+    int resends = 0;
+    for (const auto& [address, call] : ends) {
         EXPECT_TRUE(call.value("delivered").toBool()) << address;
-        const int pages = PagesAt(slave.Output(), address);
+        const int pages = PagesAt(slaveLog, address);
         const int resent = call.value("resends").toInt();
         EXPECT_GE(pages, 1) << address;
         EXPECT_LE(pages, 1 + resent) << address;

@@ -89,7 +89,10 @@ int Program::Stop() {
 }
 
 std::string Program::Output() {
-    output_ += process_.readAll().toStdString();
+    // Without an event loop the pipe is read only when waited on.
+    do
+        output_ += process_.readAll().toStdString();
+    while (process_.state() == QProcess::Running && process_.waitForReadyRead(20));
     return output_;
 }
 
@@ -113,11 +116,15 @@ std::string Program::WaitFor(const std::string& text, int ms) {
     return {};
 }
 
-std::string StartSlave(Program& slave, const std::filesystem::path& dir,
-                       const QStringList& options) {
+std::string StartSlave(Program& slave, const std::filesystem::path& dir, const QStringList& options,
+                       bool tcp) {
     const std::filesystem::path pathFile = dir / "slave.pty";
-    slave.Start(ESPA_SLAVE_PATH, QStringList(options)
-                                     << "--pty-file" << QString::fromStdString(pathFile.string()));
+    QStringList arguments = options;
+    if (tcp)
+        arguments << "--listen"
+                  << "127.0.0.1:0";
+    slave.Start(ESPA_SLAVE_PATH,
+                arguments << "--pty-file" << QString::fromStdString(pathFile.string()));
     QElapsedTimer waited;
     waited.start();
     while (!ReadFileBytes(pathFile).ends_with('\n') && waited.elapsed() < 9000)
@@ -125,7 +132,7 @@ std::string StartSlave(Program& slave, const std::filesystem::path& dir,
     std::string pty = ReadFileBytes(pathFile);
     if (!pty.empty())
         pty.pop_back();
-    return pty;
+    return tcp && !pty.empty() ? "tcp://" + pty : pty;
 }
 
 quint16 StartService(Program& service, const std::filesystem::path& stateDir,

@@ -45,9 +45,10 @@ class Program {
     std::string output_;
 };
 
-// espa-slave on a pseudo-terminal; its path once started.
+// espa-slave on a pseudo-terminal, or a TCP port; its path or tcp:// port
+// once started.
 std::string StartSlave(Program& slave, const std::filesystem::path& dir,
-                       const QStringList& options = {});
+                       const QStringList& options = {}, bool tcp = false);
 // zelvanod on port with the configuration lines given; its HTTP port once it
 // listens, 0 when it did not start.
 quint16 StartService(Program& service, const std::filesystem::path& stateDir,

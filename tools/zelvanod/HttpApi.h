@@ -36,7 +36,10 @@ class HttpApi : public QObject, public ServiceEvents {
     // Subscribes to the service: the service must tell it nothing once it is
     // gone (stop the service's host first).
     HttpApi(CallService& service, HttpApiOptions options, QObject* parent = nullptr);
-    ~HttpApi() override { Stop(); }
+    ~HttpApi() override {
+        Stop();
+        service_.Unsubscribe(*this);
+    }
 
     // "127.0.0.1", "::1", "0.0.0.0", "::"; port 0 takes any free port.
     bool Listen(const std::string& host, quint16 port, std::string& error) {

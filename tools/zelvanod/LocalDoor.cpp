@@ -40,6 +40,7 @@ LocalDoor::LocalDoor(CallService& service, std::vector<std::string> ports, QObje
 
 LocalDoor::~LocalDoor() {
     server_.close();
+    service_.Unsubscribe(*this);
 }
 
 bool LocalDoor::Listen(const fs::path& file, std::string& error) {

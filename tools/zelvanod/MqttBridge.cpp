@@ -86,6 +86,7 @@ MqttBridge::MqttBridge(CallService& service, MqttOptions options, QObject* paren
 
 MqttBridge::~MqttBridge() {
     Stop();
+    service_.Unsubscribe(*this);
 }
 
 bool MqttBridge::Start() {
