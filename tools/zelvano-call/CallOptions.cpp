@@ -119,6 +119,14 @@ const std::vector<OptionRow>& Rows() {
          SetPort},
         {"settings", "FILE", "Read this settings file instead of espa.set.",
          Text(&CallOptions::settingsFile)},
+        {"no-service", "",
+         "Open the port here even when a running zelvanod owns it (the port is then in use: "
+         "exit 74).",
+         Flag(&CallOptions::noService)},
+        {"service", "",
+         "Only through a running zelvanod: exit 74 when none owns the port, which is then "
+         "never opened here.",
+         Flag(&CallOptions::serviceOnly)},
         {"wait", "WHEN",
          "none: until the call block has gone out on the line; accepted: until the paging "
          "system took the call (QUEUE) or it ended; final (default): until its final word "
@@ -165,6 +173,8 @@ Progress (the log lines, at the log level in effect) goes to standard error.)");
 std::string CheckCall(const CallOptions& o) {
     if (o.address.empty())
         return "--address is required (the pager's address)";
+    if (o.noService && o.serviceOnly)
+        return "--service and --no-service exclude each other";
     for (const std::string& problem :
          {Unsendable("--address", o.address), Unsendable("--text", o.text),
           TooLongText("--text", o.text)}) {
@@ -240,6 +250,17 @@ A value may also follow as --option=VALUE.
 OUTCOME (standard output, one line): ADDRESS WORD, e.g. "6001 PAGED". WORD is
 the state reached, SENT for --wait none, NO ANSWER, PORT UNUSABLE or
 INTERRUPTED. A bad command line prints no line, only its message.
+
+THROUGH ZELVANOD: when a zelvanod service on this machine owns the port (its
+socket LINE.sock in $ZELVANO_RUNTIME_DIR, else /run/zelvano, else
+$XDG_RUNTIME_DIR/zelvano, or one folder below), the call is handed to it and
+followed there ("zelvano-call: via zelvanod SOCKET" on standard error): the
+port is not opened here, and the line settings are the service's. The exit
+statuses and the JSON are the same; a field the service refuses is 64, a
+service that cannot take the call (a full queue) is 30 REFUSED, EXPIRED (not
+sent in time) is 40 NO ANSWER, CANCELLED (taken back at the service) is 30.
+At the time-out or a signal the call stays with the service (the message says
+so; final is null). Without such a service the run opens the port itself.
 
 EXIT STATUS
    0  PAGED or SPEECHPAGED; with --wait accepted or none: that point reached

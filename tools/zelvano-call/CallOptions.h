@@ -42,6 +42,8 @@ struct CallOptions {
     std::int16_t transmissions = 1;
     WaitFor wait = WaitFor::Final;
     int timeoutSeconds = 90;
+    bool noService = false;    // never through a running zelvanod
+    bool serviceOnly = false;  // only through a running zelvanod
     bool json = false;
     bool quiet = false;
     bool help = false;

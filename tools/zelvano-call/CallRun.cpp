@@ -9,25 +9,6 @@
 
 namespace zelvano::call {
 
-namespace {
-
-int ExitCodeFor(const std::string& word) {
-    if (word == "PAGED" || word == "SPEECHPAGED")
-        return kExitPaged;
-    if (word == "ABSENT")
-        return kExitAbsent;
-    if (word == "BUSY")
-        return kExitBusy;
-    if (word == "TERMINATED")
-        return kExitTerminated;
-    return word == "NO STATUS" ? kExitNoStatus : kExitError;
-}
-
-constexpr const char* kNoAnswer = "NO ANSWER";
-constexpr const char* kPortUnusable = "PORT UNUSABLE";
-
-}  // namespace
-
 CallRun::CallRun(PagingCore& core, const CallOptions& options)
     : core_(core), options_(options), driver_(core) {
     elapsed_.start();
@@ -78,7 +59,7 @@ void CallRun::Start() {
     const PortOpen opened = core_.Reopen();
     lineOpened_ = opened == PortOpen::Opened;
     if (opened == PortOpen::Failed) {
-        FinishSoon(kExitPortUnusable, kPortUnusable, "port not usable: " + core_.PortError());
+        FinishSoon(kExitPortUnusable, kPortUnusableWord, "port not usable: " + core_.PortError());
         Finish();
         return;
     }
@@ -101,7 +82,7 @@ void CallRun::Tick() {
     lineOpened_ = lineOpened_ || core_.PortIsOpen();
     // Refused or unknown: waiting out the time-out would not change that.
     if (!lineOpened_ && core_.PortRefused()) {
-        FinishSoon(kExitPortUnusable, kPortUnusable, "port not usable: " + core_.PortError());
+        FinishSoon(kExitPortUnusable, kPortUnusableWord, "port not usable: " + core_.PortError());
         return;
     }
     Decide();
@@ -153,15 +134,15 @@ std::string CallRun::ErrorReason() const {
 
 void CallRun::NotDelivered() {
     if (!lineOpened_) {
-        FinishSoon(kExitPortUnusable, kPortUnusable,
+        FinishSoon(kExitPortUnusable, kPortUnusableWord,
                    "port not usable within the time-out: " + core_.PortError());
     } else if (SentUnanswered()) {
-        FinishSoon(kExitNoAnswer, kNoAnswer, "call block sent, the slave never answered it");
+        FinishSoon(kExitNoAnswer, kNoAnswerWord, "call block sent, the slave never answered it");
     } else if (core_.Link() != LinkState::Up) {
-        FinishSoon(kExitNoAnswer, kNoAnswer,
+        FinishSoon(kExitNoAnswer, kNoAnswerWord,
                    "the paging system did not answer the line check within the time-out");
     } else {
-        FinishSoon(kExitNoAnswer, kNoAnswer, "the call was not delivered within the time-out");
+        FinishSoon(kExitNoAnswer, kNoAnswerWord, "the call was not delivered within the time-out");
     }
 }
 

@@ -5,6 +5,8 @@
 #include <QJsonObject>
 #include <cstdio>
 
+#include "CallOptions.h"
+
 namespace zelvano::call {
 
 namespace {
@@ -14,6 +16,18 @@ QJsonValue TextOrNull(const std::string& text) {
 }
 
 }  // namespace
+
+int ExitCodeFor(const std::string& word) {
+    if (word == "PAGED" || word == "SPEECHPAGED")
+        return kExitPaged;
+    if (word == "ABSENT")
+        return kExitAbsent;
+    if (word == "BUSY")
+        return kExitBusy;
+    if (word == "TERMINATED")
+        return kExitTerminated;
+    return word == "NO STATUS" ? kExitNoStatus : kExitError;
+}
 
 void PrintOutcome(const Outcome& outcome, bool json) {
     if (!json) {

@@ -29,6 +29,13 @@ struct Outcome {
 
 // The outcome word of a bad command line (exit 64).
 inline constexpr const char* kBadArgumentsWord = "BAD ARGUMENTS";
+// Nothing delivered (40), and a port that cannot be used (74).
+inline constexpr const char* kNoAnswerWord = "NO ANSWER";
+inline constexpr const char* kPortUnusableWord = "PORT UNUSABLE";
+
+// The exit status of a call's final state word: 0 for PAGED and SPEECHPAGED,
+// 10 to 20 for the delivered ones, 30 for ERROR and any other word.
+int ExitCodeFor(const std::string& word);
 
 // Without json a bad command line prints nothing (it may have no address).
 void PrintOutcome(const Outcome& outcome, bool json);

@@ -3,10 +3,13 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <cstdio>
+#include <optional>
 
 #include "CallOptions.h"
 #include "CallRun.h"
 #include "Outcome.h"
+#include "RuntimeFolder.h"
+#include "ServiceDoor.h"
 #include "common/Clock.h"
 #include "driver/ProgramDataDir.h"
 #include "driver/SignalWatch.h"
@@ -68,6 +71,13 @@ std::string LoadSettings(PagingCore& core, PortLine& line, const call::CallOptio
     return {};
 }
 
+// The port the run pages on: --port, else espa.set's port number.
+std::string RunPort(const PagingCore& core, const call::CallOptions& options) {
+    if (!options.port.empty())
+        return options.port;
+    return "COM" + std::to_string(core.CurrentSettings().comPort + 1);
+}
+
 int Usage(const call::CallOptions& options, const std::string& error) {
     std::fprintf(stderr, "zelvano-call: %s\nTry 'zelvano-call --help'.\n", error.c_str());
     call::Outcome outcome;
@@ -102,11 +112,26 @@ int main(int argc, char* argv[]) {
     if (const std::string error = LoadSettings(core, line, options); !error.empty())
         return Usage(options, error);
 
-    call::CallRun run(core, options);
+    // A running zelvanod that owns the port takes the call; without one the
+    // run opens the port itself.
+    std::vector<fs::path> sockets;
+    if (!options.noService)
+        sockets = call::ServiceSockets(RuntimeFolder());
+    std::optional<call::CallRun> run;
+    call::ServiceDoor door(options, call::PortNames(RunPort(core, options), dataDir),
+                           std::move(sockets), [&] {
+                               run.emplace(core, options);
+                               run->Start();
+                           });
     // SIGINT, SIGTERM and SIGHUP (Ctrl+C, a script's timeout, a closed
     // terminal) end the run through the event loop, so the port is closed and
     // the outcome printed rather than the process dying mid-exchange.
-    SignalWatch watch([&run](int signal) { run.Interrupt(signal); });
-    QTimer::singleShot(0, &run, &call::CallRun::Start);
+    SignalWatch watch([&](int signal) {
+        if (run)
+            run->Interrupt(signal);
+        else
+            door.Interrupt(signal);
+    });
+    QTimer::singleShot(0, &door, &call::ServiceDoor::Start);
     return QCoreApplication::exec();
 }

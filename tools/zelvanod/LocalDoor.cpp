@@ -31,19 +31,6 @@ std::string ClientName(QLocalSocket* socket) {
 
 }  // namespace
 
-fs::path RuntimeFolder() {
-    for (const char* variable : {"ZELVANO_RUNTIME_DIR", "RUNTIME_DIRECTORY"}) {
-        if (const char* value = std::getenv(variable); value && *value)
-            return fs::path(value);
-    }
-    std::error_code ec;
-    if (fs::is_directory("/run/zelvano", ec))
-        return "/run/zelvano";
-    if (const char* value = std::getenv("XDG_RUNTIME_DIR"); value && *value)
-        return fs::path(value) / "zelvano";
-    return {};
-}
-
 LocalDoor::LocalDoor(CallService& service, std::vector<std::string> ports, QObject* parent)
     : QObject(parent), service_(service), ports_(std::move(ports)) {
     service_.Subscribe(*this);

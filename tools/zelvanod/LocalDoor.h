@@ -16,16 +16,15 @@
 #include <map>
 #include <string>
 
+#include "RuntimeFolder.h"
 #include "service/CallService.h"
 
 class QLocalSocket;
 
 namespace zelvano::service {
 
-// Where services put their sockets: $ZELVANO_RUNTIME_DIR, else systemd's
-// $RUNTIME_DIRECTORY, else /run/zelvano when it exists, else
-// $XDG_RUNTIME_DIR/zelvano.
-std::filesystem::path RuntimeFolder();
+// Where services put their sockets (shared with zelvano-call, which looks there).
+using ::zelvano::RuntimeFolder;
 
 class LocalDoor : public QObject, public ServiceEvents {
     Q_OBJECT
