@@ -68,7 +68,7 @@ expected="$(
     for size in 16 32 48 64 128 256; do
         echo "./usr/share/icons/hicolor/${size}x${size}/apps/zelvano.png"
     done
-    (cd "$SOURCE" && find docs -maxdepth 1 \( -name '*.md' -o -name '*.png' \)) |
+    (cd "$SOURCE" && find docs -maxdepth 1 \( -name '*.md' -o -name '*.png' \) ! -name MQTT.md) |
         sed 's|^|./usr/share/doc/zelvano/|'
 )"
 actual="$(dpkg-deb --contents "$DEB" | awk '$1 ~ /^-/ {print $6}')"
